@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the plain build, then AddressSanitizer + UndefinedBehaviorSanitizer,
+# then ThreadSanitizer, then the fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+bash scripts/deps.sh
+
+jobs=$(nproc)
+fuzz_seconds=${OXA_FUZZ_SECONDS:-60}
+
+run_suite() {   # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
+}
+
+echo "== plain build"
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "== address + undefined sanitizers"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DOXA_SANITIZE=address,undefined \
+    -DOXA_BUILD_BENCH=OFF -DOXA_BUILD_TOOLS=ON
+
+echo "== thread sanitizer"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DOXA_SANITIZE=thread -DOXA_BUILD_BENCH=OFF
+
+echo "== fuzz targets (${fuzz_seconds}s each)"
+cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DOXA_SANITIZE=address,undefined -DOXA_BUILD_FUZZ=ON \
+  -DOXA_BUILD_TESTS=OFF -DOXA_BUILD_BENCH=OFF -DOXA_BUILD_TOOLS=OFF >/dev/null
+cmake --build build-fuzz -j "$jobs"
+shopt -s nullglob
+for target in build-fuzz/fuzz/*_fuzz; do
+  name=$(basename "$target")
+  corpus="$root/build-fuzz/corpus/$name"
+  mkdir -p "$corpus"
+  seeds=()
+  [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
+  echo "-- $name"
+  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tail -n 5
+done
+echo "all suites passed"
