@@ -1,0 +1,48 @@
+#include "TestApi.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+#include <vector>
+
+namespace oxa_test {
+
+namespace {
+
+std::string MakeTempDir() {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "oxa_test_XXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (::mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+    return std::string(buf.data());
+}
+
+void RemoveTestLogDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(TestLogDir(), ec);
+}
+
+}  // namespace
+
+const std::string& TestLogDir() {
+    static const std::string dir = [] {
+        std::string d = MakeTempDir();
+        std::atexit(RemoveTestLogDir);
+        return d;
+    }();
+    return dir;
+}
+
+std::string TestLogPath() { return TestLogDir() + "/oxa.log"; }
+
+OXA::API::TraderImpl* TestApi(unsigned char client_id, OXA_LOG_LEVEL level) {
+    OXA::API::TraderApi* api = OXA::API::TraderApi::CreateTraderApi(client_id, TestLogPath().c_str(), level);
+    if (api == nullptr) throw std::runtime_error("CreateTraderApi refused a valid client id");
+    return static_cast<OXA::API::TraderImpl*>(api);
+}
+
+}  // namespace oxa_test

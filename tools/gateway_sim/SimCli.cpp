@@ -1,0 +1,217 @@
+#include "gateway_sim/SimCli.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+namespace oxa_sim {
+namespace {
+
+// The whole text must be a number (decimal, or hex with 0x) within [lo, hi].
+bool parse_int(const std::string& text, long long lo, unsigned long long hi, long long* out_signed,
+               unsigned long long* out_unsigned) {
+  if (text.empty()) return false;
+  const char* s = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  if (text[0] == '-') {
+    const long long v = std::strtoll(s, &end, 0);
+    if (errno != 0 || *end != '\0' || v < lo) return false;
+    if (out_signed) *out_signed = v;
+    if (out_unsigned) return false;
+    return true;
+  }
+  const unsigned long long v = std::strtoull(s, &end, 0);
+  if (errno != 0 || *end != '\0' || v > hi) return false;
+  if (out_signed) *out_signed = static_cast<long long>(v);
+  if (out_unsigned) *out_unsigned = v;
+  return true;
+}
+
+template <typename T>
+bool parse_unsigned(const std::string& text, T* out) {
+  unsigned long long v = 0;
+  if (!parse_int(text, 0, std::numeric_limits<T>::max(), nullptr, &v)) return false;
+  *out = static_cast<T>(v);
+  return true;
+}
+
+bool parse_i32(const std::string& text, std::int32_t* out) {
+  long long v = 0;
+  if (!parse_int(text, std::numeric_limits<std::int32_t>::min(),
+                 static_cast<unsigned long long>(std::numeric_limits<std::int32_t>::max()), &v,
+                 nullptr))
+    return false;
+  *out = static_cast<std::int32_t>(v);
+  return true;
+}
+
+// MSGID=MODE[:ARG]: immediate, never, delayed:MS, late:MS, short:LEN
+bool parse_reply(const std::string& text, std::pair<std::uint32_t, ReplyPlan>* out) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos) return false;
+  std::uint32_t msg = 0;
+  if (!parse_unsigned(text.substr(0, eq), &msg)) return false;
+  std::string mode = text.substr(eq + 1), arg;
+  const auto colon = mode.find(':');
+  if (colon != std::string::npos) {
+    arg = mode.substr(colon + 1);
+    mode.resize(colon);
+  }
+  std::uint32_t n = 0;
+  if (mode == "immediate" && arg.empty()) {
+    *out = {msg, ReplyPlan::immediate()};
+  } else if (mode == "never" && arg.empty()) {
+    *out = {msg, ReplyPlan::never()};
+  } else if (mode == "delayed" && parse_unsigned(arg, &n)) {
+    *out = {msg, ReplyPlan::delayed(Millis(n))};
+  } else if (mode == "late" && parse_unsigned(arg, &n)) {
+    *out = {msg, ReplyPlan::late(Millis(n))};
+  } else if (mode == "short" && parse_unsigned(arg, &n)) {
+    *out = {msg, ReplyPlan::short_body(n)};
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// ACC=TYPE
+bool parse_account_business(const std::string& text, std::uint64_t* acc, std::uint8_t* type) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos) return false;
+  return parse_unsigned(text.substr(0, eq), acc) && parse_unsigned(text.substr(eq + 1), type);
+}
+
+}  // namespace
+
+std::string usage_text() {
+  return "usage: oxa_gateway_sim [options]\n"
+         "  listens on 127.0.0.1 and prints \"listening on 127.0.0.1:PORT\"\n"
+         "  --port N                   port to listen on (0: a free one; default 0)\n"
+         "  --account-business ACC=T   business type answered for one account (repeatable)\n"
+         "  --business T               business type of the login answer (default 1)\n"
+         "  --fund-account ACC         fund account of the login answer (default: the request's)\n"
+         "  --protocol-mode N          protocol mode of the login answer (default 1)\n"
+         "  --login-error N            error code of the login answer (default 0)\n"
+         "  --hqtrs-ip TEXT            coordinator address of the login answer\n"
+         "  --hqtrs-port N             coordinator port of the login answer\n"
+         "  --group N                  bus group of the login answer\n"
+         "  --member N                 bus member of the login answer\n"
+         "  --option-value N           the value at offset 552 of the login answer\n"
+         "  --push-reg-error N         error of the push registration answer (default 0)\n"
+         "  --logout-error N           error of the logout answer (default 0)\n"
+         "  --reply MSGID=MODE         immediate, never, delayed:MS, late:MS or short:LEN\n"
+         "                             for requests of MSGID (repeatable)\n"
+         "  --no-heartbeat-reply       leave the client's heartbeats unanswered\n"
+         "  --offline-request-id N     request id of the off-line command (SIGUSR1)\n"
+         "  --offline-trading-day N    trading day of the off-line command (SIGUSR1)\n"
+         "  --verbose                  print every received frame\n"
+         "signals: SIGUSR1 sends the off-line command 0xf000c to every connection,\n"
+         "         SIGUSR2 closes every connection, SIGTERM/SIGINT stop the program\n";
+}
+
+bool parse_options(int argc, const char* const* argv, SimOptions& out, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string opt = argv[i];
+    std::string val;
+    bool has_val = false;
+    const auto eq = opt.find('=');
+    if (opt.rfind("--", 0) == 0 && eq != std::string::npos) {
+      val = opt.substr(eq + 1);
+      opt.resize(eq);
+      has_val = true;
+    }
+    auto flag = [&](bool* target) {
+      if (has_val) return false;
+      *target = true;
+      return true;
+    };
+    auto value = [&]() -> bool {
+      if (has_val) return true;
+      if (i + 1 >= argc) return false;
+      val = argv[++i];
+      return true;
+    };
+    bool ok = false;
+    if (opt == "--help" || opt == "-h") {
+      ok = flag(&out.help);
+    } else if (opt == "--verbose") {
+      ok = flag(&out.verbose);
+    } else if (opt == "--no-heartbeat-reply") {
+      ok = !has_val;
+      out.answer_heartbeats = false;
+    } else if (opt == "--port") {
+      ok = value() && parse_unsigned(val, &out.port);
+    } else if (opt == "--account-business") {
+      std::uint64_t acc = 0;
+      std::uint8_t type = 0;
+      ok = value() && parse_account_business(val, &acc, &type);
+      if (ok) out.account_business[acc] = type;
+    } else if (opt == "--business") {
+      ok = value() && parse_unsigned(val, &out.login.business_type);
+    } else if (opt == "--fund-account") {
+      std::uint64_t acc = 0;
+      ok = value() && parse_unsigned(val, &acc);
+      if (ok) out.login.fund_account = acc;
+    } else if (opt == "--protocol-mode") {
+      ok = value() && parse_unsigned(val, &out.login.protocol_mode);
+    } else if (opt == "--login-error") {
+      ok = value() && parse_i32(val, &out.login.error_code);
+    } else if (opt == "--hqtrs-ip") {
+      ok = value() && val.size() <= login_rsp::kHqtrsIp.size;
+      if (ok) out.login.hqtrs_ip = val;
+    } else if (opt == "--hqtrs-port") {
+      ok = value() && parse_unsigned(val, &out.login.hqtrs_port);
+    } else if (opt == "--group") {
+      ok = value() && parse_unsigned(val, &out.login.group_id);
+    } else if (opt == "--member") {
+      ok = value() && parse_unsigned(val, &out.login.member_id);
+    } else if (opt == "--option-value") {
+      ok = value() && parse_unsigned(val, &out.login.option_value);
+    } else if (opt == "--push-reg-error") {
+      ok = value() && parse_i32(val, &out.push_reg_error);
+    } else if (opt == "--logout-error") {
+      ok = value() && parse_i32(val, &out.logout_error);
+    } else if (opt == "--reply") {
+      std::pair<std::uint32_t, ReplyPlan> r;
+      ok = value() && parse_reply(val, &r);
+      if (ok) out.replies.push_back(r);
+    } else if (opt == "--offline-request-id") {
+      ok = value() && parse_unsigned(val, &out.offline_request_id);
+    } else if (opt == "--offline-trading-day") {
+      ok = value() && parse_unsigned(val, &out.offline_trading_day);
+    } else {
+      error = "unknown option: " + std::string(argv[i]);
+      return false;
+    }
+    if (!ok) {
+      error = "bad or missing value for " + opt;
+      return false;
+    }
+  }
+  return true;
+}
+
+void apply_options(const SimOptions& opts, GatewaySim& sim) {
+  sim.set_login_answer(opts.login);
+  for (const auto& kv : opts.account_business) sim.set_account_business(kv.first, kv.second);
+  sim.set_push_reg_error(opts.push_reg_error);
+  sim.set_logout_error(opts.logout_error);
+  for (const auto& r : opts.replies) sim.set_reply(r.first, r.second);
+  sim.set_answer_heartbeats(opts.answer_heartbeats);
+}
+
+std::string describe_frame(const ReceivedFrame& f) {
+  char line[200];
+  std::snprintf(line, sizeof line,
+                "recv conn=%" PRIu64 " type=%u msg=0x%" PRIx32 " req=%" PRIu64
+                " async=%u len=%" PRIu32 " crc=%s%s",
+                f.conn_id, static_cast<unsigned>(f.content_type), f.msg_id, f.request_id,
+                static_cast<unsigned>(f.async_flag), f.body_len, f.crc_ok ? "ok" : "bad",
+                f.status == HeaderStatus::kOk ? "" : " (connection closed)");
+  return line;
+}
+
+}  // namespace oxa_sim

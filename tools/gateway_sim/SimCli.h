@@ -1,0 +1,35 @@
+// Command line of the oxa_gateway_sim program, kept in the library so tests can check it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gateway_sim/GatewaySim.h"
+
+namespace oxa_sim {
+
+struct SimOptions {
+  std::uint16_t port = 0;
+  LoginAnswer login;
+  std::map<std::uint64_t, std::uint8_t> account_business;
+  std::int32_t push_reg_error = 0;
+  std::int32_t logout_error = 0;
+  std::vector<std::pair<std::uint32_t, ReplyPlan>> replies;
+  bool answer_heartbeats = true;
+  bool verbose = false;
+  std::uint64_t offline_request_id = 0;
+  std::uint64_t offline_trading_day = 0;
+  bool help = false;
+};
+
+// False with a message in `error` for an unknown option or a value that does not parse.
+bool parse_options(int argc, const char* const* argv, SimOptions& out, std::string& error);
+void apply_options(const SimOptions& opts, GatewaySim& sim);
+std::string usage_text();
+// One line per received frame, for --verbose.
+std::string describe_frame(const ReceivedFrame& f);
+
+}  // namespace oxa_sim

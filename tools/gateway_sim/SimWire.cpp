@@ -1,0 +1,62 @@
+#include "gateway_sim/SimWire.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace oxa_sim {
+namespace {
+
+template <std::size_t N>
+WireLayout layout(const char* name, std::size_t length, const WireField (&fields)[N]) {
+  return WireLayout{name, length, fields, N};
+}
+
+}  // namespace
+
+const std::vector<WireLayout>& all_layouts() {
+  static const std::vector<WireLayout> layouts = {
+      layout("login_req", login_req::kLength, login_req::kFields),
+      layout("login_rsp", login_rsp::kLength, login_rsp::kFields),
+      layout("push_reg_req", push_reg_req::kLength, push_reg_req::kFields),
+      layout("push_reg_rsp", push_reg_rsp::kLength, push_reg_rsp::kFields),
+      layout("logout_req", logout_req::kLength, logout_req::kFields),
+      layout("logout_rsp", logout_rsp::kLength, logout_rsp::kFields),
+      layout("offline_cmd", offline_cmd::kLength, offline_cmd::kFields),
+  };
+  return layouts;
+}
+
+bool WireWriter::put_uint(const WireField& field, std::uint64_t v) {
+  if (field.size == 0 || field.size > 8 || field.offset > body_.size() ||
+      field.size > body_.size() - field.offset)
+    return false;
+  for (std::size_t i = 0; i < field.size; ++i)
+    body_[field.offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  return true;
+}
+
+bool WireWriter::put_text(const WireField& field, std::string_view text) {
+  if (field.offset > body_.size() || field.size > body_.size() - field.offset) return false;
+  std::uint8_t* dst = body_.data() + field.offset;
+  std::memset(dst, 0, field.size);
+  std::memcpy(dst, text.data(), text.size() < field.size ? text.size() : field.size);
+  return true;
+}
+
+std::optional<std::uint64_t> WireReader::get_uint(const WireField& field) const {
+  if (field.size == 0 || field.size > 8 || !fits(field)) return std::nullopt;
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < field.size; ++i)
+    v |= static_cast<std::uint64_t>(data_[field.offset + i]) << (8 * i);
+  return v;
+}
+
+std::optional<std::string> WireReader::get_text(const WireField& field) const {
+  if (!fits(field)) return std::nullopt;
+  const auto* p = reinterpret_cast<const char*>(data_ + field.offset);
+  std::size_t n = 0;
+  while (n < field.size && p[n] != '\0') ++n;
+  return std::string(p, n);
+}
+
+}  // namespace oxa_sim

@@ -1,0 +1,143 @@
+// The gateway's own record layouts: one {field, offset, size} table per message. The sim builds
+// and reads bodies from these tables only (never from the library's structs) so that a layout
+// fault on one side shows up as a failed test instead of being mirrored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace oxa_sim {
+
+struct WireField {
+  const char* name;
+  std::size_t offset;
+  std::size_t size;
+};
+
+struct WireLayout {
+  const char* name;
+  std::size_t length;
+  const WireField* fields;
+  std::size_t count;
+};
+
+constexpr std::uint32_t kMsgLogin = 0xf0001;
+constexpr std::uint32_t kMsgPushReg = 0xf0002;
+constexpr std::uint32_t kMsgLogoutReq = 0xf0007;
+constexpr std::uint32_t kMsgLogoutRsp = 0xf0008;
+constexpr std::uint32_t kMsgOffline = 0xf000c;
+
+namespace login_req {
+inline constexpr std::size_t kLength = 857;
+inline constexpr WireField kFundAccount{"fund_account", 0, 8};
+inline constexpr WireField kPassword{"password", 8, 512};
+inline constexpr WireField kSocketType{"socket_type", 520, 2};
+inline constexpr WireField kMarker2{"marker_2", 522, 1};
+inline constexpr WireField kApiVersion{"api_version", 523, 4};
+inline constexpr WireField kZero3{"zero_3", 527, 3};
+inline constexpr WireField kMarker1{"marker_1", 530, 1};
+inline constexpr WireField kTerminalInfo{"terminal_info", 531, 256};
+inline constexpr WireField kApiText{"api_text", 787, 64};
+inline constexpr WireField kClientId{"client_id", 851, 2};
+inline constexpr WireField kZero4{"zero_4", 853, 4};
+inline constexpr WireField kFields[] = {kFundAccount, kPassword,     kSocketType, kMarker2,
+                                        kApiVersion,  kZero3,        kMarker1,    kTerminalInfo,
+                                        kApiText,     kClientId,     kZero4};
+}  // namespace login_req
+
+namespace login_rsp {
+inline constexpr std::size_t kLength = 577;
+inline constexpr WireField kFundId{"fundid", 0, 8};
+inline constexpr WireField kProtocolMode{"protocol_mod", 8, 2};
+inline constexpr WireField kErrorCode{"error_code", 10, 4};
+inline constexpr WireField kHqtrsIp{"hqtrs_ip", 14, 16};
+inline constexpr WireField kHqtrsPort{"hqtrs_port", 30, 2};
+inline constexpr WireField kGroupId{"group_id", 32, 2};
+inline constexpr WireField kMemberId{"member_id", 34, 2};
+inline constexpr WireField kFuncType{"nFuncType", 36, 1};
+inline constexpr WireField kOptionValue{"option_value", 552, 8};
+inline constexpr WireField kFields[] = {kFundId,  kProtocolMode, kErrorCode, kHqtrsIp,   kHqtrsPort,
+                                        kGroupId, kMemberId,     kFuncType,  kOptionValue};
+}  // namespace login_rsp
+
+namespace push_reg_req {
+inline constexpr std::size_t kLength = 8;
+inline constexpr WireField kFundAccount{"fund_account", 0, 8};
+inline constexpr WireField kFields[] = {kFundAccount};
+}  // namespace push_reg_req
+
+namespace push_reg_rsp {
+inline constexpr std::size_t kLength = 12;
+inline constexpr WireField kFundId{"fundid", 0, 8};
+inline constexpr WireField kError{"error", 8, 4};
+inline constexpr WireField kFields[] = {kFundId, kError};
+}  // namespace push_reg_rsp
+
+namespace logout_req {
+inline constexpr std::size_t kLength = 12;
+inline constexpr WireField kFundAccount{"nFundAcc", 0, 8};
+inline constexpr WireField kProtocolType{"nprotocol_type", 8, 2};
+inline constexpr WireField kClientId{"nClientID", 10, 2};
+inline constexpr WireField kFields[] = {kFundAccount, kProtocolType, kClientId};
+}  // namespace logout_req
+
+namespace logout_rsp {
+inline constexpr std::size_t kLength = 16;
+inline constexpr WireField kFundId{"fundid", 0, 8};
+inline constexpr WireField kUnread{"unread", 8, 4};
+inline constexpr WireField kError{"error", 12, 4};
+inline constexpr WireField kFields[] = {kFundId, kUnread, kError};
+}  // namespace logout_rsp
+
+namespace offline_cmd {
+inline constexpr std::size_t kLength = 16;
+inline constexpr WireField kRequestId{"request_id", 0, 8};
+inline constexpr WireField kTradingDay{"trading_day", 8, 8};
+inline constexpr WireField kFields[] = {kRequestId, kTradingDay};
+}  // namespace offline_cmd
+
+// Every layout, for the self-check that fields stay inside their record and do not overlap.
+const std::vector<WireLayout>& all_layouts();
+
+// Builds one zeroed body and writes little-endian integers and NUL-padded texts into it.
+class WireWriter {
+ public:
+  explicit WireWriter(std::size_t length) : body_(length, 0) {}
+
+  // Writes the low `field.size` bytes of v; false when the field lies outside the body.
+  bool put_uint(const WireField& field, std::uint64_t v);
+  bool put_int(const WireField& field, std::int64_t v) {
+    return put_uint(field, static_cast<std::uint64_t>(v));
+  }
+  // Copies at most field.size bytes; a text of the full width carries no terminator, which lets
+  // a test check that the reader bounds its copy.
+  bool put_text(const WireField& field, std::string_view text);
+
+  const std::vector<std::uint8_t>& bytes() const { return body_; }
+  std::vector<std::uint8_t> take() { return std::move(body_); }
+
+ private:
+  std::vector<std::uint8_t> body_;
+};
+
+// Bounded reads of a received body: a field that does not fit in it reads as nothing.
+class WireReader {
+ public:
+  WireReader(const std::uint8_t* data, std::size_t len) : data_(data), len_(len) {}
+  explicit WireReader(const std::vector<std::uint8_t>& body) : WireReader(body.data(), body.size()) {}
+
+  std::optional<std::uint64_t> get_uint(const WireField& field) const;
+  // The text up to its first NUL inside the field.
+  std::optional<std::string> get_text(const WireField& field) const;
+
+ private:
+  bool fits(const WireField& f) const { return f.offset <= len_ && f.size <= len_ - f.offset; }
+  const std::uint8_t* data_;
+  std::size_t len_;
+};
+
+}  // namespace oxa_sim

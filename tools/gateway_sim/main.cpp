@@ -1,0 +1,69 @@
+// oxa_gateway_sim: the simulated gateway as a program, for scripts and manual runs.
+#include <signal.h>
+
+#include <cstdio>
+#include <string>
+
+#include "gateway_sim/GatewaySim.h"
+#include "gateway_sim/SimCli.h"
+
+int main(int argc, char** argv) {
+  oxa_sim::SimOptions opts;
+  std::string error;
+  if (!oxa_sim::parse_options(argc, argv, opts, error)) {
+    std::fprintf(stderr, "oxa_gateway_sim: %s\n%s", error.c_str(), oxa_sim::usage_text().c_str());
+    return 2;
+  }
+  if (opts.help) {
+    std::fputs(oxa_sim::usage_text().c_str(), stdout);
+    return 0;
+  }
+
+  // Signals are taken by sigwait below; blocked before any thread starts so none of the sim's
+  // threads receives them.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGUSR1);
+  sigaddset(&set, SIGUSR2);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  oxa_sim::GatewaySim sim;
+  oxa_sim::apply_options(opts, sim);
+  if (opts.verbose) {
+    sim.set_frame_observer([](const oxa_sim::ReceivedFrame& f) {
+      std::printf("%s\n", oxa_sim::describe_frame(f).c_str());
+      std::fflush(stdout);
+    });
+  }
+  if (!sim.start(opts.port)) {
+    std::fprintf(stderr, "oxa_gateway_sim: cannot listen on 127.0.0.1:%u\n",
+                 static_cast<unsigned>(opts.port));
+    return 1;
+  }
+  std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(sim.port()));
+  std::fflush(stdout);
+
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (sig == SIGUSR1) {
+      const std::size_t n = sim.send_offline(opts.offline_request_id, opts.offline_trading_day);
+      std::printf("off-line command sent to %zu connection(s)\n", n);
+      std::fflush(stdout);
+    } else if (sig == SIGUSR2) {
+      const std::size_t n = sim.close_connections();
+      std::printf("closed %zu connection(s)\n", n);
+      std::fflush(stdout);
+    } else {
+      break;
+    }
+  }
+  sim.stop();
+  std::printf("stopped\n");
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace OXA {
+namespace API {
+
+// Session id: node << 16 | fund index (bits 23-16, 15-0).
+// Order id (OXAID): node (63-56) | fund index (55-40) | client id (39-32) | sequence (31-0),
+// so OXAID >> 40 is the session id of the order.
+inline uint8_t GetNodeIdByOXAID(uint64_t id) { return static_cast<uint8_t>(id >> 56); }
+inline uint16_t GetFundIndexByOXAID(uint64_t id) { return static_cast<uint16_t>(id >> 40); }
+inline uint8_t GetClientIdByOXAID(uint64_t id) { return static_cast<uint8_t>(id >> 32); }
+inline uint32_t GetSeqByOXAID(uint64_t id) { return static_cast<uint32_t>(id); }
+inline uint64_t GetSessionIdByOXAID(uint64_t id) { return id >> 40; }
+inline uint8_t GetNodeIdBySession(uint64_t session_id) { return static_cast<uint8_t>(session_id >> 16); }
+inline uint16_t GetFundIndexBySession(uint64_t session_id) { return static_cast<uint16_t>(session_id); }
+
+class CIdProcessor {
+public:
+    virtual ~CIdProcessor() = default;
+};
+
+// Order-id counters of one back-end, one per (node, fund index), set at login and then
+// advanced atomically from any thread.
+class CIdGenerator : public CIdProcessor {
+public:
+    static constexpr uint32_t kNodes = 256;
+    static constexpr uint32_t kFundIndexes = 65536;
+
+    explicit CIdGenerator(int32_t client_id) noexcept : m_nClientId(client_id), m_blocks{} {}
+    ~CIdGenerator() override;
+    CIdGenerator(const CIdGenerator&) = delete;
+    CIdGenerator& operator=(const CIdGenerator&) = delete;
+
+    // counter = session id << 40 | client id << 32 | start: the next id carries start + 1.
+    // False (nothing set) for a session id above 0xffffff or when out of memory.
+    bool InitOrderId(uint64_t session_id, uint32_t start) noexcept;
+
+    // The next order id of the session; 0 when its counter was never set.
+    uint64_t NextOrderId(uint64_t session_id) noexcept {
+        if (session_id >= uint64_t{kNodes} * kFundIndexes) return 0;
+        return NextOrderIdAt(GetNodeIdBySession(session_id), GetFundIndexBySession(session_id));
+    }
+    uint64_t NextOrderIdAt(uint8_t node, uint16_t fund_index) noexcept {
+        std::atomic<uint64_t>* block = m_blocks[node].load(std::memory_order_acquire);
+        if (block == nullptr) return 0;
+        std::atomic<uint64_t>& counter = block[fund_index];
+        // A set counter is never 0: its client id byte is 1..127.
+        if (counter.load(std::memory_order_acquire) == 0) return 0;
+        return counter.fetch_add(1, std::memory_order_acq_rel) + 1;
+    }
+
+    int32_t GetClientId() const noexcept { return m_nClientId.load(std::memory_order_acquire); }
+    void SetClientId(int32_t client_id) noexcept { m_nClientId.store(client_id, std::memory_order_release); }
+
+private:
+    std::atomic<int32_t> m_nClientId;
+    std::atomic<std::atomic<uint64_t>*> m_blocks[kNodes];  // by node, each kFundIndexes counters
+};
+
+// Highest order id seen per client id for one (node, fund index).
+class CIdManager : public CIdProcessor {
+public:
+    CIdManager() = default;
+    ~CIdManager() override;
+    CIdManager(const CIdManager&) = delete;
+    CIdManager& operator=(const CIdManager&) = delete;
+
+    int Init(int fund_index, int node_id);
+    uint64_t GetLastEtsId(uint8_t client_id) const;
+
+    // Accepts an id of this node and fund index that is above the client's last one.
+    bool RegEtsId(uint64_t id);
+    // Same by explicit fund index and client id, keeping the low 32 bits of the id.
+    bool RegEtsId(uint64_t id, int fund_index, int client_id);
+
+private:
+    uint16_t m_nFundIndex = 0;
+    uint16_t m_nNodeId = 0;
+    uint64_t* m_pLastIds = nullptr;  // 256, by client id
+};
+
+}  // namespace API
+}  // namespace OXA

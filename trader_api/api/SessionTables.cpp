@@ -1,0 +1,199 @@
+#include "api/SessionTables.h"
+
+#include <sys/mman.h>
+
+#include <new>
+#include <type_traits>
+
+#include "api/IdGenerator.h"
+
+namespace OXA {
+namespace API {
+
+namespace detail {
+
+void* AllocZeroed(std::size_t bytes) noexcept {
+    void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    return block == MAP_FAILED ? nullptr : block;
+}
+
+void FreeZeroed(void* block, std::size_t bytes) noexcept {
+    if (block != nullptr) ::munmap(block, bytes);
+}
+
+}  // namespace detail
+
+namespace {
+
+// What the tables own: the public record first, so a tagSessionInfo* from a table converts
+// back to its SessionRecord.
+struct SessionRecord {
+    tagSessionInfo info;
+    SessionNoKey key;
+    bool has_key;
+};
+static_assert(std::is_standard_layout<SessionRecord>::value, "record must start with its info");
+
+SessionRecord* RecordOf(tagSessionInfo* info) { return reinterpret_cast<SessionRecord*>(info); }
+
+ApiSessionArray<tagSessionInfo*> g_sessionInfo;
+ApiSessionArray<SeqNoReg*> g_seqNoReg;
+SessionNoTable g_sessionNo;
+
+// Serialises the writers; readers never take it.
+std::mutex g_writeMutex;
+
+// Records and registers taken out of the tables; a handler may still be reading them.
+struct Retired {
+    std::vector<SessionRecord*> records;
+    std::vector<SeqNoReg*> seq_regs;
+};
+
+Retired& RetiredList() {
+    static Retired* const list = new Retired;  // never destroyed: see the table globals
+    return *list;
+}
+
+template <typename T>
+void Retire(std::vector<T*>& list, T* item) noexcept {
+    try {
+        list.push_back(item);
+    } catch (...) {
+        // Out of memory: keep the item alive for good rather than free it under a reader.
+    }
+}
+
+}  // namespace
+
+const ApiSessionArray<tagSessionInfo*>& _gArrSessionInfo = g_sessionInfo;
+const ApiSessionArray<SeqNoReg*>& _gArrSeqNoReg = g_seqNoReg;
+const SessionNoTable& _gArrSessionByNo = g_sessionNo;
+NodeFundAccMap _gMapNodeFundAcc;
+
+bool NodeFundAccMap::Add(uint32_t node_id, uint64_t fund_acc) noexcept {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    try {
+        if (m_map == nullptr) m_map = new Map;
+        (*m_map)[node_id].insert(fund_acc);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void NodeFundAccMap::Remove(uint32_t node_id, uint64_t fund_acc) noexcept {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_map == nullptr) return;
+    auto it = m_map->find(node_id);
+    if (it == m_map->end()) return;
+    it->second.erase(fund_acc);
+    if (it->second.empty()) m_map->erase(it);
+}
+
+std::vector<uint64_t> NodeFundAccMap::Accounts(uint32_t node_id) const noexcept {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<uint64_t> copy;
+    if (m_map == nullptr) return copy;
+    auto it = m_map->find(node_id);
+    if (it == m_map->end()) return copy;
+    try {
+        copy.assign(it->second.begin(), it->second.end());
+    } catch (...) {
+        copy.clear();
+    }
+    return copy;
+}
+
+void NodeFundAccMap::Clear() noexcept {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_map) m_map->clear();
+}
+
+tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* by_no,
+                                bool with_seq_reg) {
+    const uint64_t session_id = info.nApiSessionID;
+    if (!ApiSessionArray<tagSessionInfo*>::InRange(session_id)) return nullptr;
+    if (by_no && !SessionNoTable::InRange(by_no->nNodeId, by_no->nIndex)) return nullptr;
+
+    auto* record = new (std::nothrow) SessionRecord{info, by_no ? *by_no : SessionNoKey{0, 0}, by_no != nullptr};
+    if (record == nullptr) return nullptr;
+
+    std::lock_guard<std::mutex> lock(g_writeMutex);
+    Retired& retired = RetiredList();
+
+    // Map every row first, so that once publishing starts nothing can fail half-way.
+    SeqNoReg* new_reg = nullptr;
+    bool ready = g_sessionInfo.Reserve(session_id) &&
+                 (by_no == nullptr || g_sessionNo.Reserve(by_no->nNodeId, by_no->nIndex));
+    if (ready && with_seq_reg && g_seqNoReg.Get(session_id) == nullptr) {
+        new_reg = new (std::nothrow) SeqNoReg;
+        ready = new_reg != nullptr && g_seqNoReg.Reserve(session_id);
+    }
+    try {
+        // Reserve room now: retiring below must not fail after the old record left the tables.
+        retired.records.reserve(retired.records.size() + 1);
+    } catch (...) {
+        ready = false;
+    }
+    if (!ready) {
+        delete new_reg;
+        delete record;
+        return nullptr;
+    }
+
+    if (new_reg) g_seqNoReg.Store(session_id, new_reg);
+    SessionRecord* old = RecordOf(g_sessionInfo.Exchange(session_id, &record->info));
+    if (by_no) g_sessionNo.Store(by_no->nNodeId, by_no->nIndex, &record->info);
+
+    const uint32_t node = GetNodeIdBySession(session_id);
+    if (old != nullptr) {
+        if (old->has_key) g_sessionNo.ClearIf(old->key.nNodeId, old->key.nIndex, &old->info);
+        if (old->info.nFundAcc != info.nFundAcc) _gMapNodeFundAcc.Remove(node, old->info.nFundAcc);
+        Retire(retired.records, old);
+    }
+    _gMapNodeFundAcc.Add(node, info.nFundAcc);
+    return &record->info;
+}
+
+bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc) {
+    if (fund_acc) *fund_acc = 0;
+    if (!ApiSessionArray<tagSessionInfo*>::InRange(api_session_id)) return false;
+
+    std::lock_guard<std::mutex> lock(g_writeMutex);
+    Retired& retired = RetiredList();
+
+    if (SeqNoReg* reg = g_seqNoReg.Exchange(api_session_id, nullptr)) Retire(retired.seq_regs, reg);
+
+    SessionRecord* record = RecordOf(g_sessionInfo.Exchange(api_session_id, nullptr));
+    if (record == nullptr) return false;
+    if (record->has_key) g_sessionNo.ClearIf(record->key.nNodeId, record->key.nIndex, &record->info);
+    _gMapNodeFundAcc.Remove(GetNodeIdBySession(api_session_id), record->info.nFundAcc);
+    if (fund_acc) *fund_acc = record->info.nFundAcc;
+    Retire(retired.records, record);
+    return true;
+}
+
+void ReleaseSessionTables() {
+    std::lock_guard<std::mutex> lock(g_writeMutex);
+    Retired& retired = RetiredList();
+
+    g_sessionInfo.ForEachSlot([](std::atomic<tagSessionInfo*>& slot) {
+        if (tagSessionInfo* info = slot.exchange(nullptr, std::memory_order_acq_rel)) delete RecordOf(info);
+    });
+    g_seqNoReg.ForEachSlot([](std::atomic<SeqNoReg*>& slot) {
+        delete slot.exchange(nullptr, std::memory_order_acq_rel);
+    });
+    for (SessionRecord* record : retired.records) delete record;
+    for (SeqNoReg* reg : retired.seq_regs) delete reg;
+    retired.records.clear();
+    retired.records.shrink_to_fit();
+    retired.seq_regs.clear();
+    retired.seq_regs.shrink_to_fit();
+
+    g_sessionNo.FreeRows();
+    _gMapNodeFundAcc.Clear();
+}
+
+}  // namespace API
+}  // namespace OXA

@@ -1,0 +1,199 @@
+// The process-wide API object: answers the facade's own operations and routes every
+// request to the back-end of its session's node.
+#pragma once
+
+#include <oxa_api/TraderApi.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace spdlog {
+class logger;
+namespace details {
+class periodic_worker;
+}
+}  // namespace spdlog
+
+namespace OXA {
+namespace API {
+
+class CInnerApiInterface;
+
+// Maps the factory's OXA_LOG_LEVEL value to the spdlog level number: 0 critical ...
+// 4 debug, anything else trace.
+int ToSpdLogLevel(int oxa_log_level);
+
+class TraderImpl final : public TraderApi {
+public:
+    static constexpr const char* kDefaultLogPath = "./oxa_api_log/oxa.log";
+    static constexpr const char* kLoggerName = "oxa_api";
+    static constexpr const char* kLogPattern = "[%H:%M:%S:%f] [%n] [%t] [%l] %v";
+    static constexpr int kBusinessCount = 3;  // spot, margin, option
+    static constexpr int kNodeCount = 256;
+
+    TraderImpl();
+
+    // Runs on every accepted factory call, serialised by the factory.
+    void Init(uint8_t client_id, const char* log_path, int log_level);
+
+    // Facade operations.
+    void SetCpuAffinity(int receiver_cpu, int deliver_cpu) override;
+    const char* GetApiErrorMsg(int error_id, uint64_t session_id) override;
+    void Release() override;
+    const char* GetTradingDay() override;
+    void RegisterSpi(TraderSpi* spi) override;
+    OXAErrorInfo* GetApiLastError() override;
+    const char* GetApiVersion() override;
+    uint8_t GetClientIDByOXAID(uint64_t order_oxa_id) override;
+    const char* GetAccountByOXAID(uint64_t order_oxa_id) override;
+    void SubscribePublicTopic(int resume_type) override;
+    void Reserved1() override;
+    void Reserved2() override;
+
+    uint64_t Login(const char* ip, int port, const char* user, const char* password, int sock_type,
+                   const char* ether_name = nullptr, OXATerminalInfo* terminal_info = nullptr) override;
+    int Logout(uint64_t session_id) override;
+
+    // Forwarded to the back-end of the session's node.
+    int Reserved3(uint64_t session_id) override;
+    uint64_t InsertOrder(const OrderInsertInfo* order, uint64_t session_id) override;
+    uint64_t CancelOrder(uint64_t order_oxa_id, uint64_t session_id) override;
+    int QueryOrderByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryOrders(const OrderQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryUnfinishedOrders(uint64_t session_id, int request_id) override;
+    int QueryOrdersByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryTradesByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryTrades(const TradeQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryTradesByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryPosition(const char* ticker, uint64_t session_id, int request_id, int market) override;
+    int QueryPositionByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryAsset(uint64_t session_id, int request_id) override;
+    int QueryFund(uint64_t session_id, int request_id) override;
+    uint64_t FundTransfer(FundTransferInfo* fund_transfer, uint64_t session_id) override;
+    int QueryFundTransfer(const FundTransferQueryParam* query_param, uint64_t session_id,
+                          int request_id) override;
+    int QueryOtherServerFund(const OtherServerFundQueryParam* query_param, uint64_t session_id,
+                             int request_id) override;
+    int QueryETFBaseInfo(const ETFQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryETFTickerBasket(const ETFQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryIPOInfoList(uint64_t session_id, int request_id) override;
+    int QueryIPOQuotaInfo(uint64_t session_id, int request_id) override;
+    int QueryOptionAuctionInfo(const OptionAuctionInfoQueryParam* query_param, uint64_t session_id,
+                               int request_id) override;
+    uint64_t CreditCashRepay(uint64_t session_id, double amount) override;
+    uint64_t CreditCashRepaySpecifiedDebt(CashRepaySpecifiedDebtInfo* cash_repay,
+                                          uint64_t session_id) override;
+    int Reserved4(uint64_t value1, uint64_t value2, uint64_t session_id) override;
+    int QueryCreditInfo1(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo2(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo3(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo4(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo5(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo6(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo7(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo8(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int Reserved5(void* param, uint64_t session_id, int request_id) override;
+    int Reserved6(void* param, uint64_t session_id, int request_id) override;
+    int Reserved7(void* param, uint64_t session_id) override;
+    int Reserved8(void* param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo9(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo10(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    uint64_t InsertExecuteOrder(const ExecuteOrderInsertInfo* order, uint64_t session_id) override;
+    uint64_t InsertOptionCombinedOrder(const OptionCombinedOrderInsertInfo* order,
+                                       uint64_t session_id) override;
+    int QueryOptionCombinedUnfinishedOrders(uint64_t session_id, int request_id) override;
+    int QueryOptionCombinedOrderByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryOptionCombinedOrders(const OptCombOrderQueryParam* query_param, uint64_t session_id,
+                                  int request_id) override;
+    int Reserved9(void* param, uint64_t session_id, int request_id) override;
+    int QueryOptionCombinedTradesByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryOptionCombinedTrades(const OptCombOrderQueryParam* query_param, uint64_t session_id,
+                                  int request_id) override;
+    int Reserved10(void* param, uint64_t session_id, int request_id) override;
+    int QueryOptionCombinedPosition(const OptCombPositionQueryParam* query_param, uint64_t session_id,
+                                    int request_id) override;
+    int QueryOptionCombinedStrategyInfo(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo11(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryOptionCombinedExecPosition(const OptCombExecPositionQueryParam* query_param, uint64_t session_id,
+                                        int request_id) override;
+    int QueryCreditInfo12(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo13(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditPledgeStkByPage(const PageQueryParam* query_param, uint64_t session_id,
+                                   int request_id) override;
+    int QueryCreditTargetStkByPage(const PageQueryParam* query_param, uint64_t session_id,
+                                   int request_id) override;
+    int QueryIssueInfoList(uint64_t session_id, int request_id) override;
+    int QuerySecurityInfo(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    uint64_t CreditRequest(CreditRequestParam* request, uint64_t session_id) override;
+    int QueryCreditInfo14(const uint64_t* query_param, uint64_t session_id, int request_id) override;
+    int QueryYesterdayAsset(uint64_t session_id, int request_id) override;
+    int QueryETFByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QuerySecurityByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryHKConnectIndicativeExchangeRateInfo(uint64_t session_id, int request_id) override;
+    int QueryHKConnectSpreadTable(const HKConnectSpreadQueryParam* query_param, uint64_t session_id,
+                                  int request_id) override;
+    int QueryCreditDebtToRepayTodayByPage(const DebtToRepayQueryParam* query_param, uint64_t session_id,
+                                          int request_id) override;
+
+    // The facade's twin of CInnerApiInterface::SetLastError, on the shared record.
+    void SetLastError(int code, const char* text = nullptr);
+
+    // Back-end serving the session's node (bits 23-16); records 1004 when there is none.
+    CInnerApiInterface* GetInnerApi(uint64_t session_id);
+
+    // Installs the back-end of a node (Login does this after a back-end login). The object
+    // is not owned through this table.
+    void SetInnerApiForNode(uint8_t node, CInnerApiInterface* inner_api);
+
+    // Values the back-ends are created with.
+    uint16_t GetClientId() const { return m_nClientId.load(std::memory_order_relaxed); }
+    int GetOxaLogLevel() const { return m_nOxaLogLevel.load(std::memory_order_relaxed); }
+    int GetSpdLogLevel() const { return m_nSpdLogLevel.load(std::memory_order_relaxed); }
+    TraderSpi* GetSpi() const { return m_pSpi.load(std::memory_order_acquire); }
+    int GetResumeType() const { return m_nResumeType.load(std::memory_order_relaxed); }
+    int GetReceiverCpu() const { return m_nReceiverCpu.load(std::memory_order_relaxed); }
+    int GetDeliverCpu() const { return m_nDeliverCpu.load(std::memory_order_relaxed); }
+    int GetHeartbeatInterval() const { return m_nHeartbeatIntervalMs; }
+    std::shared_ptr<spdlog::logger> GetLogger() const { return m_pLogger; }
+
+    // Installed as the logger's error handler.
+    static void OnLoggerError(const std::string& msg);
+
+private:
+    ~TraderImpl() = delete;  // lives until the process ends
+
+    void InitLogger();
+    void StopTcpClients();
+
+    template <typename R, typename F>
+    R Forward(uint64_t session_id, R no_backend_result, F&& call);
+
+    // back-ends by line of business (owned), 0 spot, 1 margin, 2 option
+    std::array<std::atomic<CInnerApiInterface*>, kBusinessCount> m_pInnerApiByBusiness;
+    std::atomic<int> m_nSpdLogLevel{4};
+    std::atomic<int> m_nOxaLogLevel{1};
+    std::shared_ptr<spdlog::logger> m_pLogger;
+    std::unique_ptr<spdlog::details::periodic_worker> m_pFlushWorker;
+    bool m_bLoggerReady = false;
+    std::string m_strLogPath{kDefaultLogPath};
+    std::atomic<uint16_t> m_nClientId{0};
+    // back-ends by node (not owned)
+    std::array<std::atomic<CInnerApiInterface*>, kNodeCount> m_pInnerApiByNode;
+    OXAErrorInfo m_stLastError;
+    std::mutex m_mtxLogin;
+    std::mutex m_mtxAccounts;
+    std::unordered_map<uint64_t, CInnerApiInterface*> m_mapAccounts;  // fund account -> back-end
+    std::atomic<TraderSpi*> m_pSpi{nullptr};
+    std::atomic<int> m_nResumeType{2};
+    std::atomic<int> m_nReceiverCpu{-1};
+    std::atomic<int> m_nDeliverCpu{-1};
+    int m_nHeartbeatIntervalMs = 5000;
+};
+
+}  // namespace API
+}  // namespace OXA

@@ -1,0 +1,215 @@
+// One framed stream connection to a gateway: requests out, responses, pushes and heartbeats
+// in, a heartbeat timer, detection of a silent peer and reconnection on its own.
+//
+// Threads: the io thread ("tcp_cli_async") runs the event loop, the read loop, the heartbeat
+// timer and the response, push, heartbeat and (after a failure) disconnected callbacks; the
+// reconnect thread ("tcp_reconnect") waits out the interval and asks for an attempt; the
+// on-connect thread ("tcp_on_connect") calls the connected callback once per connection, so
+// that callback may send and wait for answers.
+//
+// Everything that touches the asio objects of a connection (the socket, its reads, the
+// heartbeat timer) runs on the io thread once it exists; other threads hand such work to it.
+// Every read and timer chain carries the generation of the connection it was started for and
+// ends quietly when that connection is gone.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+#include <spdlog/logger.h>
+
+#include "infra/tcp_framework/client/ErrorCategory.h"
+#include "infra/tcp_framework/client/FrameReader.h"
+#include "infra/tcp_framework/client/Package.h"
+
+namespace tcp_framework {
+namespace client {
+
+class ISocket;
+class TcpClient;
+
+using PackageCallback = std::function<int(std::shared_ptr<TcpClient>, unsigned int message_id,
+                                          unsigned long request_id, const unsigned char* body,
+                                          unsigned int length)>;
+using ConnectedCallback = std::function<int(std::shared_ptr<TcpClient>)>;
+using StatusCallback = std::function<int(std::shared_ptr<TcpClient>, int code, const char* text)>;
+
+// Result codes of the client (0 = success).
+enum TcpClientCode : int {
+    TCP_CLIENT_CONNECT_FAILED = 1002,    // connect attempt failed, or a send reported an error
+    TCP_CLIENT_BAD_URL = 1003,
+    TCP_CLIENT_BAD_SCHEME = 1004,
+    TCP_CLIENT_INVALID_PACKAGE = 1005,   // shutdown reason
+    TCP_CLIENT_NOT_CONNECTED = 2001,
+    TCP_CLIENT_REQUEST_TIMEOUT = 2003,
+    TCP_CLIENT_STOP_FAILED = 2004,       // socket close failed, or stop timed out
+    TCP_CLIENT_HEARTBEAT_TIMEOUT = 2005, // shutdown reason
+    TCP_CLIENT_REQUEST_PENDING = 3001,
+    TCP_CLIENT_SEND_BUFFER_FULL = 5001,
+    TCP_CLIENT_KEY_NOT_FOUND = 9999,
+};
+
+// Splits "scheme://host[:port]". The port text is read as a decimal int (leading blanks and a
+// sign accepted, reading stops at the first other character); no digit or a value outside
+// 32 bits is invalid; the port is the value's low 16 bits; an empty port text is port 0.
+// Never throws.
+bool parse_url(const std::string& url, std::string& scheme, std::string& host, uint16_t& port);
+
+class TcpClient : public std::enable_shared_from_this<TcpClient> {
+public:
+    // reconnect_interval_ms 0 = no automatic reconnection. Create it through a shared pointer.
+    TcpClient(int reconnect_interval_ms, void* context);
+    ~TcpClient();
+    TcpClient(const TcpClient&) = delete;
+    TcpClient& operator=(const TcpClient&) = delete;
+
+    // Settings: before the first connect (they have no lock of their own).
+    void set_logger(std::shared_ptr<spdlog::logger> logger);
+    int set_heartbeat_interval(int ms);
+    void set_async_thread(const char* name, int cpu);
+    void set_response_async_callback(PackageCallback cb);
+    void set_push_callback(PackageCallback cb);
+    void set_connected_callback(ConnectedCallback cb);
+    void set_heartbeat_callback(StatusCallback cb);
+    void set_disconnected_callback(StatusCallback cb);
+    // How long stop waits for the reconnect thread and for the read loop (1000 ms each).
+    void set_stop_timeout(int ms);
+
+    int connect(const std::string& url);
+    int connect(const std::string& host, uint16_t port);
+    int request_async(uint32_t message_id, uint64_t request_id, const void* body, uint32_t length);
+    // Synchronous request: waits up to timeout_ms for the response with the same request id.
+    // `out` must hold the largest response body (2,097,150 bytes).
+    int request(uint32_t message_id, uint64_t request_id, const void* body, uint32_t length, void* out,
+                uint32_t* out_length, int timeout_ms);
+    bool is_connected() const { return connected_.load(); }
+    void* context() const { return context_; }
+    int stop();
+    void get_last_error(int* code, char* text);
+    int get_local_endpoint(std::string& ip, uint16_t& port);
+    int get_remote_endpoint(std::string& ip, uint16_t& port);
+    int join();
+    void init_logger(const std::string& folder, bool to_stdout, int level);
+
+    const std::error_category& category() const { return category_; }
+
+private:
+    struct PendingEntry {
+        std::mutex mutex;
+        std::condition_variable cv;
+        std::deque<std::vector<unsigned char>> responses;
+    };
+    using Clock = std::chrono::steady_clock;
+
+    // Connection work: where it may touch asio objects.
+    bool on_io_thread() const;
+    bool run_on_io(std::function<void()> fn, Clock::time_point deadline, bool give_up_on_stop);
+
+    int reconnect();
+    int attempt_connect();
+    int start_reconnect(int code);
+    void reconnect_main();
+    void async_run();
+    void io_main();
+    void start_on_connected(uint64_t generation);
+
+    void do_read(uint64_t generation);
+    void on_read(uint64_t generation, const std::error_code& ec, std::size_t n);
+    int dispatch();
+    int handle_response(const PackageHeader& h, const unsigned char* body);
+    int handle_push(const PackageHeader& h, const unsigned char* body);
+    int handle_heartbeat();
+    void do_heartbeat(uint64_t generation, bool restart);
+    void on_heartbeat_timer(uint64_t generation, const std::error_code& ec);
+    bool check_heartbeat_timeout();
+    int do_shutdown(int code, const std::error_category& category);
+    void end_read_loop();
+
+    void touch_receive_time();
+    std::string current_url() const;
+    void set_last_error(int code, const std::string& text);
+    std::shared_ptr<TcpClient> self();
+    int call_status(const StatusCallback& cb, int code, const char* text);
+
+    void* const context_;
+    ErrorCategory category_;
+    std::shared_ptr<spdlog::logger> logger_;
+    const int reconnect_interval_;
+
+    mutable std::mutex url_mutex_;
+    std::string url_;
+    std::string scheme_;
+    std::string host_;
+    uint16_t port_ = 0;
+
+    asio::io_context io_;
+    std::shared_ptr<ISocket> socket_;   // replaced on the io thread under the send mutex
+    std::atomic<int> heartbeat_interval_{0};
+    std::atomic<int64_t> last_receive_ns_{0};  // steady clock
+    asio::steady_timer heartbeat_timer_;
+
+    std::mutex threads_mutex_;
+    std::thread io_thread_;
+    std::thread reconnect_thread_;
+    std::thread on_connect_thread_;
+    char io_thread_name_[16];
+    int io_thread_cpu_ = -1;
+    std::atomic<bool> io_started_{false};
+    std::atomic<std::thread::id> io_thread_id_{};
+    std::timed_mutex attempt_mutex_;    // inline connection work before the io thread exists
+
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<uint64_t> generation_{0};
+
+    std::mutex reconnect_mutex_;
+    std::condition_variable reconnect_cv_;
+    bool reconnecting_ = false;         // a reconnect thread is in its loop
+    bool reconnect_again_ = false;      // a shutdown came while it ran
+
+    std::mutex read_loop_mutex_;
+    std::shared_ptr<std::promise<bool>> read_loop_promise_;
+    std::shared_future<bool> read_loop_future_;
+    bool read_loop_ended_ = true;
+
+    std::mutex pending_mutex_;
+    std::map<uint64_t, std::shared_ptr<PendingEntry>> pending_;
+
+    PackageCallback response_cb_;
+    PackageCallback push_cb_;
+    ConnectedCallback connected_cb_;
+    StatusCallback heartbeat_cb_;
+    StatusCallback disconnected_cb_;
+
+    std::mutex error_mutex_;
+    int last_error_code_ = 0;
+    std::string last_error_text_;
+
+    std::mutex endpoint_mutex_;
+    std::string local_endpoint_;
+    std::string remote_endpoint_;
+
+    std::unique_ptr<uint8_t[]> receive_buffer_;
+    FrameReader reader_;
+    std::unique_ptr<PackageBuffer> send_buffer_;
+    std::mutex send_mutex_;
+
+    std::atomic<int> stop_timeout_ms_{1000};
+};
+
+}  // namespace client
+}  // namespace tcp_framework
