@@ -61,16 +61,16 @@ TEST_F(LocalArray, IndexIsTheLow32BitsOfTheSessionId) {
     EXPECT_EQ(table.Get(0x100410005ull), &value);
 }
 
-TEST_F(LocalArray, RowsAreMappedOnlyForNodesInUse) {
+TEST_F(LocalArray, RowsExistOnlyForNodesInUse) {
     int value = 0;
-    EXPECT_EQ(table.MappedRows(), 0u);
-    EXPECT_EQ(table.Get(0x410005), nullptr);  // a lookup maps nothing
+    EXPECT_EQ(table.RowsInUse(), 0u);
+    EXPECT_EQ(table.Get(0x410005), nullptr);  // a lookup allocates nothing
     EXPECT_TRUE(table.Store(0x410005, nullptr));
-    EXPECT_EQ(table.MappedRows(), 0u);
+    EXPECT_EQ(table.RowsInUse(), 0u);
     table.Store(0x410005, &value);
     table.Store(0x41ffff, &value);
     table.Store(0x020000, &value);
-    EXPECT_EQ(table.MappedRows(), 2u);
+    EXPECT_EQ(table.RowsInUse(), 2u);
 }
 
 TEST_F(LocalArray, ConcurrentFirstStoresShareOneRow) {
@@ -85,7 +85,7 @@ TEST_F(LocalArray, ConcurrentFirstStoresShareOneRow) {
     }
     go = true;
     for (auto& th : threads) th.join();
-    EXPECT_EQ(table.MappedRows(), 1u);
+    EXPECT_EQ(table.RowsInUse(), 1u);
     for (int t = 0; t < 8; ++t) EXPECT_EQ(table.Get(0x300000 + t), &values[t]);
 }
 
@@ -255,7 +255,7 @@ TEST_F(GlobalTables, OutOfRangeKeysAreRefusedAndStoreNothing) {
         EXPECT_EQ(_gArrSessionByNo.Get(c.key.nNodeId, c.key.nIndex), nullptr);
         EXPECT_TRUE(_gMapNodeFundAcc.Accounts(1).empty());
     }
-    EXPECT_EQ(_gArrSessionByNo.MappedRows(), 0u);
+    EXPECT_EQ(_gArrSessionByNo.RowsInUse(), 0u);
     EXPECT_EQ(_gArrSessionByNo.Get(1000, 5), nullptr);
     EXPECT_EQ(_gArrSessionByNo.Get(1, UINT64_MAX), nullptr);
     EXPECT_FALSE(UnregisterSession(0x1000001));
@@ -270,7 +270,7 @@ TEST_F(GlobalTables, ReleaseEmptiesEverything) {
     EXPECT_EQ(_gArrSessionInfo[0x090004], nullptr);
     EXPECT_EQ(_gArrSeqNoReg[0x090004], nullptr);
     EXPECT_EQ(_gArrSessionByNo.Get(9, 4), nullptr);
-    EXPECT_EQ(_gArrSessionByNo.MappedRows(), 0u);
+    EXPECT_EQ(_gArrSessionByNo.RowsInUse(), 0u);
     EXPECT_TRUE(_gMapNodeFundAcc.Accounts(9).empty());
     // The tables take sessions again after a release.
     EXPECT_NE(RegisterSession(Info(0x090004, 4, 1), &key, true), nullptr);

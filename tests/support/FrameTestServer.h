@@ -42,7 +42,7 @@ struct FrameSpec {
     bool bad_tail = false;           // tail bytes 00 00 instead of FE FE
 };
 
-std::vector<uint8_t> encode_frame(const FrameSpec& spec);
+std::vector<uint8_t> encode_frame(const FrameSpec& frame);
 std::vector<uint8_t> encode_frame(uint8_t content_type, uint32_t message_id, uint64_t request_id,
                                   const void* body, uint32_t length, uint8_t async_flag);
 std::vector<uint8_t> encode_heartbeat();

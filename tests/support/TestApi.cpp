@@ -29,12 +29,14 @@ void RemoveTestLogDir() {
 }  // namespace
 
 const std::string& TestLogDir() {
-    static const std::string dir = [] {
-        std::string d = MakeTempDir();
-        std::atexit(RemoveTestLogDir);
+    // never destroyed, so the exit handler below still finds it
+    static const std::string* dir = [] {
+        auto* d = new std::string(MakeTempDir());
         return d;
     }();
-    return dir;
+    static const bool cleanup = std::atexit(RemoveTestLogDir) == 0;
+    (void)cleanup;
+    return *dir;
 }
 
 std::string TestLogPath() { return TestLogDir() + "/oxa.log"; }

@@ -15,7 +15,7 @@ static_assert(std::atomic<uint64_t>::is_always_lock_free, "a zero-filled block m
 }  // namespace
 
 CIdGenerator::~CIdGenerator() {
-    for (auto& block : m_blocks) detail::FreeZeroed(block.exchange(nullptr), kBlockBytes);
+    for (auto& block : m_blocks) detail::FreeZeroed(block.exchange(nullptr));
 }
 
 bool CIdGenerator::InitOrderId(uint64_t session_id, uint32_t start) noexcept {
@@ -29,7 +29,7 @@ bool CIdGenerator::InitOrderId(uint64_t session_id, uint32_t start) noexcept {
                                                    std::memory_order_acquire)) {
             block = fresh;
         } else {
-            detail::FreeZeroed(fresh, kBlockBytes);
+            detail::FreeZeroed(fresh);
         }
     }
     const uint64_t client = static_cast<uint64_t>(GetClientId()) & 0xff;

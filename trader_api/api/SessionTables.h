@@ -47,11 +47,11 @@ struct SeqNoReg {
 
 namespace detail {
 
-// Zero-filled memory whose pages are committed only when touched.
+// Zero-filled memory for table rows; large rows are committed only where touched.
 void* AllocZeroed(std::size_t bytes) noexcept;
-void FreeZeroed(void* block, std::size_t bytes) noexcept;
+void FreeZeroed(void* block) noexcept;
 
-// kRows rows of kCols atomic pointers; a row is mapped on its first store. Readers never
+// kRows rows of kCols atomic pointers; a row is allocated on its first store. Readers never
 // lock or allocate: a missing row or an index out of range reads null.
 template <typename T, std::size_t kRows, std::size_t kCols>
 class LazyPtrTable {
@@ -76,7 +76,7 @@ public:
         return const_cast<Slot*>(static_cast<const LazyPtrTable*>(this)->Find(row, col));
     }
 
-    // The slot, mapping its row if needed; null when out of range or out of memory.
+    // The slot, allocating its row if needed; null when out of range or out of memory.
     Slot* Obtain(std::size_t row, std::size_t col) noexcept {
         if (row >= kRows || col >= kCols) return nullptr;
         Slot* cells = m_rows[row].load(std::memory_order_acquire);
@@ -87,13 +87,13 @@ public:
                                                     std::memory_order_acquire)) {
                 cells = fresh;
             } else {
-                FreeZeroed(fresh, kRowBytes);  // another thread mapped it first
+                FreeZeroed(fresh);  // another thread allocated it first
             }
         }
         return cells + col;
     }
 
-    // Calls f(slot) for every slot of every mapped row.
+    // Calls f(slot) for every slot of every row in use.
     template <typename F>
     void ForEachSlot(F&& f) noexcept {
         for (std::size_t row = 0; row < kRows; ++row) {
@@ -103,15 +103,15 @@ public:
         }
     }
 
-    // Unmaps every row. Only when no thread can still hold a slot of them.
+    // Frees every row. Only when no thread can still hold a slot of them.
     void FreeRows() noexcept {
         for (auto& row : m_rows) {
             Slot* cells = row.exchange(nullptr, std::memory_order_acq_rel);
-            if (cells) FreeZeroed(cells, kRowBytes);
+            if (cells) FreeZeroed(cells);
         }
     }
 
-    std::size_t MappedRows() const noexcept {
+    std::size_t RowsInUse() const noexcept {
         std::size_t n = 0;
         for (const auto& row : m_rows) n += row.load(std::memory_order_acquire) != nullptr;
         return n;
@@ -131,7 +131,7 @@ template <typename P>
 class ApiSessionArray;
 
 // Pointers indexed by session id (node << 16 | fund index): one row per node 0..255, one
-// slot per fund index 0..65535, rows mapped on first use. The index is the low 32 bits of
+// slot per fund index 0..65535, rows allocated on first use. The index is the low 32 bits of
 // the session id; one above 0xffffff reads null and is never written.
 template <typename T>
 class ApiSessionArray<T*> {
@@ -178,22 +178,22 @@ public:
                                              std::memory_order_acquire);
     }
 
-    // Maps the row of the session's slot; false beyond the table or out of memory.
+    // Allocates the row of the session's slot; false beyond the table or out of memory.
     bool Reserve(uint64_t session_id) noexcept { return SlotFor(session_id, true) != nullptr; }
 
     template <typename F>
     void ForEachSlot(F&& f) noexcept { m_table.ForEachSlot(static_cast<F&&>(f)); }
     void FreeRows() noexcept { m_table.FreeRows(); }
-    std::size_t MappedRows() const noexcept { return m_table.MappedRows(); }
+    std::size_t RowsInUse() const noexcept { return m_table.RowsInUse(); }
 
 private:
     using Table = detail::LazyPtrTable<T, kNodes, kFundIndexes>;
 
-    // Storing null never maps a row.
-    typename Table::Slot* SlotFor(uint64_t session_id, bool map_row) noexcept {
+    // Storing null never allocates a row.
+    typename Table::Slot* SlotFor(uint64_t session_id, bool make_row) noexcept {
         const uint32_t index = static_cast<uint32_t>(session_id);
         if (index >= kCapacity) return nullptr;
-        return map_row ? m_table.Obtain(index >> 16, index & 0xffff)
+        return make_row ? m_table.Obtain(index >> 16, index & 0xffff)
                        : m_table.Find(index >> 16, index & 0xffff);
     }
 
@@ -215,7 +215,7 @@ public:
     static bool InRange(uint64_t node_id, uint64_t index) noexcept {
         return node_id < kNodes && index < kEntriesPerNode;
     }
-    // Maps the node's row; false when out of range or out of memory.
+    // Allocates the node's row; false when out of range or out of memory.
     bool Reserve(uint64_t node_id, uint64_t index) noexcept {
         return m_table.Obtain(node_id, index) != nullptr;
     }
@@ -232,7 +232,7 @@ public:
         if (slot) slot->compare_exchange_strong(record, nullptr, std::memory_order_acq_rel);
     }
     void FreeRows() noexcept { m_table.FreeRows(); }
-    std::size_t MappedRows() const noexcept { return m_table.MappedRows(); }
+    std::size_t RowsInUse() const noexcept { return m_table.RowsInUse(); }
 
 private:
     using Table = detail::LazyPtrTable<tagSessionInfo, kNodes, kEntriesPerNode>;
@@ -289,7 +289,7 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
 bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc = nullptr);
 
 // Frees every session record and sequence register (those in the tables and the retired
-// ones), unmaps the per-node rows of _gArrSessionByNo and clears _gMapNodeFundAcc; the
+// ones), frees the per-node rows of _gArrSessionByNo and clears _gMapNodeFundAcc; the
 // speed control entries stay. For TraderApi::Release, once no thread can be reading them.
 void ReleaseSessionTables();
 

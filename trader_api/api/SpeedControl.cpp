@@ -119,7 +119,7 @@ bool CSpeedControl::SetSpeedControl(uint64_t session_id, const SpeedControlCfg& 
             pair = fresh->entry;
         } else {
             delete fresh;
-            if (expected == nullptr) return false;  // the row could not be mapped
+            if (expected == nullptr) return false;  // the row could not be allocated
             pair = expected;
         }
     }

@@ -88,10 +88,10 @@ TEST_F(FrameReaderTest, GoldenLoginRequestIsOneFrame) {
     EXPECT_EQ(want, 2u);  // an empty body still has its tail
     std::memcpy(dst, golden.data() + 32, 2);
     ASSERT_EQ(reader.advance(2), FrameReader::Result::FRAME);
-    EXPECT_EQ(reader.header().content_type, 1);
-    EXPECT_EQ(reader.header().message_id, 0xf0001u);
-    EXPECT_EQ(reader.header().request_id, 5u);
-    EXPECT_EQ(reader.header().async_flag, 1);
+    EXPECT_EQ(+reader.header().content_type, 1);
+    EXPECT_EQ(+reader.header().message_id, 0xf0001u);
+    EXPECT_EQ(+reader.header().request_id, 5u);
+    EXPECT_EQ(+reader.header().async_flag, 1);
     EXPECT_EQ(reader.body_length(), 0u);
 }
 

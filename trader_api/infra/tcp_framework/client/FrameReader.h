@@ -53,6 +53,8 @@ public:
     // Largest body the area can take.
     uint64_t max_body_length() const noexcept { return body_capacity_ - PACKAGE_TAIL_SIZE; }
     bool failed() const noexcept { return failure_ != Result::NEED_MORE; }
+    // Between a complete header and the end of its body and tail.
+    bool in_body() const noexcept { return in_body_; }
 
 private:
     uint8_t* area_;

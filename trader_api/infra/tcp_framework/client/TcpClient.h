@@ -136,7 +136,7 @@ private:
     void do_heartbeat(uint64_t generation, bool restart);
     void on_heartbeat_timer(uint64_t generation, const std::error_code& ec);
     bool check_heartbeat_timeout();
-    int do_shutdown(int code, const std::error_category& category);
+    int do_shutdown(int code, const std::error_category& category, bool may_reconnect = true);
     void end_read_loop();
 
     void touch_receive_time();
