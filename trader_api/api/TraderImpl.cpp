@@ -135,8 +135,10 @@ void TraderImpl::Release() {
         inner_api->Release();
         delete inner_api;
     }
-    ReleaseSessionTables();
+    // Stop the connections before freeing the tables: an io thread in a push handler may
+    // still be reading a session record.
     StopTcpClients();
+    ReleaseSessionTables();
 }
 
 // The gateway connections are stopped here once the transport holds them.
