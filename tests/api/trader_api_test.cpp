@@ -12,6 +12,8 @@
 
 #include "api/ApiGlobals.h"
 #include "api/ErrorMsg.h"
+#include "api/SessionTables.h"
+#include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 #include "api/TraderImpl.h"
 #include "support/StubInnerApi.h"
 #include "support/TestApi.h"
@@ -187,6 +189,31 @@ TEST_F(TraderApiTest, AccountByOXAIDUsesTheNodeByteOfTheOrderId) {
     ASSERT_NE(none, nullptr);
     EXPECT_STREQ(none, "");
     EXPECT_EQ(LastErrorId(), 77) << "no error is set for an unknown node";
+}
+
+TEST_F(TraderApiTest, AccountTextOfTheSharedSessionRecordIsPerThread) {
+    OXA::API::CInnerApiInterface backend;  // the base's own answer, as the back-ends inherit it
+    api->SetInnerApiForNode(12, &backend);
+    OXA::API::tagSessionInfo info{};
+    info.nFundAcc = 10000123456ull;
+    info.nApiSessionID = Session(12, 3);
+    OXA::API::tagSessionInfo other = info;
+    other.nFundAcc = 42;
+    other.nApiSessionID = Session(12, 4);
+    ASSERT_NE(OXA::API::RegisterSession(info, nullptr, false), nullptr);
+    ASSERT_NE(OXA::API::RegisterSession(other, nullptr, false), nullptr);
+
+    const uint64_t order_id = (Session(12, 3) << 40) | (uint64_t{1} << 32) | 9;
+    const char* mine = api->GetAccountByOXAID(order_id);
+    EXPECT_STREQ(mine, "10000123456");
+    std::string theirs;
+    std::thread([&] { theirs = api->GetAccountByOXAID((Session(12, 4) << 40) | 5); }).join();
+    EXPECT_EQ(theirs, "42");
+    EXPECT_STREQ(mine, "10000123456") << "another thread must not overwrite this thread's text";
+    EXPECT_STREQ(api->GetAccountByOXAID((Session(12, 9) << 40) | 5), "") << "no session record";
+
+    OXA::API::UnregisterSession(Session(12, 3));
+    OXA::API::UnregisterSession(Session(12, 4));
 }
 
 TEST_F(TraderApiTest, LoginFailsWithoutAGatewayTransport) {

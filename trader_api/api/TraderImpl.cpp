@@ -445,7 +445,7 @@ int TraderImpl::QueryCreditDebtToRepayTodayByPage(const DebtToRepayQueryParam* q
 
 OXA::API::TraderApi* OXA::API::TraderApi::CreateTraderApi(unsigned char client_id, const char* log_path,
                                                           OXA_LOG_LEVEL log_level) {
-    if (static_cast<signed char>(client_id) <= 0) {
+    if (client_id == 0 || client_id > 127) {
         std::fputs("client_id has to be between [1-127]\n", stderr);
         return nullptr;
     }

@@ -1,6 +1,10 @@
 // Defaults of the back-end operations: a back-end overrides what its business offers.
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 
+#include <cstdio>
+
+#include "api/SessionTables.h"
+
 namespace OXA {
 namespace API {
 
@@ -12,7 +16,15 @@ void CInnerApiInterface::OnRecv(int /*request_id*/, uint32_t /*msg_id*/, const c
 void CInnerApiInterface::Release() {}
 void CInnerApiInterface::RegisterSpi(TraderSpi* /*spi*/) {}
 void CInnerApiInterface::SubscribePublicTopic(int /*resume_type*/) {}
-const char* CInnerApiInterface::GetAccountByOXAID(uint64_t /*order_oxa_id*/) { return ""; }
+// Every back-end files its sessions in the shared tables, so the answer is the same for all.
+const char* CInnerApiInterface::GetAccountByOXAID(uint64_t order_oxa_id) {
+    const tagSessionInfo* info = _gArrSessionInfo[order_oxa_id >> 40];
+    if (info == nullptr) return "";
+    // per thread: callers on other threads must not see their text change under them
+    thread_local char text[24];
+    std::snprintf(text, sizeof(text), "%llu", static_cast<unsigned long long>(info->nFundAcc));
+    return text;
+}
 uint64_t CInnerApiInterface::Login(std::shared_ptr<tcp_framework::client::TcpClient> /*client*/,
                                    uint64_t /*fund_account*/) {
     return 0;
