@@ -15,8 +15,9 @@ std::string ErrorCategory::message(int code) const {
 }
 
 const ErrorCategory& error_category() noexcept {
-    static const ErrorCategory category;
-    return category;
+    // Never destroyed: io threads may still report codes while static destructors run.
+    static const ErrorCategory* const category = new ErrorCategory();
+    return *category;
 }
 
 }  // namespace client

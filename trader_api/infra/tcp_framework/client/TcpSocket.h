@@ -61,11 +61,9 @@ private:
 
     void schedule_write();
     void do_write(bool continuing);
-    void start_send(const std::shared_ptr<Socket>& sock);  // m_mutex held
-    void on_sent(const std::shared_ptr<Socket>& sock, std::error_code ec, std::size_t n);
-    void close_socket(const std::shared_ptr<Socket>& sock, std::error_code& ec);  // m_mutex held
-    void read_more(std::shared_ptr<Socket> sock, uint8_t* buffer, std::size_t length, std::size_t done,
-                   ReadHandler handler);
+    void start_send(const std::shared_ptr<Socket>& sock);
+    void on_sent(const std::shared_ptr<Socket>& sock, std::error_code ec);
+    void close_locked(const std::shared_ptr<Socket>& sock, std::error_code& ec);  // m_mutex held
     std::string endpoint_text(bool local);
 
     std::mutex m_mutex;  // m_endpoint, m_socket and every call on the asio socket object
@@ -78,7 +76,6 @@ private:
     bool m_writing = false;
     std::array<asio::const_buffer, MAX_GATHER> m_batch{};
     std::array<utility::SpscRingBuffer::Span, MAX_GATHER> m_spans{};
-    std::size_t m_batch_first = 0;  // first buffer not yet fully sent
     std::size_t m_batch_count = 0;
     uint32_t m_batch_records = 0;
 

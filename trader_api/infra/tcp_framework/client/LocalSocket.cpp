@@ -1,0 +1,120 @@
+#include "infra/tcp_framework/client/LocalSocket.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include <asio/read.hpp>
+#include <fmt/format.h>
+
+namespace tcp_framework {
+namespace client {
+
+LocalSocket::LocalSocket(asio::io_context& io, std::shared_ptr<spdlog::logger> logger)
+    : ISocket(io, std::move(logger)) {}
+
+LocalSocket::~LocalSocket() = default;
+
+void LocalSocket::connect(const std::string& path, uint16_t, std::error_code& ec) {
+    ec.clear();
+    if (path.size() > MAX_PATH_LENGTH) {
+        ec = std::error_code(ENAMETOOLONG, std::system_category());
+        return;
+    }
+    auto endpoint = std::make_shared<asio::local::stream_protocol::endpoint>(path);
+    auto sock = std::make_shared<Socket>(m_io);
+    asio::error_code aec;
+    sock->open(asio::local::stream_protocol(), aec);
+    if (!aec) sock->connect(*endpoint, aec);
+    if (aec) {
+        asio::error_code ignored;
+        sock->close(ignored);
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_socket && m_socket->is_open()) {
+        asio::error_code ignored;
+        m_socket->shutdown(Socket::shutdown_both, ignored);
+        m_socket->close(ignored);
+    }
+    m_endpoint = std::move(endpoint);
+    m_socket = std::move(sock);
+    ec = aec;
+}
+
+void LocalSocket::write(const void* data, uint32_t length, std::error_code& ec) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_socket || !m_socket->is_open()) {
+        ec = std::error_code(EBADF, std::system_category());
+        return;
+    }
+    // asio may have made the descriptor non-blocking for its reads: wait for room instead.
+    const int fd = m_socket->native_handle();
+    const char* p = static_cast<const char*>(data);
+    uint32_t left = length;
+    while (left > 0) {
+        const ssize_t n = ::send(fd, p, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            p += n;
+            left -= static_cast<uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (m_closing.load(std::memory_order_acquire)) {
+                ec = std::error_code(EBADF, std::system_category());
+                return;
+            }
+            pollfd pfd{fd, POLLOUT, 0};
+            if (::poll(&pfd, 1, 50) < 0 && errno != EINTR) {
+                ec = std::error_code(errno, std::system_category());
+                return;
+            }
+            continue;
+        }
+        ec = std::error_code(n < 0 ? errno : EPIPE, std::system_category());
+        return;
+    }
+}
+
+void LocalSocket::async_read(void* buffer, uint32_t length, ReadHandler handler) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_socket) return;
+    auto sock = m_socket;
+    asio::async_read(*sock, asio::buffer(buffer, length),
+                     [sock, handler = std::move(handler)](const asio::error_code& ec, std::size_t n) {
+                         handler(ec, n);
+                     });
+}
+
+bool LocalSocket::is_open() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_socket && m_socket->is_open();
+}
+
+void LocalSocket::close(std::error_code& ec) {
+    ec.clear();
+    m_closing.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_closing.store(false, std::memory_order_release);
+    if (!m_socket || !m_socket->is_open()) return;
+    asio::error_code aec;
+    m_socket->shutdown(Socket::shutdown_both, aec);
+    m_socket->close(aec);
+    ec = aec;
+}
+
+std::string LocalSocket::endpoint_text(bool local) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_socket || !m_socket->is_open()) return std::string();
+    asio::error_code ec;
+    const auto ep = local ? m_socket->local_endpoint(ec) : m_socket->remote_endpoint(ec);
+    if (ec) return std::string();
+    return fmt::format("unix://{}", ep.path());
+}
+
+std::string LocalSocket::local_endpoint() { return endpoint_text(true); }
+std::string LocalSocket::remote_endpoint() { return endpoint_text(false); }
+
+}  // namespace client
+}  // namespace tcp_framework

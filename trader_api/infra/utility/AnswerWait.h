@@ -1,0 +1,113 @@
+// The one way a request thread waits for its answer from the io thread.
+//
+// The waiter arms the slot with a key (the account or request it waits for) before it sends,
+// so an answer that arrives before the wait begins is kept, and an answer for another key, or
+// one that comes after the waiter gave up, is ignored. The flag is set under the slot's mutex
+// and the wait is a predicate wait against a steady-clock deadline.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+namespace OXA {
+namespace API {
+
+template <typename Answer>
+class AnswerWait {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Starts a new round for key; an earlier answer or round is forgotten, and a thread
+    // still waiting in the earlier round gives up at once. One waiter at a time: callers
+    // that may wait concurrently serialise their rounds. Returns the round's ticket, to be
+    // passed to wait() and cancel().
+    uint64_t arm(uint64_t key) {
+        uint64_t ticket;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            ++m_round;
+            m_key = key;
+            m_armed = true;
+            m_answered = false;
+            m_answer = Answer{};
+            ticket = m_round;
+        }
+        m_cv.notify_all();
+        return ticket;
+    }
+
+    // Called by the io thread. True when a waiter armed for key took the answer.
+    bool deliver(uint64_t key, const Answer& answer) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_armed || m_answered || m_key != key) return false;
+            m_answer = answer;
+            m_answered = true;
+        }
+        m_cv.notify_all();
+        return true;
+    }
+
+    // Waits up to timeout for the answer of round ticket. True with the answer copied out;
+    // false on timeout (the round is closed, so a late answer is dropped).
+    template <typename Rep, typename Period>
+    bool wait(uint64_t ticket, std::chrono::duration<Rep, Period> timeout, Answer& out) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        const auto deadline = Clock::now() + timeout;
+        const bool got = m_cv.wait_until(lock, deadline, [&] { return m_round != ticket || m_answered; });
+        if (!got || m_round != ticket) {
+            if (m_round == ticket) m_armed = false;
+            return false;
+        }
+        out = m_answer;
+        m_armed = false;
+        return true;
+    }
+
+    // The request could not be sent: close the round without waiting.
+    void cancel(uint64_t ticket) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_round == ticket) m_armed = false;
+    }
+
+    bool armed_for(uint64_t key) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_armed && !m_answered && m_key == key;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    uint64_t m_round = 0;
+    uint64_t m_key = 0;
+    bool m_armed = false;
+    bool m_answered = false;
+    Answer m_answer{};
+};
+
+// Copies a text of at most src_len bytes (ending earlier at a zero byte) into a field of
+// dst_size bytes, cut to dst_size - 1 and always zero-terminated; the rest of the field is
+// zeroed. A null source gives an empty text. Returns the bytes copied.
+inline std::size_t CopyText(char* dst, std::size_t dst_size, const char* src, std::size_t src_len) noexcept {
+    if (!dst || dst_size == 0) return 0;
+    std::size_t n = 0;
+    if (src) {
+        const std::size_t limit = src_len < dst_size - 1 ? src_len : dst_size - 1;
+        const void* z = std::memchr(src, 0, limit);
+        n = z ? static_cast<std::size_t>(static_cast<const char*>(z) - src) : limit;
+        std::memcpy(dst, src, n);
+    }
+    std::memset(dst + n, 0, dst_size - n);
+    return n;
+}
+
+template <std::size_t N>
+inline std::size_t CopyText(char (&dst)[N], const char* src, std::size_t src_len) noexcept {
+    return CopyText(dst, N, src, src_len);
+}
+
+}  // namespace API
+}  // namespace OXA
