@@ -17,6 +17,8 @@
 #include <sstream>
 #include <string>
 
+#include "gateway_sim/GatewaySim.h"
+#include "infra/tcp_framework/client/TcpClient.h"
 #include "infra/utility/DiskSerial.h"
 
 using namespace OXA::API;
@@ -243,4 +245,20 @@ TEST(GetDefaultTerminalInfo, NullWhenTheEndpointGivesNoInterface) {
   EXPECT_EQ(GetDefaultTerminalInfo(unix_socket), nullptr);
 
   EXPECT_EQ(GetDefaultTerminalInfo(std::shared_ptr<FakeConnection>()), nullptr);
+}
+
+TEST(GetDefaultTerminalInfo, RealConnectionToTheLoopbackAddressGivesNoText) {
+  oxa_sim::GatewaySim gateway;
+  ASSERT_TRUE(gateway.start());
+  auto client = std::make_shared<tcp_framework::client::TcpClient>(0, nullptr);
+  client->set_heartbeat_interval(0);
+  ASSERT_EQ(client->connect("127.0.0.1", gateway.port()), 0);
+  std::string ip;
+  uint16_t port = 0;
+  ASSERT_EQ(client->get_local_endpoint(ip, port), 0);
+  EXPECT_EQ(ip, "127.0.0.1") << "the refusal below must come from the loopback rule";
+  EXPECT_NE(port, 0);
+  EXPECT_EQ(GetDefaultTerminalInfo(client), nullptr);
+  client->stop();
+  gateway.stop();
 }

@@ -26,189 +26,13 @@
 #include "gateway_sim/SimCli.h"
 #include "gateway_sim/SimFrame.h"
 #include "gateway_sim/SimWire.h"
+#include "tools/SimTestClient.h"
 
 extern char** environ;
 
 namespace {
 
-using namespace std::chrono_literals;
-using oxa_sim::Clock;
-using oxa_sim::GatewaySim;
-using oxa_sim::Millis;
-using oxa_sim::ReplyPlan;
-using Bytes = std::vector<std::uint8_t>;
-
-constexpr Millis kWait{5000};    // bound for things that must happen
-constexpr Millis kSilence{150};  // how long "nothing arrives" is watched
-
-// ---- the test's own wire helpers ---------------------------------------------------------
-
-std::uint32_t bitwise_crc32(const std::uint8_t* p, std::size_t n) {
-  std::uint32_t c = 0xFFFFFFFFu;
-  for (std::size_t i = 0; i < n; ++i) {
-    c ^= p[i];
-    for (int k = 0; k < 8; ++k) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
-  }
-  return ~c;
-}
-
-void put_be(Bytes& b, std::size_t off, std::uint64_t v, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (8 * (n - 1 - i)));
-}
-void put_le(Bytes& b, std::size_t off, std::uint64_t v, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) b[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint64_t le(const Bytes& b, std::size_t off, std::size_t n) {
-  std::uint64_t v = 0;
-  for (std::size_t i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(b.at(off + i)) << (8 * i);
-  return v;
-}
-
-// Header CRC over bytes 0..27 with the numeric fields little-endian, fields then big-endian.
-Bytes write_frame(std::uint8_t type, std::uint32_t msg, std::uint64_t req, const Bytes& body,
-                  std::uint8_t async_flag) {
-  Bytes f(32 + body.size() + 2, 0);
-  f[0] = 0xEF;
-  f[1] = 0xEF;
-  f[2] = 1;
-  f[3] = type;
-  put_le(f, 4, msg, 4);
-  put_le(f, 8, req, 8);
-  put_le(f, 16, body.size(), 4);
-  f[20] = async_flag;
-  const std::uint32_t crc = bitwise_crc32(f.data(), 28);
-  put_be(f, 4, msg, 4);
-  put_be(f, 8, req, 8);
-  put_be(f, 16, body.size(), 4);
-  put_be(f, 28, crc, 4);
-  std::copy(body.begin(), body.end(), f.begin() + 32);
-  f[32 + body.size()] = 0xFE;
-  f[33 + body.size()] = 0xFE;
-  return f;
-}
-
-Bytes login_request(std::uint64_t account) {
-  Bytes b(857, 0);
-  put_le(b, 0, account, 8);
-  return b;
-}
-Bytes account_body(std::uint64_t account, std::size_t len) {
-  Bytes b(len, 0);
-  put_le(b, 0, account, 8);
-  return b;
-}
-
-struct Frame {
-  std::uint8_t type = 0;
-  std::uint32_t msg = 0;
-  std::uint64_t req = 0;
-  std::uint8_t async_flag = 0;
-  Bytes body;
-  bool tail_ok = false;
-};
-
-class RawClient {
- public:
-  explicit RawClient(std::uint16_t port) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-      connect_errno_ = errno;
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-  ~RawClient() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool connected() const { return fd_ >= 0; }
-  int connect_errno() const { return connect_errno_; }
-
-  bool send_bytes(const Bytes& b) {
-    std::size_t done = 0;
-    while (done < b.size()) {
-      const ssize_t n = ::send(fd_, b.data() + done, b.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-  bool request(std::uint32_t msg, std::uint64_t req, const Bytes& body, std::uint8_t async_flag = 1) {
-    return send_bytes(write_frame(oxa_sim::kRequest, msg, req, body, async_flag));
-  }
-
-  // One whole frame, or nothing when the deadline passes or the peer closed.
-  std::optional<Frame> read_frame(Millis timeout) {
-    const auto deadline = Clock::now() + timeout;
-    std::uint8_t hdr[32];
-    if (!read_exact(hdr, sizeof hdr, deadline)) return std::nullopt;
-    oxa_sim::FrameHeader h;
-    if (oxa_sim::decode_header(hdr, h) != oxa_sim::HeaderStatus::kOk) {
-      ADD_FAILURE() << "the sim sent a frame that does not pass the check";
-      return std::nullopt;
-    }
-    Bytes rest(h.body_len + 2);
-    if (!read_exact(rest.data(), rest.size(), deadline)) return std::nullopt;
-    Frame f{h.content_type, h.msg_id, h.request_id, h.async_flag,
-            Bytes(rest.begin(), rest.begin() + h.body_len),
-            rest[h.body_len] == 0xFE && rest[h.body_len + 1] == 0xFE};
-    EXPECT_TRUE(f.tail_ok);
-    return f;
-  }
-
-  // True once the peer ended the stream (frames still in flight are skipped).
-  bool wait_closed(Millis timeout) {
-    const auto deadline = Clock::now() + timeout;
-    std::uint8_t buf[4096];
-    for (;;) {
-      const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-      const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-      if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return true;
-    }
-  }
-
- private:
-  bool read_exact(std::uint8_t* p, std::size_t n, Clock::time_point deadline) {
-    std::size_t done = 0;
-    while (done < n) {
-      const auto left = std::chrono::duration_cast<Millis>(deadline - Clock::now()).count();
-      if (left <= 0) return false;
-      pollfd pf{fd_, POLLIN, 0};
-      const int r = ::poll(&pf, 1, static_cast<int>(left));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) return false;
-      const ssize_t got = ::recv(fd_, p + done, n - done, 0);
-      if (got <= 0) return false;
-      done += static_cast<std::size_t>(got);
-    }
-    return true;
-  }
-
-  int fd_ = -1;
-  int connect_errno_ = 0;
-};
-
-class SimTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(sim.start(0)); }
-
-  // A client whose connection the sim has accepted.
-  std::unique_ptr<RawClient> connect_client() {
-    const std::size_t before = sim.accepted_count();
-    auto c = std::make_unique<RawClient>(sim.port());
-    EXPECT_TRUE(c->connected());
-    EXPECT_TRUE(sim.wait_for_accepted(before + 1, kWait));
-    return c;
-  }
-
-  GatewaySim sim;
-};
+using namespace sim_test;
 
 // ---- frame codec -------------------------------------------------------------------------
 
@@ -530,6 +354,27 @@ TEST_F(SimTest, HeartbeatsAnsweredUnlessSwitchedOff) {
   sim.set_answer_heartbeats(false);
   ASSERT_TRUE(c->send_bytes(write_frame(oxa_sim::kHeartbeat, 0, 0, {}, 0)));
   EXPECT_FALSE(c->read_frame(kSilence));
+}
+
+TEST_F(SimTest, HeartbeatsOnDemand) {
+  auto a = connect_client();
+  auto b = connect_client();
+  const auto conns = sim.open_connections();
+  ASSERT_EQ(conns.size(), 2u);
+  EXPECT_EQ(sim.send_heartbeat(conns[0]->id()), 1u);
+  auto only = a->read_frame(kWait);
+  ASSERT_TRUE(only);
+  EXPECT_EQ(only->type, oxa_sim::kHeartbeat);
+  EXPECT_EQ(only->msg, 0u);
+  EXPECT_EQ(only->req, 0u);
+  EXPECT_TRUE(only->body.empty());
+  EXPECT_FALSE(b->read_frame(kSilence));
+  EXPECT_EQ(sim.send_heartbeat(), 2u);
+  for (auto* c : {a.get(), b.get()}) {
+    auto f = c->read_frame(kWait);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->type, oxa_sim::kHeartbeat);
+  }
 }
 
 TEST_F(SimTest, CloseConnections) {
@@ -860,6 +705,45 @@ TEST(SimCli, OptionsReachTheAnswers) {
   EXPECT_EQ(le(reg->body, 8, 4), 9u);
 }
 
+TEST(SimCli, SpotOptionsReachTheSpotLoginAnswer) {
+  oxa_sim::SimOptions o;
+  std::string err;
+  ASSERT_TRUE(parse({"--spot-fund-account", "55", "--spot-trading-day", "20240105",
+                     "--spot-fund-index", "70000", "--spot-session-no=4000000000",
+                     "--spot-order-no-index", "-2", "--spot-login-error", "-9", "--spot-node",
+                     "300", "--spot-order-limit", "-5", "--spot-query-limit", "-1",
+                     "--no-subscribe-replay"},
+                    o, err))
+      << err;
+  EXPECT_FALSE(o.subscribe_replay);
+  GatewaySim sim;
+  oxa_sim::apply_options(o, sim);
+  ASSERT_TRUE(sim.start(0));
+  RawClient c(sim.port());
+  Bytes q(306, 0);
+  put_le(q, 8, 12, 8);
+  ASSERT_TRUE(c.request(0x10a, 1, q));
+  auto f = c.read_frame(kWait);
+  ASSERT_TRUE(f);
+  ASSERT_EQ(f->body.size(), 60u);
+  struct {
+    std::size_t off;
+    std::uint64_t value;
+  } fields[] = {{8, 55},         {24, 20240105},  {32, 70000},      {36, 0xFFFFFFFEu},
+                {40, 4000000000u}, {44, 0xFFFFFFF7u}, {48, 300}, {52, 0xFFFFFFFBu},
+                {56, 0xFFFFFFFFu}};
+  for (const auto& k : fields) EXPECT_EQ(le(f->body, k.off, k.off == 8 ? 8 : 4), k.value) << k.off;
+
+  // no stored push is replayed before the end notice
+  sim.push_store().append(12, 0x121, Bytes(160, 1));
+  Bytes sub(24, 0);
+  put_le(sub, 16, 12, 8);
+  ASSERT_TRUE(c.request(0x103, 2, sub));
+  auto end = c.read_frame(kWait);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->msg, 0x104u);
+}
+
 TEST(SimCli, BadArgumentsAreRefused) {
   const std::vector<std::vector<const char*>> bad = {
       {"--port", "65536"},
@@ -875,6 +759,10 @@ TEST(SimCli, BadArgumentsAreRefused) {
       {"--hqtrs-ip", "0123456789abcdefg"},
       {"--hqtrs-port", "-1"},
       {"--verbose=yes"},
+      {"--spot-fund-index", "-1"},
+      {"--spot-trading-day", "x"},
+      {"--spot-node", "2147483648"},
+      {"--no-subscribe-replay=1"},
       {"--what"},
   };
   for (const auto& args : bad) {
@@ -1010,6 +898,65 @@ TEST(SimProgram, StartsReportsItsPortAndStopsOnSignals) {
     EXPECT_EQ(WEXITSTATUS(*status), 0);
     EXPECT_TRUE(c.wait_closed(kWait));
   }
+}
+
+TEST(SimProgram, DefaultsLetASpotAccountLogIn) {
+  const std::string bin = sim_binary();
+  if (::access(bin.c_str(), X_OK) != 0) GTEST_SKIP() << "program not built: " << bin;
+  Program p;
+  ASSERT_TRUE(p.spawn(bin, {}));
+  auto first = p.line(kWait);
+  ASSERT_TRUE(first);
+  auto port = port_of(*first);
+  ASSERT_TRUE(port) << *first;
+
+  const std::uint64_t acc = 880001;
+  RawClient c(*port);
+  ASSERT_TRUE(c.connected());
+  Bytes spot_login(306, 0);
+  put_le(spot_login, 8, acc, 8);
+  Bytes sync(52, 0);
+  put_le(sync, 16, acc, 8);
+  put_le(sync, 32, 1, 4);
+  put_le(sync, 36, 200, 4);
+  Bytes sub(24, 0);
+  put_le(sub, 16, acc, 8);
+  struct Step {
+    std::uint32_t msg, answer;
+    Bytes body;
+    std::size_t error_at;  // where the answer's error code lies (0: none to look at)
+  } steps[] = {
+      {0xf0001, 0xf0001, login_request(acc), 10},
+      {0x10a, 0x10b, spot_login, 44},
+      {0xf0002, 0xf0002, account_body(acc, 8), 8},
+      {0x20010, 0x20011, sync, 0},
+      {0x103, 0x104, sub, 0},
+  };
+  std::uint64_t req = 0;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.msg);
+    ASSERT_TRUE(c.request(s.msg, ++req, s.body));
+    auto f = c.read_frame(kWait);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->msg, s.answer);
+    EXPECT_EQ(f->req, req);
+    if (s.error_at) {
+      EXPECT_EQ(le(f->body, s.error_at, 4), 0u);
+    }
+    if (s.msg == 0xf0001) {
+      EXPECT_EQ(le(f->body, 8, 2), 1u);   // over the gateway connection
+      EXPECT_EQ(le(f->body, 36, 1), 1u);  // spot
+    }
+    if (s.msg == 0x20010) {
+      const auto first_progress = le(f->body, 32, 4);
+      EXPECT_TRUE(first_progress == le(f->body, 36, 4) || first_progress == 0);  // ended at once
+      EXPECT_EQ(le(f->body, 44, 4), 0u);
+    }
+  }
+  ASSERT_EQ(::kill(p.pid(), SIGTERM), 0);
+  auto status = p.wait_exit(kWait);
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status));
 }
 
 TEST(SimProgram, BadArgumentsExitWithUsage) {

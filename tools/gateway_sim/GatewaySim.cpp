@@ -75,6 +75,7 @@ std::vector<std::uint8_t> make_offline_command(std::uint64_t request_id,
 
 GatewaySim::GatewaySim() : scheduler_(std::make_shared<Scheduler>()) {
   install_gateway_handlers();
+  install_spot_handlers();
 }
 
 GatewaySim::~GatewaySim() {
@@ -426,6 +427,15 @@ std::size_t GatewaySim::send_offline(std::uint64_t request_id, std::uint64_t tra
   for (auto& c : open_connections())
     if (conn_id == 0 || c->id() == conn_id)
       if (c->push(kMsgOffline, request_id, body)) ++sent;
+  return sent;
+}
+
+std::size_t GatewaySim::send_heartbeat(std::uint64_t conn_id) {
+  const auto frame = encode_heartbeat();
+  std::size_t sent = 0;
+  for (auto& c : open_connections())
+    if (conn_id == 0 || c->id() == conn_id)
+      if (c->send_raw(frame)) ++sent;
   return sent;
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "gateway_sim/SimFrame.h"
+#include "gateway_sim/SimPushStore.h"
 #include "gateway_sim/SimWire.h"
 
 namespace oxa_sim {
@@ -111,7 +112,13 @@ struct Exchange {
 
   // Answers as the plan says: a response frame with the request's id and async flag.
   // False when nothing was sent or scheduled (mode never, or the connection is gone).
-  bool answer(std::uint32_t msg_id, std::vector<std::uint8_t> body) const;
+  bool answer(std::uint32_t msg_id, std::vector<std::uint8_t> body) const {
+    return answer_after({}, msg_id, std::move(body));
+  }
+  // The same, with ready-made frames sent right before the answer and under the same plan
+  // (delayed together, dropped together; a short body cuts only the answer).
+  bool answer_after(std::vector<std::uint8_t> leading, std::uint32_t msg_id,
+                    std::vector<std::uint8_t> body) const;
 };
 
 using Handler = std::function<void(const Exchange&)>;
@@ -128,6 +135,98 @@ struct LoginAnswer {
   std::uint8_t business_type = 1;
   std::uint64_t option_value = 0;  // the value at offset 552
 };
+
+// Every field of the spot login answer 0x10b; unset ones take the default named.
+struct SpotLoginAnswer {
+  std::optional<std::uint64_t> request_no;    // bytes 0-7; unset: the request's request number
+  std::optional<std::uint64_t> fund_account;  // unset: the account of the request
+  std::optional<std::int32_t> trading_day;    // YYYYMMDD; unset: today's local date
+  std::optional<std::uint32_t> fund_index;    // unset: the account's ordinal at this sim (1, 2, ...)
+  std::int32_t order_no_index = 1;            // first order number of the session
+  std::optional<std::uint32_t> session_no;    // unset: the account's ordinal at this sim
+  std::int32_t error_code = 0;
+  std::int32_t node_id = 1;
+  std::int32_t order_limit = 0;  // orders per second; 0 or less: unlimited
+  std::int32_t query_limit = 0;  // queries per second; negative: unlimited
+};
+
+// One answer of a synchronisation, as a script gives it.
+struct SyncRound {
+  // Stored pushes carried, taken in storing order after those already sent in this
+  // synchronisation; unset: as many as the request asks for.
+  std::optional<std::size_t> records;
+  // Progress values at 32 and 36; unset: equal (both the round number) when the round ends the
+  // synchronisation, else round number + 1 and round number.
+  std::optional<std::uint32_t> progress_first;
+  std::optional<std::uint32_t> progress_second;
+  std::optional<std::uint32_t> count;   // record count written in the head; unset: the real one
+  std::optional<std::uint32_t> stride;  // record stride; unset: sync_record::kLength
+};
+
+// How the sync answers 0x20011 of one synchronisation go. A synchronisation starts with the
+// request whose counter is 1 (or the account's first request) and replays from the first stored
+// push. Without rounds every answer carries as many stored pushes as the request asks for and the
+// one that leaves none says ended, so an empty store ends at once. With rounds the answers follow
+// them in order and the last one says ended; requests beyond them get empty answers that say
+// ended. Endless: no answer says ended (beyond the rounds they are empty).
+struct SyncScript {
+  std::vector<SyncRound> rounds;
+  bool endless = false;
+
+  static SyncScript automatic() { return {}; }
+  // One round per size: N rounds of these many records, the last one ended.
+  static SyncScript of_sizes(const std::vector<std::size_t>& sizes);
+};
+
+// A sync request 0x20010 as received; fields a short body lacks read as 0.
+struct SyncRequest {
+  std::uint64_t conn_id = 0;
+  std::uint64_t request_id = 0;  // of the frame
+  bool complete = false;         // the body held the whole record
+  std::uint64_t session_no = 0;
+  std::uint64_t request_no = 0;
+  std::uint64_t fund_account = 0;
+  std::uint8_t client_id = 0;
+  std::uint32_t counter = 0;
+  std::uint32_t per_answer = 0;
+  std::uint64_t start = 0;  // the 8 bytes at 40
+  std::uint32_t flag = 0;   // the value at 48
+};
+
+// A subscription request 0x103 as received; fields a short body lacks read as 0.
+struct SubscribeRequest {
+  std::uint64_t conn_id = 0;
+  std::uint64_t request_id = 0;
+  bool complete = false;
+  std::uint32_t session_no = 0;
+  std::int64_t counter = 0;
+  std::uint32_t start_seq = 0;
+  std::uint64_t fund_account = 0;
+};
+
+SyncRequest decode_sync_request(const ReceivedFrame& f);
+SubscribeRequest decode_subscribe_request(const ReceivedFrame& f);
+
+// The whole sync answer: head, then `records` at `stride` bytes each.
+struct SyncAnswer {
+  std::uint64_t session_no = 0;
+  std::uint64_t request_no = 0;
+  std::uint64_t fund_account = 0;
+  std::uint8_t client_id = 0;
+  std::uint32_t progress_first = 0;
+  std::uint32_t progress_second = 0;
+  std::vector<StoredPush> records;     // a body longer than the stride allows is cut
+  std::optional<std::uint32_t> count;  // unset: records.size()
+  std::uint32_t stride = static_cast<std::uint32_t>(sync_record::kLength);
+};
+
+std::vector<std::uint8_t> make_spot_login_answer(const SpotLoginAnswer& a,
+                                                 std::uint64_t request_account,
+                                                 std::uint64_t request_no, std::uint32_t ordinal);
+std::vector<std::uint8_t> make_sync_answer(const SyncAnswer& a);
+std::vector<std::uint8_t> make_subscribe_end(const SubscribeRequest& r);
+// Today's local date as YYYYMMDD.
+std::int32_t local_date_yyyymmdd();
 
 std::vector<std::uint8_t> make_login_answer(const LoginAnswer& a, std::uint64_t request_account);
 std::vector<std::uint8_t> make_push_reg_answer(std::uint64_t account, std::int32_t error);
@@ -171,6 +270,40 @@ class GatewaySim {
   std::size_t send_offline(std::uint64_t request_id, std::uint64_t trading_day,
                            std::uint64_t conn_id = 0);
 
+  // Sends a heartbeat frame to one connection or (0) to every open one; how many it reached.
+  std::size_t send_heartbeat(std::uint64_t conn_id = 0);
+
+  // --- spot session ----------------------------------------------------------------------
+  // 0x10a (answered by 0x10b), 0x20010 (by 0x20011) and 0x103 (by 0x104) have built-in
+  // handlers; set_reply/queue_reply on those request ids choose their reply modes.
+  void set_spot_login_answer(const SpotLoginAnswer& a);
+  SpotLoginAnswer spot_login_answer() const;
+  void set_account_spot_login_answer(std::uint64_t account, const SpotLoginAnswer& a);
+  void set_sync_script(const SyncScript& s);
+  void set_account_sync_script(std::uint64_t account, const SyncScript& s);
+  // On (default): a subscription first pushes the stored pushes numbered from its start sequence
+  // (all of them for 0), each with its number as request id, then the end notice 0x104.
+  void set_subscribe_replay(bool on);
+
+  // The pushes of every account; the business simulators append to it.
+  PushStore& push_store() { return store_; }
+  struct Published {
+    std::uint32_t seq = 0;
+    bool sent = false;  // pushed live to a subscribed connection
+  };
+  // Stores a push and, when the account has a live subscription on an open connection, pushes it
+  // there with its number as request id. Under a delayed subscription answer, pushes published
+  // before that answer goes out reach the client ahead of its catch-up.
+  Published publish(std::uint64_t account, std::uint32_t msg_id, std::vector<std::uint8_t> body);
+  // The connection whose subscription for the account was answered last (null when none, when it
+  // closed, or after a new spot login of the account).
+  std::shared_ptr<SimConnection> subscribed_connection(std::uint64_t account) const;
+  bool is_subscribed(std::uint64_t account) const { return subscribed_connection(account) != nullptr; }
+
+  // The sync and subscription requests in the frame log, decoded.
+  std::vector<SyncRequest> sync_requests() const;
+  std::vector<SubscribeRequest> subscribe_requests() const;
+
   // --- connections -----------------------------------------------------------------------
   std::shared_ptr<SimConnection> connection(std::uint64_t id) const;
   std::vector<std::shared_ptr<SimConnection>> open_connections() const;
@@ -208,6 +341,10 @@ class GatewaySim {
   int open_listener(std::uint16_t port, std::uint16_t* bound);
   void wake();
   void install_gateway_handlers();
+  void install_spot_handlers();
+  void on_spot_login(const Exchange& ex);
+  void on_sync(const Exchange& ex);
+  void on_subscribe(const Exchange& ex);
 
   std::uint16_t port_ = 0;
   int wake_fd_ = -1;
@@ -245,6 +382,24 @@ class GatewaySim {
   std::int32_t push_reg_error_ = 0;
   std::int32_t logout_error_ = 0;
   bool answer_heartbeats_ = true;
+
+  // spot session, under cfg_mu_
+  struct SyncState {
+    std::size_t round = 0;   // answers given in the current synchronisation
+    std::size_t cursor = 0;  // stored pushes already sent in it
+  };
+  SpotLoginAnswer spot_answer_;
+  std::map<std::uint64_t, SpotLoginAnswer> account_spot_answer_;
+  std::map<std::uint64_t, std::uint32_t> ordinals_;
+  SyncScript sync_script_;
+  std::map<std::uint64_t, SyncScript> account_sync_script_;
+  std::map<std::uint64_t, SyncState> sync_state_;
+  bool subscribe_replay_ = true;
+
+  PushStore store_;
+  // Serialises a subscription's catch-up against publish(), so no push is lost between them.
+  mutable std::mutex publish_mu_;
+  std::map<std::uint64_t, std::weak_ptr<SimConnection>> subs_;  // under publish_mu_
 };
 
 }  // namespace oxa_sim

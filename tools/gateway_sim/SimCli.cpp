@@ -89,6 +89,8 @@ bool parse_account_business(const std::string& text, std::uint64_t* acc, std::ui
 std::string usage_text() {
   return "usage: oxa_gateway_sim [options]\n"
          "  listens on 127.0.0.1 and prints \"listening on 127.0.0.1:PORT\"\n"
+         "  defaults: a spot account logs in (gateway, push registration, spot login, a\n"
+         "  synchronisation that ends at once, the subscription)\n"
          "  --port N                   port to listen on (0: a free one; default 0)\n"
          "  --account-business ACC=T   business type answered for one account (repeatable)\n"
          "  --business T               business type of the login answer (default 1)\n"
@@ -102,6 +104,16 @@ std::string usage_text() {
          "  --option-value N           the value at offset 552 of the login answer\n"
          "  --push-reg-error N         error of the push registration answer (default 0)\n"
          "  --logout-error N           error of the logout answer (default 0)\n"
+         "  --spot-fund-account ACC    fund account of the spot login answer (default: the request's)\n"
+         "  --spot-trading-day N       trading day YYYYMMDD of the spot login answer (default: today)\n"
+         "  --spot-fund-index N        fund account index (default: 1, 2, ... per account)\n"
+         "  --spot-session-no N        server session number (default: as the fund index)\n"
+         "  --spot-order-no-index N    first order number of the session (default 1)\n"
+         "  --spot-login-error N       error code of the spot login answer (default 0)\n"
+         "  --spot-node N              node id of the spot login answer (default 1)\n"
+         "  --spot-order-limit N       orders per second (default 0: unlimited)\n"
+         "  --spot-query-limit N       queries per second (default 0: unlimited)\n"
+         "  --no-subscribe-replay      a subscription pushes no stored pushes before its end\n"
          "  --reply MSGID=MODE         immediate, never, delayed:MS, late:MS or short:LEN\n"
          "                             for requests of MSGID (repeatable)\n"
          "  --no-heartbeat-reply       leave the client's heartbeats unanswered\n"
@@ -170,6 +182,35 @@ bool parse_options(int argc, const char* const* argv, SimOptions& out, std::stri
       ok = value() && parse_unsigned(val, &out.login.member_id);
     } else if (opt == "--option-value") {
       ok = value() && parse_unsigned(val, &out.login.option_value);
+    } else if (opt == "--spot-fund-account") {
+      std::uint64_t acc = 0;
+      ok = value() && parse_unsigned(val, &acc);
+      if (ok) out.spot_login.fund_account = acc;
+    } else if (opt == "--spot-trading-day") {
+      std::int32_t day = 0;
+      ok = value() && parse_i32(val, &day);
+      if (ok) out.spot_login.trading_day = day;
+    } else if (opt == "--spot-fund-index") {
+      std::uint32_t index = 0;
+      ok = value() && parse_unsigned(val, &index);
+      if (ok) out.spot_login.fund_index = index;
+    } else if (opt == "--spot-session-no") {
+      std::uint32_t no = 0;
+      ok = value() && parse_unsigned(val, &no);
+      if (ok) out.spot_login.session_no = no;
+    } else if (opt == "--spot-order-no-index") {
+      ok = value() && parse_i32(val, &out.spot_login.order_no_index);
+    } else if (opt == "--spot-login-error") {
+      ok = value() && parse_i32(val, &out.spot_login.error_code);
+    } else if (opt == "--spot-node") {
+      ok = value() && parse_i32(val, &out.spot_login.node_id);
+    } else if (opt == "--spot-order-limit") {
+      ok = value() && parse_i32(val, &out.spot_login.order_limit);
+    } else if (opt == "--spot-query-limit") {
+      ok = value() && parse_i32(val, &out.spot_login.query_limit);
+    } else if (opt == "--no-subscribe-replay") {
+      ok = !has_val;
+      out.subscribe_replay = false;
     } else if (opt == "--push-reg-error") {
       ok = value() && parse_i32(val, &out.push_reg_error);
     } else if (opt == "--logout-error") {
@@ -196,6 +237,8 @@ bool parse_options(int argc, const char* const* argv, SimOptions& out, std::stri
 
 void apply_options(const SimOptions& opts, GatewaySim& sim) {
   sim.set_login_answer(opts.login);
+  sim.set_spot_login_answer(opts.spot_login);
+  sim.set_subscribe_replay(opts.subscribe_replay);
   for (const auto& kv : opts.account_business) sim.set_account_business(kv.first, kv.second);
   sim.set_push_reg_error(opts.push_reg_error);
   sim.set_logout_error(opts.logout_error);

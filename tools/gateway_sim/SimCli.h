@@ -14,6 +14,8 @@ namespace oxa_sim {
 struct SimOptions {
   std::uint16_t port = 0;
   LoginAnswer login;
+  SpotLoginAnswer spot_login;
+  bool subscribe_replay = true;
   std::map<std::uint64_t, std::uint8_t> account_business;
   std::int32_t push_reg_error = 0;
   std::int32_t logout_error = 0;

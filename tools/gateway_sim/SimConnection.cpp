@@ -108,7 +108,8 @@ void SimConnection::close() {
   ::shutdown(fd_, SHUT_RDWR);
 }
 
-bool Exchange::answer(std::uint32_t msg_id, std::vector<std::uint8_t> body) const {
+bool Exchange::answer_after(std::vector<std::uint8_t> leading, std::uint32_t msg_id,
+                            std::vector<std::uint8_t> body) const {
   if (!conn) return false;
   if (plan.mode == ReplyMode::kNever) return false;
   if (plan.mode == ReplyMode::kShortBody) {
@@ -116,7 +117,9 @@ bool Exchange::answer(std::uint32_t msg_id, std::vector<std::uint8_t> body) cons
     if (!body.empty() && n >= body.size()) n = body.size() - 1;
     if (n < body.size()) body.resize(n);
   }
-  auto bytes = encode_frame(kResponse, msg_id, request.request_id, body, request.async_flag);
+  auto frame = encode_frame(kResponse, msg_id, request.request_id, body, request.async_flag);
+  std::vector<std::uint8_t> bytes = std::move(leading);
+  bytes.insert(bytes.end(), frame.begin(), frame.end());
   if (plan.mode == ReplyMode::kDelayed || plan.mode == ReplyMode::kLate)
     return conn->send_after(plan.delay, std::move(bytes));
   return conn->send_raw(bytes);

@@ -22,6 +22,13 @@ const std::vector<WireLayout>& all_layouts() {
       layout("logout_req", logout_req::kLength, logout_req::kFields),
       layout("logout_rsp", logout_rsp::kLength, logout_rsp::kFields),
       layout("offline_cmd", offline_cmd::kLength, offline_cmd::kFields),
+      layout("spot_login_req", spot_login_req::kLength, spot_login_req::kFields),
+      layout("spot_login_rsp", spot_login_rsp::kLength, spot_login_rsp::kFields),
+      layout("sync_req", sync_req::kLength, sync_req::kFields),
+      layout("sync_rsp", sync_rsp::kHeadLength, sync_rsp::kFields),
+      layout("sync_record", sync_record::kLength, sync_record::kFields),
+      layout("subscribe_req", subscribe_req::kLength, subscribe_req::kFields),
+      layout("subscribe_end", subscribe_end::kLength, subscribe_end::kFields),
   };
   return layouts;
 }
@@ -40,6 +47,15 @@ bool WireWriter::put_text(const WireField& field, std::string_view text) {
   std::uint8_t* dst = body_.data() + field.offset;
   std::memset(dst, 0, field.size);
   std::memcpy(dst, text.data(), text.size() < field.size ? text.size() : field.size);
+  return true;
+}
+
+bool WireWriter::put_bytes(const WireField& field, const std::uint8_t* data, std::size_t len) {
+  if (field.offset > body_.size()) return false;
+  std::size_t n = len < field.size ? len : field.size;
+  const std::size_t room = body_.size() - field.offset;
+  if (n > room) n = room;
+  if (n != 0) std::memcpy(body_.data() + field.offset, data, n);
   return true;
 }
 

@@ -100,6 +100,116 @@ inline constexpr WireField kTradingDay{"trading_day", 8, 8};
 inline constexpr WireField kFields[] = {kRequestId, kTradingDay};
 }  // namespace offline_cmd
 
+// ---- spot session -----------------------------------------------------------------------
+
+constexpr std::uint32_t kMsgSpotSubscribe = 0x103;
+constexpr std::uint32_t kMsgSpotSubscribeEnd = 0x104;
+constexpr std::uint32_t kMsgSpotLogin = 0x10a;
+constexpr std::uint32_t kMsgSpotLoginRsp = 0x10b;
+constexpr std::uint32_t kMsgSpotSync = 0x20010;
+constexpr std::uint32_t kMsgSpotSyncRsp = 0x20011;
+
+// Spot pushes and their record lengths, as a stored push carries them.
+constexpr std::uint32_t kMsgSpotOrderPush = 0x121;
+constexpr std::uint32_t kMsgSpotCancelErrorPush = 0x122;
+constexpr std::uint32_t kMsgSpotTradePush = 0x123;
+constexpr std::uint32_t kMsgSpotFundTransferPush = 0x124;
+constexpr std::uint32_t kMsgSpotHoldingChangePush = 0x146;
+constexpr std::size_t kSpotOrderPushLength = 160;
+constexpr std::size_t kSpotCancelErrorPushLength = 122;
+constexpr std::size_t kSpotTradePushLength = 121;
+constexpr std::size_t kSpotFundTransferPushLength = 99;
+constexpr std::size_t kSpotHoldingChangePushLength = 67;
+
+namespace spot_login_req {
+inline constexpr std::size_t kLength = 306;
+inline constexpr WireField kRequestNo{"request_no", 0, 8};
+inline constexpr WireField kFundAccount{"fund_account", 8, 8};
+inline constexpr WireField kVersion{"version", 16, 4};
+inline constexpr WireField kZero28{"zero_28", 20, 28};
+inline constexpr WireField kTerminalInfo{"terminal_info", 48, 256};
+inline constexpr WireField kTransport{"transport", 304, 1};
+inline constexpr WireField kClientId{"client_id", 305, 1};
+inline constexpr WireField kFields[] = {kRequestNo, kFundAccount, kVersion,  kZero28,
+                                        kTerminalInfo, kTransport, kClientId};
+}  // namespace spot_login_req
+
+// Bytes 0-7 echo the request number; 16-23 and 28-31 stay zero.
+namespace spot_login_rsp {
+inline constexpr std::size_t kLength = 60;
+inline constexpr WireField kRequestNo{"request_no", 0, 8};
+inline constexpr WireField kFundAccount{"fund_account", 8, 8};
+inline constexpr WireField kTradingDay{"trading_day", 24, 4};
+inline constexpr WireField kFundIndex{"fund_index", 32, 4};
+inline constexpr WireField kOrderNoIndex{"order_no_index", 36, 4};
+inline constexpr WireField kSessionNo{"session_no", 40, 4};
+inline constexpr WireField kErrorCode{"error_code", 44, 4};
+inline constexpr WireField kNodeId{"node_id", 48, 4};
+inline constexpr WireField kOrderLimit{"order_limit", 52, 4};
+inline constexpr WireField kQueryLimit{"query_limit", 56, 4};
+inline constexpr WireField kFields[] = {kRequestNo,    kFundAccount, kTradingDay, kFundIndex,
+                                        kOrderNoIndex, kSessionNo,   kErrorCode,  kNodeId,
+                                        kOrderLimit,   kQueryLimit};
+}  // namespace spot_login_rsp
+
+namespace sync_req {
+inline constexpr std::size_t kLength = 52;
+inline constexpr WireField kSessionNo{"session_no", 0, 8};
+inline constexpr WireField kRequestNo{"request_no", 8, 8};
+inline constexpr WireField kFundAccount{"fund_account", 16, 8};
+inline constexpr WireField kClientId{"client_id", 24, 1};
+inline constexpr WireField kZero7{"zero_7", 25, 7};
+inline constexpr WireField kCounter{"counter", 32, 4};
+inline constexpr WireField kPerAnswer{"per_answer", 36, 4};
+inline constexpr WireField kStart{"start", 40, 8};
+inline constexpr WireField kFlag{"flag", 48, 4};
+inline constexpr WireField kFields[] = {kSessionNo, kRequestNo, kFundAccount, kClientId, kZero7,
+                                        kCounter,   kPerAnswer, kStart,       kFlag};
+}  // namespace sync_req
+
+// The head echoes the request's session, request number, account and client id.
+namespace sync_rsp {
+inline constexpr std::size_t kHeadLength = 56;
+inline constexpr WireField kSessionNo{"session_no", 0, 8};
+inline constexpr WireField kRequestNo{"request_no", 8, 8};
+inline constexpr WireField kFundAccount{"fund_account", 16, 8};
+inline constexpr WireField kClientId{"client_id", 24, 1};
+inline constexpr WireField kProgressFirst{"progress_first", 32, 4};
+inline constexpr WireField kProgressSecond{"progress_second", 36, 4};
+inline constexpr WireField kCount{"count", 44, 4};
+inline constexpr WireField kStride{"stride", 48, 4};
+inline constexpr WireField kFields[] = {kSessionNo,     kRequestNo,      kFundAccount, kClientId,
+                                        kProgressFirst, kProgressSecond, kCount,       kStride};
+}  // namespace sync_rsp
+
+// One record of the sync answer; the stride leaves room for the longest spot push.
+namespace sync_record {
+inline constexpr std::size_t kLength = 6 + kSpotOrderPushLength;
+inline constexpr WireField kMsgId{"msg_id", 0, 2};
+inline constexpr WireField kSeq{"seq", 2, 4};
+inline constexpr WireField kPush{"push", 6, kSpotOrderPushLength};
+inline constexpr WireField kFields[] = {kMsgId, kSeq, kPush};
+}  // namespace sync_record
+
+namespace subscribe_req {
+inline constexpr std::size_t kLength = 24;
+inline constexpr WireField kSessionNo{"session_no", 0, 4};
+inline constexpr WireField kCounter{"counter", 4, 8};
+inline constexpr WireField kStartSeq{"start_seq", 12, 4};
+inline constexpr WireField kFundAccount{"fund_account", 16, 8};
+inline constexpr WireField kFields[] = {kSessionNo, kCounter, kStartSeq, kFundAccount};
+}  // namespace subscribe_req
+
+// Nothing of the end notice is read by the client; it mirrors the request.
+namespace subscribe_end {
+inline constexpr std::size_t kLength = 24;
+inline constexpr WireField kSessionNo{"session_no", 0, 4};
+inline constexpr WireField kCounter{"counter", 4, 8};
+inline constexpr WireField kStartSeq{"start_seq", 12, 4};
+inline constexpr WireField kFundAccount{"fund_account", 16, 8};
+inline constexpr WireField kFields[] = {kSessionNo, kCounter, kStartSeq, kFundAccount};
+}  // namespace subscribe_end
+
 // Every layout, for the self-check that fields stay inside their record and do not overlap.
 const std::vector<WireLayout>& all_layouts();
 
@@ -116,6 +226,9 @@ class WireWriter {
   // Copies at most field.size bytes; a text of the full width carries no terminator, which lets
   // a test check that the reader bounds its copy.
   bool put_text(const WireField& field, std::string_view text);
+  // Copies at most field.size bytes, and nothing past the end of the body (a record cut short by a
+  // small stride keeps what fits); false when the field starts beyond the body.
+  bool put_bytes(const WireField& field, const std::uint8_t* data, std::size_t len);
 
   const std::vector<std::uint8_t>& bytes() const { return body_; }
   std::vector<std::uint8_t> take() { return std::move(body_); }

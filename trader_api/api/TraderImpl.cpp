@@ -25,7 +25,6 @@ namespace {
 
 constexpr int kApiVersion[4] = {2, 23, 1, 0};
 constexpr int kErrSessionNotRegistered = 1004;
-constexpr int kErrGatewayNotConnected = 1002;
 constexpr auto kLogFlushInterval = std::chrono::seconds(10);
 
 // The one API object; created by the first accepted factory call, never destroyed.
@@ -127,22 +126,22 @@ void TraderImpl::Release() {
         std::lock_guard<std::mutex> lock(m_mtxAccounts);
         m_mapAccounts.clear();
     }
-    // Unpublish first, then end and free: the node slots below point at the same objects.
+    // Unpublish first, then end: the node slots point at the same objects.
     for (auto& node : m_pInnerApiByNode) node.store(nullptr, std::memory_order_release);
     for (auto& slot : m_pInnerApiByBusiness) {
         CInnerApiInterface* inner_api = slot.exchange(nullptr, std::memory_order_acq_rel);
         if (inner_api == nullptr) continue;
         inner_api->Release();
-        delete inner_api;
+        // Kept, not freed: Release may run on an io thread (the off-line command) while
+        // another connection's io thread is still inside one of this back-end's handlers.
+        std::lock_guard<std::mutex> lock(m_mtxRetired);
+        m_retiredInnerApis.push_back(inner_api);
     }
     // Stop the connections before freeing the tables: an io thread in a push handler may
     // still be reading a session record.
     StopTcpClients();
     ReleaseSessionTables();
 }
-
-// The gateway connections are stopped here once the transport holds them.
-void TraderImpl::StopTcpClients() {}
 
 const char* TraderImpl::GetTradingDay() {
     thread_local char text[16];
@@ -176,22 +175,6 @@ void TraderImpl::SubscribePublicTopic(int resume_type) {
 
 void TraderImpl::Reserved1() {}
 void TraderImpl::Reserved2() {}
-
-// No gateway transport yet: every login fails as not connected.
-uint64_t TraderImpl::Login(const char* /*ip*/, int /*port*/, const char* /*user*/, const char* /*password*/,
-                           int /*sock_type*/, const char* /*ether_name*/,
-                           OXATerminalInfo* /*terminal_info*/) {
-    std::lock_guard<std::mutex> lock(m_mtxLogin);
-    SetLastError(kErrGatewayNotConnected);
-    return 0;
-}
-
-int TraderImpl::Logout(uint64_t session_id) {
-    spdlog::info("Logout: sessionId={}", session_id);
-    CInnerApiInterface* inner_api = GetInnerApi(session_id);
-    if (inner_api == nullptr) return kErrSessionNotRegistered;
-    return inner_api->Logout(session_id);
-}
 
 void TraderImpl::SetLastError(int code, const char* text) { RecordLastError(&m_stLastError, code, text); }
 

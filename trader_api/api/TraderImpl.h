@@ -6,11 +6,20 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
+
+#include "api/GatewayMessages.h"
+#include "api/TraderContext.h"
+#include "infra/utility/AnswerWait.h"
 
 namespace spdlog {
 class logger;
@@ -19,10 +28,17 @@ class periodic_worker;
 }
 }  // namespace spdlog
 
+namespace tcp_framework {
+namespace client {
+class TcpClient;
+}
+}  // namespace tcp_framework
+
 namespace OXA {
 namespace API {
 
 class CInnerApiInterface;
+class BusAdaptor;
 
 // Maps the factory's OXA_LOG_LEVEL value to the spdlog level number: 0 critical ...
 // 4 debug, anything else trace.
@@ -164,11 +180,55 @@ public:
     // Installed as the logger's error handler.
     static void OnLoggerError(const std::string& msg);
 
+    // Gateway login and logout.
+    using ClientPtr = std::shared_ptr<tcp_framework::client::TcpClient>;
+    int TcpConnect(const ClientPtr& client, const char* ip, int port);
+    uint8_t TradeGatewayLogin(const ClientPtr& client, uint64_t fund_account, const char* password,
+                              int sock_type);
+    ClientPtr CreateTcpClient(int reconnect_interval_ms);
+    void BindThreadCpus(const ClientPtr& client);
+    CInnerApiInterface* CreateInnerApi(uint8_t business_type, uint32_t* business_index);
+    CInnerApiInterface* CreateSpotApi();
+    CInnerApiInterface* CreateMarginApi();
+    CInnerApiInterface* CreateOptionApi();
+    // The last accepted gateway login answer.
+    GatewayLoginRsp GetGatewayLoginRsp() const;
+
+    // Inbound routing.
+    void OnRecv(int request_id, uint64_t msg_id, const char* body, int length, int playback, int byte_order,
+                int src_group, int src_member, TraderContext* context);
+    static uint32_t GetBusinessIndex(uint64_t msg_id);
+    void OnTcpConnected(const ClientPtr& client);
+    void OnTcpDisconnected(int code);
+    void NotifyDisconnected(int code);
+
+    // Waits and pauses, shortened by tests.
+    struct Timeouts {
+        std::chrono::milliseconds gateway_login{30000};
+        std::chrono::milliseconds logout{5000};
+        std::chrono::milliseconds reconnect_pause{500};  // between stop and connect
+        int reconnect_interval_ms = 5000;
+    };
+    void SetTimeouts(const Timeouts& timeouts);
+    Timeouts GetTimeouts() const;
+
+    // Makes the back-end of a business (1 spot, 2 margin, 3 option) in place of the built-in
+    // one; null makes none. For tests, before the first Login of that business.
+    using InnerApiMaker = std::function<CInnerApiInterface*(uint8_t business_type)>;
+    void SetInnerApiMaker(InnerApiMaker maker);
+    // The bus behind the back-ends' sends in UDP mode; none until the bus is built in.
+    void SetBusAdaptor(BusAdaptor* bus) { m_pBusAdaptor.store(bus, std::memory_order_release); }
+
 private:
     ~TraderImpl() = delete;  // lives until the process ends
 
     void InitLogger();
     void StopTcpClients();
+    CInnerApiInterface* MakeInnerApi(uint32_t index, uint8_t business_type);
+    void OnGatewayLoginRsp(const char* body, int length);
+    void OnGatewayPushRegRsp(const char* body, int length);
+    void OnGatewayLogoutRsp(const char* body, int length);
+    void OnGatewayOffline(const char* body, int length);
 
     template <typename R, typename F>
     R Forward(uint64_t session_id, R no_backend_result, F&& call);
@@ -193,6 +253,32 @@ private:
     std::atomic<int> m_nReceiverCpu{-1};
     std::atomic<int> m_nDeliverCpu{-1};
     int m_nHeartbeatIntervalMs = 5000;
+
+    // Gateway connections by "ip:port", and their contexts (never freed: a connection that
+    // once connected lives until the process ends and keeps pointing at its context).
+    std::mutex m_mtxTcpClients;
+    std::map<std::string, ClientPtr> m_mapTcpClient;
+    std::deque<TraderContext> m_contexts;
+
+    struct GatewayLoginAnswer {
+        bool accepted = false;  // false: refused, the code is in the record
+        GatewayLoginRsp rsp;
+    };
+    AnswerWait<GatewayLoginAnswer> m_gatewayLoginWait;  // keyed by fund account
+    mutable std::mutex m_mtxGatewayLoginRsp;
+    GatewayLoginRsp m_gatewayLoginRsp;
+
+    std::mutex m_mtxLogout;              // one logout waits at a time
+    AnswerWait<int32_t> m_logoutWait;     // keyed by fund account, answered with the error
+
+    mutable std::mutex m_mtxSettings;
+    Timeouts m_timeouts;
+    InnerApiMaker m_innerApiMaker;
+    std::atomic<BusAdaptor*> m_pBusAdaptor{nullptr};
+    char m_szEtherName[128] = {};
+    // Back-ends Release took out of service: kept, since an io thread may still be inside one.
+    std::mutex m_mtxRetired;
+    std::vector<CInnerApiInterface*> m_retiredInnerApis;
 };
 
 }  // namespace API

@@ -1,13 +1,21 @@
 // Base of the three back-ends (spot, margin, option). The facade reaches a back-end only
 // through these operations; the request operations have the arguments and results of the
-// TraderApi operation of the same name.
+// TraderApi operation of the same name. The base holds what the back-ends share: the one
+// error record, order ids, the push registration at the gateway and the sends over the
+// session's connection or the bus.
 #pragma once
 
 #include <oxa_api/OXAApiStruct.h>
 #include <oxa_api/TraderSpi.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+
+#include "infra/utility/AnswerWait.h"
 
 namespace tcp_framework {
 namespace client {
@@ -19,17 +27,105 @@ namespace OXA {
 namespace API {
 
 struct tagSessionInfo;
+class BusAdaptor;
+class CIdGenerator;
 
+// Codes the base records.
+constexpr int kErrAnswerTimeout = 1001;      // push registration not answered in time
+constexpr int kErrNotConnected = 1002;       // the node's connection is down
+constexpr int kErrSendFailed = 1003;         // no connection for the node, or the send failed
+constexpr int kErrNotOffered = 6077;         // operation not offered (spot and option)
+constexpr int kErrNotOfferedMargin = 230113; // operation not offered (margin)
+constexpr const char* kNotOfferedText = "暂不支持该项业务";
 // Result of an operation a back-end does not offer (spot and option code).
-constexpr int kNotOfferedResult = 6077;
+constexpr int kNotOfferedResult = kErrNotOffered;
+
+// Gateway push registration: request body = fund account (uint64 LE); answer body = fund
+// account (uint64 LE) at 0, error (int32 LE) at 8.
+constexpr uint32_t kMsgPushReg = 0xf0002;
+constexpr std::size_t kPushRegRequestLength = 8;
+constexpr std::size_t kPushRegAnswerLength = 12;
+
+struct PushRegAnswer {
+    uint64_t fund_account = 0;
+    int32_t error = 0;
+};
+
+// Reads a 0xf0002 answer within its length; false (out zeroed) when it is too short.
+bool ReadPushRegAnswer(const void* body, std::size_t length, PushRegAnswer* out) noexcept;
 
 class CInnerApiInterface {
 public:
+    using ClientPtr = std::shared_ptr<tcp_framework::client::TcpClient>;
+    static constexpr std::chrono::milliseconds kPushRegisterTimeout{10000};
+
     CInnerApiInterface() = default;
     CInnerApiInterface(const CInnerApiInterface&) = delete;
     CInnerApiInterface& operator=(const CInnerApiInterface&) = delete;
 
     virtual ~CInnerApiInterface();
+
+    // Stores the facade's bus adaptor, this back-end's id generator (owned by the creator)
+    // and the facade's error record. Before the back-end is published; always true.
+    bool Init(BusAdaptor* bus, CIdGenerator* id_generator, OXAErrorInfo* error_info);
+
+    // Records code and text in the shared error record under the process-wide error mutex.
+    // A text (even "") replaces the record's text, cut to 123 bytes; without one (null) the
+    // library's own text of the code is written, so a code never shows another code's text.
+    void SetLastError(int code, const char* text = nullptr);
+
+    // Registers the account for pushes at the gateway (0xf0002) and waits for the answer.
+    // 0 when accepted (or in bus mode, where nothing is sent), the gateway's error when it
+    // refused, the send's code when the request could not be sent, 1001 when no answer came
+    // in time. Registrations of one
+    // back-end run one after another, so two of them never take each other's answer.
+    int TradeGatewayPushRegister(const ClientPtr& client, uint64_t fund_account);
+    // The answer side, run by the receiving thread with the account and the error the
+    // answer names. True when a registration of that account was waiting for it; a refusal
+    // (error not 0) makes that registration return the error.
+    bool OnGatewayPushReg(uint64_t fund_account, int32_t error = 0);
+    // How long a registration waits (10 s unless changed).
+    void SetPushRegisterTimeout(std::chrono::milliseconds timeout);
+    std::chrono::milliseconds GetPushRegisterTimeout() const;
+
+    // Request ids of the base's own sends and of the back-ends' requests: each takes the
+    // current value and advances it, also when its send then fails.
+    uint64_t NextRequestId() { return m_nRequestSeq.fetch_add(1, std::memory_order_relaxed); }
+    uint64_t GetRequestSeq() const { return m_nRequestSeq.load(std::memory_order_relaxed); }
+
+    // To the order server: over the node's connection in TCP mode, through the bus otherwise
+    // (the node's connection must exist in both). 0 when sent, else 1002 or 1003 (recorded).
+    int SendToServer(uint64_t session_id, uint32_t msg_id, const void* body, int length, int request_id);
+    int SendToServer(const ClientPtr& client, uint32_t msg_id, const void* body, int length, int request_id);
+    // To the gateway (queries, synchronisation, subscription, logout): always the node's
+    // connection, in bus mode too. 0 when sent, else 1002 or 1003 (recorded).
+    int SendToGatewayServer(uint64_t session_id, uint32_t msg_id, const void* body, int length,
+                            int request_id);
+    int SendToGatewayServer(const ClientPtr& client, uint32_t msg_id, const void* body, int length,
+                            int request_id);
+
+    // Order ids from this back-end's generator; 0 (nothing set) without one.
+    uint64_t NextOrderId(uint64_t session_id);
+    bool InitOrderId(uint64_t session_id, uint32_t last_order_no);
+    uint8_t GetClientId() const;
+    CIdGenerator* GetIdGenerator() const { return m_pIdGenerator; }
+
+    // '1' in TCP mode, '2' otherwise (written into the back-ends' login requests).
+    static char GetSockTypeChar();
+    // The bus group and member of this process; 0 and 0 without a bus.
+    void GetBusGroupMember(int32_t* group, int32_t* member) const;
+    // The text of a code as the application gets it (per thread, valid until the next call).
+    static const char* GetApiErrorMsg(int code);
+
+    static uint64_t GetSessionIdByOXAID(uint64_t id) { return id >> 40; }
+    static uint8_t GetClientIdByOXAID(uint64_t id) { return static_cast<uint8_t>(id >> 32); }
+    static uint32_t GetSeqByOXAID(uint64_t id) { return static_cast<uint32_t>(id); }
+    static uint8_t GetNodeIdBySession(uint64_t session_id) { return static_cast<uint8_t>(session_id >> 16); }
+    static uint16_t GetFundIndexBySession(uint64_t session_id) { return static_cast<uint16_t>(session_id); }
+
+    // The operations of the facade. A back-end overrides what its business offers; a
+    // request operation it leaves alone answers as not offered (6077, or 230113 for the two
+    // Hong Kong connect queries; id-returning operations return 0).
 
     // A message routed to this back-end (request id or bus tag first).
     virtual void OnRecv(int request_id, uint32_t msg_id, const char* body, int length, int playback,
@@ -125,7 +221,28 @@ public:
                                           int request_id);
     virtual int QueryCreditDebtToRepayTodayByPage(const DebtToRepayQueryParam* query_param,
                                                   uint64_t session_id, int request_id);
+    // The session's record from the shared table; null (logged) when there is none.
     virtual tagSessionInfo* GetSessionInfo(uint64_t session_id);
+
+protected:
+    // The shared answer of an operation a business does not offer: logs and records code
+    // with the not-offered text. The operation returns code or 0 as its business says.
+    void NotOffered(int code);
+
+private:
+    int SendOverTcp(const char* caller, const ClientPtr& client, uint32_t msg_id, const void* body,
+                    int length, int request_id);
+    int SendFailed(const char* caller, uint32_t msg_id, int length);
+    int NoClient(const char* caller, uint64_t session_id, uint32_t msg_id);
+
+    // Held by a registration from before its send until its wait ends.
+    std::mutex m_mtxPushReg;
+    AnswerWait<int32_t> m_pushRegWait;  // keyed by the fund account, answered with the gateway's error
+    std::atomic<int64_t> m_nPushRegTimeoutMs{kPushRegisterTimeout.count()};
+    std::atomic<uint64_t> m_nRequestSeq{0};
+    OXAErrorInfo* m_pErrorInfo = nullptr;
+    BusAdaptor* m_pBusAdaptor = nullptr;
+    CIdGenerator* m_pIdGenerator = nullptr;
 };
 
 }  // namespace API

@@ -243,9 +243,11 @@ int TcpClient::connect(const std::string& url) {
             std::lock_guard<std::mutex> lk(url_mutex_);
             url_ = url;
         }
+        uint64_t epoch;
         {
             std::lock_guard<std::mutex> lk(reconnect_mutex_);
             stopping_ = false;
+            epoch = epoch_.fetch_add(1) + 1;
         }
         std::string scheme, host;
         uint16_t port = 0;
@@ -270,7 +272,7 @@ int TcpClient::connect(const std::string& url) {
                 if (connected_.load()) do_shutdown(0, category_, false);
                 std::shared_ptr<ISocket> old;
                 {
-                    std::lock_guard<std::mutex> lk(send_mutex_);
+                    std::lock_guard<std::timed_mutex> lk(send_mutex_);
                     old = std::move(socket_);
                     socket_ = sock;
                 }
@@ -286,8 +288,9 @@ int TcpClient::connect(const std::string& url) {
             far_future(), false);
         if (!swapped) return TCP_CLIENT_CONNECT_FAILED;
 
-        const int rc = reconnect();
+        const int rc = reconnect(epoch);
         if (rc == 0) return 0;
+        if (stopping_.load()) return rc;  // a stop came during the attempt: no retries
         return start_reconnect(rc);
     } catch (const std::exception& e) {
         logger_->error("connect({}) failed: {}", url, e.what());
@@ -297,15 +300,16 @@ int TcpClient::connect(const std::string& url) {
     }
 }
 
-int TcpClient::reconnect() {
+int TcpClient::reconnect(uint64_t epoch) {
     auto rc = std::make_shared<int>(TCP_CLIENT_CONNECT_FAILED);
-    const bool ran = run_on_io([this, rc] { *rc = attempt_connect(); }, far_future(), true);
+    const bool ran = run_on_io([this, rc, epoch] { *rc = attempt_connect(epoch); }, far_future(), true);
     return ran ? *rc : TCP_CLIENT_CONNECT_FAILED;
 }
 
-int TcpClient::attempt_connect() {
+int TcpClient::attempt_connect(uint64_t epoch) {
     if (connected_.load()) return 0;  // another attempt got there first
-    if (stopping_.load() || !socket_) return TCP_CLIENT_CONNECT_FAILED;
+    // An attempt queued before a stop or a newer connect must not bring the old target up.
+    if (stopping_.load() || epoch != epoch_.load() || !socket_) return TCP_CLIENT_CONNECT_FAILED;
     std::string host;
     uint16_t port;
     {
@@ -319,6 +323,13 @@ int TcpClient::attempt_connect() {
         const std::string text = error_text(ec);
         set_last_error(ec.value(), text);
         logger_->warn("network error({}):{}", ec.value(), text);
+        return TCP_CLIENT_CONNECT_FAILED;
+    }
+    if (stopping_.load() || epoch != epoch_.load()) {
+        // stopped (or replaced) while the connect blocked: the connection is not wanted
+        std::error_code ignored;
+        socket_->close(ignored);
+        logger_->info("({})connect abandoned: client stopped.", current_url());
         return TCP_CLIENT_CONNECT_FAILED;
     }
     const uint64_t gen = generation_.fetch_add(1) + 1;
@@ -390,8 +401,9 @@ void TcpClient::reconnect_main() {
             reconnect_cv_.wait_until(lk, deadline, [&] { return stopping_.load(); });
             if (stopping_.load()) break;
             logger_->info("reconnecting({})...", url);
+            const uint64_t epoch = epoch_.load();
             lk.unlock();
-            const int rc = reconnect();
+            const int rc = reconnect(epoch);
             lk.lock();
             if (rc == 0 && !reconnect_again_) break;
         }
@@ -646,8 +658,10 @@ void TcpClient::on_heartbeat_timer(uint64_t generation, const std::error_code& e
     if (check_heartbeat_timeout()) return;
     std::error_code wec;
     {
-        std::lock_guard<std::mutex> lk(send_mutex_);
-        if (connected_.load() && socket_) {
+        // A sender that holds the lock longer is putting a frame on the wire, which keeps
+        // the link alive as well as a heartbeat would; the io thread does not wait for it.
+        std::unique_lock<std::timed_mutex> lk(send_mutex_, std::chrono::milliseconds(2));
+        if (lk.owns_lock() && connected_.load() && socket_) {
             pack_heartbeat(*send_buffer_);
             socket_->write(send_buffer_->data, send_buffer_->total_length, wec);
         }
@@ -672,12 +686,10 @@ bool TcpClient::check_heartbeat_timeout() {
 int TcpClient::do_shutdown(int code, const std::error_category& category, bool may_reconnect) {
     // once per connection, whoever comes first
     if (!connected_.exchange(false)) return TCP_CLIENT_NOT_CONNECTED;
+    // Not under the send mutex: a sender blocked in a synchronous write holds it, and the
+    // close is what releases that sender. The sockets serialise close and write themselves.
     std::error_code ec;
-    {
-        // no sender is inside the socket while it closes
-        std::lock_guard<std::mutex> lk(send_mutex_);
-        if (socket_ && socket_->is_open()) socket_->close(ec);
-    }
+    if (socket_ && socket_->is_open()) socket_->close(ec);
     if (ec) {
         logger_->error("socket shutdown error. ec={}, msg={}", ec.value(), error_text(ec));
         connected_ = true;
@@ -707,8 +719,11 @@ int TcpClient::stop() {
         const bool on_io = on_io_thread();
         int rc = 0;
 
+        const uint64_t epoch = epoch_.load();
         const bool ran = run_on_io(
-            [this] {
+            [this, epoch] {
+                // late (the io thread was busy) and a newer connect came meanwhile: not ours
+                if (epoch != epoch_.load()) return;
                 do_shutdown(0, category_);
                 heartbeat_timer_.cancel();
             },
@@ -748,8 +763,8 @@ int TcpClient::request_async(uint32_t message_id, uint64_t request_id, const voi
         return TCP_CLIENT_CONNECT_FAILED;
     }
     std::error_code ec;
-    {
-        std::lock_guard<std::mutex> lk(send_mutex_);
+    try {
+        std::lock_guard<std::timed_mutex> lk(send_mutex_);
         // checked again under the lock: a connection being replaced is not touched
         if (!connected_.load() || !socket_) {
             ec = std::error_code(TCP_CLIENT_NOT_CONNECTED, category_);
@@ -757,6 +772,8 @@ int TcpClient::request_async(uint32_t message_id, uint64_t request_id, const voi
             pack_request(*send_buffer_, message_id, request_id, body, length, 1);
             socket_->write(send_buffer_->data, send_buffer_->total_length, ec);
         }
+    } catch (...) {
+        ec = std::make_error_code(std::errc::not_enough_memory);
     }
     if (ec) {
         if (ec.value() == TCP_CLIENT_NOT_CONNECTED && &ec.category() == &category_) {
@@ -785,7 +802,7 @@ int TcpClient::request(uint32_t message_id, uint64_t request_id, const void* bod
         };
         std::error_code ec;
         {
-            std::lock_guard<std::mutex> lk(send_mutex_);
+            std::lock_guard<std::timed_mutex> lk(send_mutex_);
             if (!connected_.load() || !socket_) {
                 ec = std::error_code(ENOTCONN, std::system_category());
             } else {

@@ -119,8 +119,8 @@ private:
     bool on_io_thread() const;
     bool run_on_io(std::function<void()> fn, Clock::time_point deadline, bool give_up_on_stop);
 
-    int reconnect();
-    int attempt_connect();
+    int reconnect(uint64_t epoch);
+    int attempt_connect(uint64_t epoch);
     int start_reconnect(int code);
     void reconnect_main();
     void async_run();
@@ -174,7 +174,9 @@ private:
 
     std::atomic<bool> connected_{false};
     std::atomic<bool> stopping_{false};
-    std::atomic<uint64_t> generation_{0};
+    std::atomic<uint64_t> generation_{0};  // bumped by every connection that comes up
+    // Bumped by every connect(url): an attempt or a stop queued for an older one does nothing.
+    std::atomic<uint64_t> epoch_{0};
 
     std::mutex reconnect_mutex_;
     std::condition_variable reconnect_cv_;
@@ -206,7 +208,9 @@ private:
     std::unique_ptr<uint8_t[]> receive_buffer_;
     FrameReader reader_;
     std::unique_ptr<PackageBuffer> send_buffer_;
-    std::mutex send_mutex_;
+    // Timed so that the io thread can skip a heartbeat instead of waiting behind a sender
+    // that a blocking socket holds up.
+    std::timed_mutex send_mutex_;
 
     std::atomic<int> stop_timeout_ms_{1000};
 };

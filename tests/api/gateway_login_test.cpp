@@ -1,0 +1,262 @@
+// Login, Logout and inbound routing against the simulated gateway on loopback, with a
+// stub back-end put in through the creation hook.
+#include "support/LoginFixture.h"
+
+namespace {
+
+using namespace oxa_test;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST_F(GatewayLoginTest, LoginRequestBytesAtTheirOffsets) {
+    OXATerminalInfo terminal{};
+    const std::string password(600, 'p');  // cut at 511
+    LoginAnswer a;
+    sim_.set_login_answer(a);
+    const uint64_t session = api_->Login("127.0.0.1", sim_.port(), "4242", password.c_str(), 1, nullptr, &terminal);
+    ASSERT_NE(session, 0u);
+    auto frame = sim_.wait_for_frame(OXA::API::FUNC_ID_LOGIN, 2000ms);
+    ASSERT_TRUE(frame);
+    const std::vector<uint8_t>& b = frame->body;
+    ASSERT_EQ(b.size(), 857u);
+    EXPECT_EQ(Le64(b, 0), 4242u);
+    for (size_t i = 8; i < 8 + 511; ++i) ASSERT_EQ(b[i], 'p') << i;
+    EXPECT_EQ(b[519], 0);
+    EXPECT_EQ(Le16(b, 520), 1u);
+    EXPECT_EQ(b[522], 2);
+    const uint8_t version[4] = {0x00, 0x01, 0x23, 0x02};
+    EXPECT_EQ(std::memcmp(&b[523], version, 4), 0);
+    EXPECT_EQ(b[527] | b[528] | b[529], 0);
+    EXPECT_EQ(b[530], 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[787])), "API");
+    EXPECT_EQ(Le16(b, 851), 3u);  // the factory's client id
+    EXPECT_EQ(Le32(b, 853), 0u);
+    EXPECT_EQ(b[531 + 255], 0) << "terminal text is terminated within its field";
+    EXPECT_EQ(frame->request_id, 0u);
+}
+
+TEST_F(GatewayLoginTest, AnswerFieldsAreReadAtTheirOffsets) {
+    LoginAnswer a;
+    a.hqtrs_ip = "10.1.2.3";
+    a.hqtrs_port = 40000;  // above 32,767: read as unsigned
+    a.group_id = 11;
+    a.member_id = 12;
+    a.option_value = 0x1122334455667788ull;
+    sim_.set_login_answer(a);
+    ASSERT_NE(Login(), 0u);
+    const OXA::API::GatewayLoginRsp rsp = api_->GetGatewayLoginRsp();
+    EXPECT_EQ(rsp.fundid, 1001u);
+    EXPECT_EQ(rsp.protocol_mod, 1);
+    EXPECT_STREQ(rsp.hqtrs_ip, "10.1.2.3");
+    EXPECT_EQ(rsp.hqtrs_port, 40000);
+    EXPECT_EQ(rsp.group_id, 11);
+    EXPECT_EQ(rsp.member_id, 12);
+    EXPECT_EQ(rsp.nFuncType, 1);
+    EXPECT_EQ(rsp.option_value, 0x1122334455667788ull);
+
+    // a 16-character address leaves no terminator on the wire
+    a.hqtrs_ip = "1234567890123456";
+    sim_.set_login_answer(a);
+    ASSERT_NE(Login("1002"), 0u);
+    EXPECT_STREQ(api_->GetGatewayLoginRsp().hqtrs_ip, "1234567890123456");
+}
+
+TEST_F(GatewayLoginTest, FailuresOfTheGatewayLogin) {
+    struct Case {
+        const char* name;
+        std::function<void(GatewaySim&)> arrange;
+        int code;
+    };
+    const Case cases[] = {
+        {"refused by the gateway",
+         [](GatewaySim& s) {
+             LoginAnswer a;
+             a.error_code = 4097;
+             s.set_login_answer(a);
+         },
+         4097},
+        {"no answer", [](GatewaySim& s) { s.set_reply(OXA::API::FUNC_ID_LOGIN, ReplyPlan::never()); }, 1001},
+        {"unknown protocol mode",
+         [](GatewaySim& s) {
+             LoginAnswer a;
+             a.protocol_mode = 3;
+             s.set_login_answer(a);
+         },
+         1001},
+        {"answer for another account",
+         [](GatewaySim& s) {
+             LoginAnswer a;
+             a.fund_account = 999;
+             s.set_login_answer(a);
+         },
+         1001},
+        {"answer too short", [](GatewaySim& s) { s.set_reply(OXA::API::FUNC_ID_LOGIN, ReplyPlan::short_body(20)); },
+         1001},
+        {"answer after the login gave up",
+         [](GatewaySim& s) { s.set_reply(OXA::API::FUNC_ID_LOGIN, ReplyPlan::late(500ms)); }, 1001},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_.set_login_answer(LoginAnswer{});
+        sim_.set_reply(OXA::API::FUNC_ID_LOGIN, ReplyPlan::immediate());
+        c.arrange(sim_);
+        api_->GetApiLastError()->error_id = 0;
+        EXPECT_EQ(Login(), 0u);
+        EXPECT_EQ(LastError(), c.code);
+    }
+    // a late answer to an earlier login never satisfies the next one
+    sim_.set_login_answer(LoginAnswer{});
+    sim_.set_reply(OXA::API::FUNC_ID_LOGIN, ReplyPlan::immediate());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_NE(Login(), 0u);
+}
+
+TEST_F(GatewayLoginTest, UnknownBusinessTypeMakesNoSession) {
+    LoginAnswer a;
+    a.business_type = 4;
+    sim_.set_login_answer(a);
+    EXPECT_EQ(Login(), 0u);
+    EXPECT_EQ(backend_, nullptr);
+}
+
+TEST_F(GatewayLoginTest, RefusedConnectionFailsAtOnceAndIsReused) {
+    ASSERT_TRUE(sim_.refuse_connections());
+    const auto start = Clock::now();
+    EXPECT_EQ(Login(), 0u);
+    EXPECT_EQ(LastError(), 1008);
+    EXPECT_LT(Clock::now() - start, 1000ms);
+    // the connection retries on its own; a later login reuses it
+    ASSERT_TRUE(sim_.accept_connections());
+    ASSERT_TRUE(sim_.wait_for_accepted(1, 3000ms));
+    uint64_t session = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (session = Login()) != 0; }, 3000ms));
+    EXPECT_EQ(sim_.accepted_count(), 1u);
+}
+
+TEST_F(GatewayLoginTest, SecondLoginReusesTheConnection) {
+    const uint64_t first = Login("1001");
+    const uint64_t second = Login("1002");
+    ASSERT_NE(first, 0u);
+    ASSERT_NE(second, 0u);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(sim_.accepted_count(), 1u);
+    EXPECT_EQ(sim_.count(OXA::API::FUNC_ID_LOGIN), 2u);
+    EXPECT_EQ(sim_.count(OXA::API::FUNC_ID_PUSH_REG), 2u);
+}
+
+TEST_F(GatewayLoginTest, SocketTypeAndUdpMultiNodeRules) {
+    ASSERT_NE(Login(), 0u);
+    EXPECT_EQ(api_->Login("127.0.0.1", sim_.port(), "1002", "x", 2), 0u);
+    EXPECT_EQ(LastError(), 1006);
+}
+
+TEST_F(GatewayLoginTest, NullInputsAreRefused) {
+    EXPECT_EQ(api_->Login(nullptr, sim_.port(), "1", "x", 1), 0u);
+    EXPECT_EQ(LastError(), 1009);
+    EXPECT_EQ(api_->Login("127.0.0.1", sim_.port(), nullptr, "x", 1), 0u);
+    EXPECT_EQ(api_->Login("127.0.0.1", sim_.port(), "1", nullptr, 1), 0u);
+    EXPECT_EQ(LastError(), 1009);
+    EXPECT_EQ(sim_.accepted_count(), 0u);
+}
+
+TEST_F(GatewayLoginTest, AnswerBeforeTheWaitIsNeverLost) {
+    for (int i = 0; i < 200; ++i) {
+        const uint64_t s = Login(std::to_string(5000 + i).c_str());
+        ASSERT_NE(s, 0u) << i;
+    }
+}
+
+TEST_F(GatewayLoginTest, PushRegistrationRefusedOrUnanswered) {
+    sim_.set_push_reg_error(4109);
+    EXPECT_EQ(Login(), 0u);
+    EXPECT_EQ(LastError(), 4109);
+    sim_.set_push_reg_error(0);
+    backend_->SetPushRegisterTimeout(100ms);
+    sim_.set_reply(OXA::API::FUNC_ID_PUSH_REG, ReplyPlan::never());
+    EXPECT_EQ(Login("1002"), 0u);
+    EXPECT_EQ(LastError(), 1001);
+}
+
+TEST_F(GatewayLoginTest, LogoutCases) {
+    EXPECT_EQ(api_->Logout(uint64_t{9} << 16 | 1), 1004);
+
+    const uint64_t session = Login();
+    ASSERT_NE(session, 0u);
+    // no answer: 1005 and the session stays
+    sim_.queue_reply(OXA::API::FUNC_ID_LOGOUT_REQ, ReplyPlan::never());
+    EXPECT_EQ(api_->Logout(session), 1005);
+    EXPECT_EQ(backend_->logouts.load(), 0);
+    auto req = sim_.wait_for_frame(OXA::API::FUNC_ID_LOGOUT_REQ, 1000ms);
+    ASSERT_TRUE(req);
+    ASSERT_EQ(req->body.size(), 12u);
+    EXPECT_EQ(Le64(req->body, 0), 1001u);
+    EXPECT_EQ(Le16(req->body, 8), 1u);
+    EXPECT_EQ(Le16(req->body, 10), 3u);
+
+    // refused: the gateway's code, the session stays
+    sim_.set_logout_error(4103);
+    EXPECT_EQ(api_->Logout(session), 4103);
+    EXPECT_EQ(backend_->logouts.load(), 0);
+
+    sim_.set_logout_error(0);
+    EXPECT_EQ(api_->Logout(session), 0);
+    EXPECT_EQ(backend_->logouts.load(), 1);
+    EXPECT_EQ(api_->Logout(session), 1004);
+}
+
+TEST_F(GatewayLoginTest, MessagesRouteByIdRange) {
+    ASSERT_NE(Login(), 0u);
+    auto conns = sim_.open_connections();
+    ASSERT_EQ(conns.size(), 1u);
+    const struct {
+        uint32_t msg_id;
+        bool to_spot;
+    } cases[] = {{0x0, true},       {0x1FF, true},  {0x20000, true}, {0x20FFF, true},
+                 {0x200, false},    {0x5FF, false}, {0x600, false},  {0x21000, false},
+                 {0x23000, false},  {0xf0003, false}};
+    for (const auto& c : cases) conns[0]->push(c.msg_id, 1, std::vector<uint8_t>(4, 0));
+    conns[0]->push(0x1FE, 1, {});  // a marker: every push before it has been handled
+    ASSERT_TRUE(WaitUntil([&] {
+        auto r = backend_->Routes();
+        return !r.empty() && r.back().msg_id == 0x1FE;
+    }));
+    std::vector<uint32_t> spot;
+    for (const auto& r : backend_->Routes()) {
+        if (r.msg_id == 0x1FE) continue;
+        spot.push_back(r.msg_id);
+        EXPECT_EQ(r.node, LoginBackend::kNode);
+    }
+    std::vector<uint32_t> expected;
+    for (const auto& c : cases)
+        if (c.to_spot) expected.push_back(c.msg_id);
+    EXPECT_EQ(spot, expected);
+    EXPECT_EQ(TraderImpl::GetBusinessIndex(0x5FF), 2u);
+    EXPECT_EQ(TraderImpl::GetBusinessIndex(0x200), 1u);
+    EXPECT_EQ(TraderImpl::GetBusinessIndex(0x600), 200u);
+}
+
+TEST_F(GatewayLoginTest, ReconnectRegistersEveryAccountBeforeOnConnected) {
+    ASSERT_NE(Login("1001"), 0u);
+    ASSERT_NE(Login("1002"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.connected.load() == 1; }));
+    sim_.clear_frames();
+    sim_.close_connections();
+    ASSERT_TRUE(WaitUntil([&] { return spi_.disconnected.load() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return spi_.connected.load() == 2; }, 5000ms));
+    auto regs = sim_.frames();
+    std::vector<uint64_t> accounts;
+    for (const auto& f : regs)
+        if (f.msg_id == OXA::API::FUNC_ID_PUSH_REG) accounts.push_back(Le64(f.body, 0));
+    EXPECT_EQ(accounts, (std::vector<uint64_t>{1001, 1002}));
+}
+
+TEST_F(GatewayLoginTest, OfflineCommandReleasesAndANewLoginWorks) {
+    ASSERT_NE(Login(), 0u);
+    EXPECT_EQ(sim_.send_offline(77, 20261210), 1u);
+    ASSERT_TRUE(sim_.wait_for_open(0, 3000ms) || true);
+    ASSERT_TRUE(WaitUntil([&] { return api_->GetInnerApi(uint64_t{LoginBackend::kNode} << 16 | 1) == nullptr; }));
+    uint64_t again = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (again = Login("1003")) != 0; }, 3000ms));
+}
+
+}  // namespace

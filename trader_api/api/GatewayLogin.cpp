@@ -1,0 +1,530 @@
+// Gateway login and logout, inbound routing and the callbacks bound into every gateway
+// connection.
+#include <spdlog/spdlog.h>
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "api/ApiGlobals.h"
+#include "api/BusAdaptor.h"
+#include "api/IdGenerator.h"
+#include "api/SessionTables.h"
+#include "api/TerminalInfo.h"
+#include "api/TraderImpl.h"
+#include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "api_common/CInnerApiInterface/TcpClientArray.h"
+#include "core/spot_api/SpotTraderImpl.h"
+#include "infra/tcp_framework/client/TcpClient.h"
+
+namespace OXA {
+namespace API {
+
+using tcp_framework::client::TcpClient;
+
+namespace {
+
+constexpr int kErrLoginTimeout = 1001;
+constexpr int kErrSessionUnknown = 1004;
+constexpr int kErrLogoutTimeout = 1005;
+constexpr int kErrSockTypeInconsistent = 1006;
+constexpr int kErrLoginNotSent = 1008;
+constexpr int kErrBadParameter = 1009;
+constexpr int kErrUdpMultiNode = 1010;
+
+// TradeGatewayLogin results that are not business types.
+constexpr uint8_t kGatewayLoginTimedOut = 233;
+constexpr uint8_t kGatewayLoginNotSent = 240;
+
+constexpr uint32_t kNoBusiness = 200;
+
+TraderContext* ContextOf(const std::shared_ptr<TcpClient>& client) {
+    return client ? static_cast<TraderContext*>(client->context()) : nullptr;
+}
+
+int tcp_response_async_callback(std::shared_ptr<TcpClient> client, unsigned int msg_id, unsigned long request_id,
+                                const unsigned char* body, unsigned int length) {
+    TraderContext* context = ContextOf(client);
+    if (context == nullptr) return 0;
+    if (context->owner == nullptr) {
+        spdlog::error("[{}] pImpl == nullptr", "tcp_response_async_callback");
+        return 0;
+    }
+    context->owner->OnRecv(static_cast<int>(request_id), msg_id, reinterpret_cast<const char*>(body),
+                           static_cast<int>(length), 0, 0, 0, 0, context);
+    return 0;
+}
+
+int connected_callback(std::shared_ptr<TcpClient> client) {
+    TraderContext* context = ContextOf(client);
+    if (context == nullptr || context->owner == nullptr) {
+        spdlog::error("[{}] impl is null", "connected_callback");
+        return 0;
+    }
+    context->owner->OnTcpConnected(client);
+    return 0;
+}
+
+int tcp_heartbeat_callback(std::shared_ptr<TcpClient>, int, const char*) { return 0; }
+
+int disconnected_callback(std::shared_ptr<TcpClient> client, int code, const char*) {
+    TraderContext* context = ContextOf(client);
+    if (context == nullptr || context->owner == nullptr) {
+        spdlog::error("[{}] pImpl == nullptr", "disconnected_callback");
+        return 0;
+    }
+    context->owner->OnTcpDisconnected(code);
+    return 0;
+}
+
+// The user text as a decimal fund account; a text that is not a number reads as 0.
+uint64_t ParseFundAccount(const char* user) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(user, &end, 10);
+    if (end == user || errno == ERANGE) return 0;
+    return v;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Settings
+
+void TraderImpl::SetTimeouts(const Timeouts& timeouts) {
+    std::lock_guard<std::mutex> lock(m_mtxSettings);
+    m_timeouts = timeouts;
+}
+
+TraderImpl::Timeouts TraderImpl::GetTimeouts() const {
+    std::lock_guard<std::mutex> lock(m_mtxSettings);
+    return m_timeouts;
+}
+
+void TraderImpl::SetInnerApiMaker(InnerApiMaker maker) {
+    std::lock_guard<std::mutex> lock(m_mtxSettings);
+    m_innerApiMaker = std::move(maker);
+}
+
+GatewayLoginRsp TraderImpl::GetGatewayLoginRsp() const {
+    std::lock_guard<std::mutex> lock(m_mtxGatewayLoginRsp);
+    return m_gatewayLoginRsp;
+}
+
+// ---------------------------------------------------------------------------------------
+// Login
+
+uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const char* password, int sock_type,
+                           const char* ether_name, OXATerminalInfo* terminal_info) {
+    std::lock_guard<std::mutex> lock(m_mtxLogin);
+
+    if (ip == nullptr || user == nullptr || password == nullptr || port < 0 || port > 65535) {
+        spdlog::error("[{}] invalid parameter", "Login");
+        SetLastError(kErrBadParameter);
+        return 0;
+    }
+
+    if (ether_name != nullptr) {
+        // the bus reads the interface name from here once it is launched
+        CopyText(m_szEtherName, ether_name, sizeof(m_szEtherName) - 1);
+        spdlog::debug("ether_name :{}", m_szEtherName);
+    }
+
+    int expected = kSockTypeUnset;
+    if (!SockType.compare_exchange_strong(expected, sock_type) && expected != sock_type) {
+        spdlog::error("Sock Type {} Inconsistent.", sock_type);
+        SetLastError(kErrSockTypeInconsistent);
+        return 0;
+    }
+
+    ClientPtr client;
+    {
+        const std::string key = fmt::format("{}:{}", ip, port);
+        std::lock_guard<std::mutex> clients(m_mtxTcpClients);
+        auto it = m_mapTcpClient.find(key);
+        if (it != m_mapTcpClient.end()) {
+            client = it->second;
+        } else {
+            if (SockType.load() == 2 && !m_mapTcpClient.empty()) {
+                spdlog::error("Multi Nodes Access Do Not Support Sock Type [UDP].");
+                SetLastError(kErrUdpMultiNode);
+                return 0;
+            }
+            client = CreateTcpClient(GetTimeouts().reconnect_interval_ms);
+            if (!client) {
+                SetLastError(kErrNotConnected);
+                return 0;
+            }
+            m_mapTcpClient.emplace(key, client);
+        }
+    }
+
+    BindThreadCpus(client);
+    if (TcpConnect(client, ip, port) != 0) return 0;
+
+    const char* text = terminal_info ? BuildTerminalInfo(terminal_info) : GetDefaultTerminalInfo(client);
+    if (text != nullptr && text[0] != '\0') {
+        CopyText(_gTerminalInfo, text, kTerminalInfoTextSize - 1);
+        spdlog::info("Terminal Info [{}]", _gTerminalInfo);
+    } else {
+        spdlog::error("Get Terminal Info Error.");
+    }
+
+    const uint64_t fund_account = ParseFundAccount(user);
+    const uint8_t business_type = TradeGatewayLogin(client, fund_account, password, sock_type);
+    // No answer (or none sent): this login ends here; an earlier answer is never used for it.
+    if (business_type == 0 || business_type == kGatewayLoginTimedOut || business_type == kGatewayLoginNotSent)
+        return 0;
+
+    const GatewayLoginRsp rsp = GetGatewayLoginRsp();
+    if (rsp.protocol_mod == PROTOCOL_MODE_UDP_VORN) {
+        spdlog::debug("group_id:{} , member_id:{}, hqtrs_ip :{}, hqtrs_port :{}\n", rsp.group_id, rsp.member_id,
+                      rsp.hqtrs_ip, rsp.hqtrs_port);
+        if (m_pBusAdaptor.load(std::memory_order_acquire) == nullptr) {
+            // this build carries no bus
+            spdlog::error("[{}] VornLaunch failed [{}]", "Login", 0);
+            return 0;
+        }
+    }
+
+    uint32_t index = kNoBusiness;
+    CInnerApiInterface* inner_api = CreateInnerApi(business_type, &index);
+    uint64_t session_id = 0;
+    if (inner_api != nullptr) {
+        {
+            std::lock_guard<std::mutex> accounts(m_mtxAccounts);
+            m_mapAccounts[fund_account] = inner_api;
+        }
+        session_id = inner_api->Login(client, fund_account);
+    }
+    spdlog::info("Login Finish. SessionId={}", session_id);
+    if (session_id == 0) return 0;
+
+    const uint8_t node = static_cast<uint8_t>((session_id >> 16) & 0xff);
+    SetInnerApiForNode(node, inner_api);
+    _gArrTcpClient.Set(node, client);
+    if (TraderContext* context = ContextOf(client)) context->node_ids[index].store(node);
+    const int sync = inner_api->StartSyncPush();
+    if (sync != 0) spdlog::error("Sync Push Failed. errorcode={}", sync);
+    if (SockType.load() == 2) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return session_id;
+}
+
+TraderImpl::ClientPtr TraderImpl::CreateTcpClient(int reconnect_interval_ms) {
+    TraderContext* context;
+    {
+        // m_mtxTcpClients is held by the caller
+        m_contexts.emplace_back(this);
+        context = &m_contexts.back();
+    }
+    ClientPtr client;
+    try {
+        client = std::make_shared<TcpClient>(reconnect_interval_ms, context);
+    } catch (const std::exception& e) {
+        spdlog::error("[{}] {}", "CreateTcpClient", e.what());
+        return nullptr;
+    }
+    if (m_pLogger) client->set_logger(m_pLogger);
+    client->set_heartbeat_interval(m_nHeartbeatIntervalMs);
+    client->set_response_async_callback(tcp_response_async_callback);
+    client->set_connected_callback(connected_callback);
+    client->set_heartbeat_callback(tcp_heartbeat_callback);
+    client->set_push_callback(tcp_response_async_callback);
+    client->set_disconnected_callback(disconnected_callback);
+    return client;
+}
+
+void TraderImpl::BindThreadCpus(const ClientPtr& client) {
+    // The bus threads are pinned by the bus once it is built in.
+    if (SockType.load() == 1 && client) client->set_async_thread(nullptr, GetReceiverCpu());
+}
+
+int TraderImpl::TcpConnect(const ClientPtr& client, const char* ip, int port) {
+    if (client->is_connected()) return 0;
+    client->stop();
+    std::this_thread::sleep_for(GetTimeouts().reconnect_pause);
+    const int rc = client->connect(ip, static_cast<uint16_t>(port));
+    if (rc == 0) return 0;
+    spdlog::error("[{}] ({}:{}) errorcode={}", "TcpConnect", ip, port, rc);
+    if (rc != kErrNotConnected) return 0;
+    int code = 0;
+    char text[1024] = {};
+    client->get_last_error(&code, text);
+    spdlog::error("[{}] errmsg [{}]", "TcpConnect", text);
+    if (code == 0) {
+        // the client failed without a system error: still a failed connect
+        SetLastError(kErrNotConnected);
+        return kErrNotConnected;
+    }
+    SetLastError(code, text);
+    return code;
+}
+
+uint8_t TraderImpl::TradeGatewayLogin(const ClientPtr& client, uint64_t fund_account, const char* password,
+                                      int sock_type) {
+    uint8_t request[kGatewayLoginReqSize];
+    PackGatewayLoginReq(request, fund_account, password, sock_type, _gTerminalInfo, GetClientId());
+
+    // Armed before the send, so an answer that arrives before the wait begins is kept.
+    const uint64_t ticket = m_gatewayLoginWait.arm(fund_account);
+    if (client->request_async(FUNC_ID_LOGIN, 0, request, sizeof(request)) != 0) {
+        m_gatewayLoginWait.cancel(ticket);
+        spdlog::error("[{}] request_async errmsg [{}]", "TradeGatewayLogin", kErrLoginNotSent);
+        SetLastError(kErrLoginNotSent);
+        return kGatewayLoginNotSent;
+    }
+    GatewayLoginAnswer answer;
+    if (!m_gatewayLoginWait.wait(ticket, GetTimeouts().gateway_login, answer)) {
+        SetLastError(kErrLoginTimeout);
+        return kGatewayLoginTimedOut;
+    }
+    if (!answer.accepted) return 0;  // the gateway's code is recorded
+    {
+        std::lock_guard<std::mutex> lock(m_mtxGatewayLoginRsp);
+        m_gatewayLoginRsp = answer.rsp;
+    }
+    spdlog::trace("[{}] login return [{}]", "TradeGatewayLogin", answer.rsp.nFuncType);
+    return answer.rsp.nFuncType;
+}
+
+CInnerApiInterface* TraderImpl::CreateInnerApi(uint8_t business_type, uint32_t* business_index) {
+    CInnerApiInterface* inner_api = nullptr;
+    uint32_t index = kNoBusiness;
+    switch (business_type) {
+        case 1: index = 0; inner_api = CreateSpotApi(); break;
+        case 2: index = 1; inner_api = CreateMarginApi(); break;
+        case 3: index = 2; inner_api = CreateOptionApi(); break;
+        default: break;
+    }
+    if (business_index) *business_index = index;
+    return inner_api;
+}
+
+CInnerApiInterface* TraderImpl::CreateSpotApi() { return MakeInnerApi(0, 1); }
+CInnerApiInterface* TraderImpl::CreateMarginApi() { return MakeInnerApi(1, 2); }
+CInnerApiInterface* TraderImpl::CreateOptionApi() { return MakeInnerApi(2, 3); }
+
+CInnerApiInterface* TraderImpl::MakeInnerApi(uint32_t index, uint8_t business_type) {
+    CInnerApiInterface* existing = m_pInnerApiByBusiness[index].load(std::memory_order_acquire);
+    if (existing != nullptr) {
+        if (CIdGenerator* generator = existing->GetIdGenerator()) generator->SetClientId(GetClientId());
+        return existing;
+    }
+    InnerApiMaker maker;
+    {
+        std::lock_guard<std::mutex> lock(m_mtxSettings);
+        maker = m_innerApiMaker;
+    }
+    CInnerApiInterface* inner_api = nullptr;
+    if (maker) {
+        inner_api = maker(business_type);
+    } else if (business_type == 1) {
+        inner_api = new SpotTraderImpl();
+    }
+    if (inner_api == nullptr) return nullptr;
+    inner_api->RegisterSpi(GetSpi());
+    // the generator lives as long as its back-end, which is never freed while the process runs
+    auto* generator = new CIdGenerator(GetClientId());
+    inner_api->Init(m_pBusAdaptor.load(std::memory_order_acquire), generator, &m_stLastError);
+    inner_api->SubscribePublicTopic(GetResumeType());
+    m_pInnerApiByBusiness[index].store(inner_api, std::memory_order_release);
+    return inner_api;
+}
+
+// ---------------------------------------------------------------------------------------
+// Logout
+
+int TraderImpl::Logout(uint64_t session_id) {
+    spdlog::info("Logout: sessionId={}", session_id);
+    CInnerApiInterface* inner_api = GetInnerApi(session_id);
+    if (inner_api == nullptr) return kErrSessionUnknown;
+    tagSessionInfo* info = inner_api->GetSessionInfo(session_id);
+    if (info == nullptr) {
+        SetLastError(kErrSessionUnknown);
+        return kErrSessionUnknown;
+    }
+    const uint64_t fund_account = info->nFundAcc;
+    uint8_t request[kLogoutReqSize];
+    PackLogoutReq(request, fund_account, info->nprotocol_type, info->nClientID);
+
+    std::lock_guard<std::mutex> lock(m_mtxLogout);
+    const uint64_t ticket = m_logoutWait.arm(fund_account);
+    const int rc = inner_api->SendToGatewayServer(session_id, FUNC_ID_LOGOUT_REQ, request, sizeof(request), 0);
+    if (rc != 0) {
+        m_logoutWait.cancel(ticket);
+        return rc;
+    }
+    int32_t error = 0;
+    if (!m_logoutWait.wait(ticket, GetTimeouts().logout, error)) {
+        SetLastError(kErrLogoutTimeout);
+        return kErrLogoutTimeout;
+    }
+    if (error != 0) return error;  // refused: the session stays, the code is recorded
+    return inner_api->Logout(session_id);
+}
+
+// ---------------------------------------------------------------------------------------
+// Inbound routing
+
+uint32_t TraderImpl::GetBusinessIndex(uint64_t msg_id) {
+    if (msg_id <= 511 || (msg_id >= 0x20000 && msg_id <= 0x20FFF)) return 0;
+    if ((msg_id >= 512 && msg_id <= 1023) || (msg_id >= 0x21000 && msg_id <= 0x21FFF)) return 1;
+    if ((msg_id >= 1024 && msg_id <= 1535) || (msg_id >= 0x22000 && msg_id <= 0x22FFF)) return 2;
+    return kNoBusiness;
+}
+
+void TraderImpl::OnRecv(int request_id, uint64_t msg_id, const char* body, int length, int playback,
+                        int byte_order, int src_group, int src_member, TraderContext* context) {
+    spdlog::info("[{}] msgid:[0x{:x}] len[{}]", "OnRecv", msg_id, length);
+    if (length < 0 || (length > 0 && body == nullptr)) return;
+    switch (msg_id) {
+        case FUNC_ID_LOGIN: OnGatewayLoginRsp(body, length); return;
+        case FUNC_ID_PUSH_REG: OnGatewayPushRegRsp(body, length); return;
+        case FUNC_ID_LOGOUT_RSP: OnGatewayLogoutRsp(body, length); return;
+        case FUNC_ID_API_OFFLINE: OnGatewayOffline(body, length); return;
+        default: break;
+    }
+    const uint32_t index = GetBusinessIndex(msg_id);
+    if (index == kNoBusiness) {
+        spdlog::warn("[{}] recv unknown msg_id [0x{:x}]", "OnRecv", msg_id);
+        return;
+    }
+    CInnerApiInterface* inner_api = m_pInnerApiByBusiness[index].load(std::memory_order_acquire);
+    if (inner_api == nullptr || context == nullptr) return;
+    // Before the first session of the business through this connection is filed (its own
+    // login answer) the node is not known yet: such messages carry node 0.
+    const int32_t node = context->node_ids[index].load(std::memory_order_acquire);
+    const uint32_t node_id = node == TraderContext::kNoNode ? 0u : static_cast<uint32_t>(node);
+    inner_api->OnRecv(request_id, static_cast<uint32_t>(msg_id), body, length, playback,
+                      static_cast<uint8_t>(byte_order), static_cast<int16_t>(src_group),
+                      static_cast<int16_t>(src_member), node_id);
+}
+
+void TraderImpl::OnGatewayLoginRsp(const char* body, int length) {
+    GatewayLoginAnswer answer;
+    if (!ReadGatewayLoginRsp(body, static_cast<std::size_t>(length), &answer.rsp)) {
+        spdlog::error("[{}] gateway login answer too short: {} bytes", "OnRecv", length);
+        return;
+    }
+    const GatewayLoginRsp& rsp = answer.rsp;
+    spdlog::info("[{}] rsp->fundid:[{}] rsp->error_code:[{}]", "OnRecv", rsp.fundid, rsp.error_code);
+    if (!m_gatewayLoginWait.armed_for(rsp.fundid)) {
+        // late, or for another account than the one logging in
+        spdlog::warn("[{}] gateway login answer for fund account {} not awaited", "OnRecv", rsp.fundid);
+        return;
+    }
+    if (rsp.error_code != 0) {
+        spdlog::error("[{}]  error [{}]", "OnRecv", rsp.error_code);
+        SetLastError(rsp.error_code);
+        answer.accepted = false;
+        m_gatewayLoginWait.deliver(rsp.fundid, answer);
+        return;
+    }
+    if (rsp.protocol_mod == PROTOCOL_MODE_TCP_GATEWAY) {
+        spdlog::info("[{}] rsp->protocol_mod = PROTOCOL_MODE_TCP_GATEWAY", "OnRecv");
+    } else if (rsp.protocol_mod == PROTOCOL_MODE_UDP_VORN) {
+        spdlog::info("[{}] rsp->protocol_mod = PROTOCOL_MODE_UDP_VORN", "OnRecv");
+    } else {
+        spdlog::error("[{}] unknown Protocol", "OnRecv");
+        return;
+    }
+    spdlog::info("[{}] nFuncType [{:x}]", "OnRecv", rsp.nFuncType);
+    answer.accepted = true;
+    m_gatewayLoginWait.deliver(rsp.fundid, answer);
+}
+
+void TraderImpl::OnGatewayPushRegRsp(const char* body, int length) {
+    PushRegAnswer answer;
+    if (!ReadPushRegAnswer(body, static_cast<std::size_t>(length), &answer)) {
+        spdlog::error("[{}] push registration answer too short: {} bytes", "OnRecv", length);
+        return;
+    }
+    spdlog::info("[{}] trade_gateway::protocol::internal::FUNC_ID_PUSH_REG rsp->fundid:[{}]", "OnRecv",
+                 answer.fund_account);
+    CInnerApiInterface* inner_api = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mtxAccounts);
+        auto it = m_mapAccounts.find(answer.fund_account);
+        if (it != m_mapAccounts.end()) inner_api = it->second;
+    }
+    if (answer.error != 0) {
+        spdlog::error("[{}]  error [{}]", "OnRecv", answer.error);
+        SetLastError(answer.error);
+    }
+    if (inner_api == nullptr) {
+        spdlog::warn("[{}] push registration answer for fund account {} that no back-end serves", "OnRecv",
+                     answer.fund_account);
+        return;
+    }
+    inner_api->OnGatewayPushReg(answer.fund_account, answer.error);
+}
+
+void TraderImpl::OnGatewayLogoutRsp(const char* body, int length) {
+    LogoutRsp rsp;
+    if (!ReadLogoutRsp(body, static_cast<std::size_t>(length), &rsp)) {
+        spdlog::error("[{}] logout answer too short: {} bytes", "OnRecv", length);
+        return;
+    }
+    spdlog::info("[{}] trade_gateway::protocol::internal::FUNC_ID_LOGOUT_RSP rsp->fundid:[{}]", "OnRecv", rsp.fundid);
+    if (rsp.error != 0) {
+        spdlog::error("[{}]  error [{}]", "OnRecv", rsp.error);
+        SetLastError(rsp.error);
+    }
+    m_logoutWait.deliver(rsp.fundid, rsp.error);
+}
+
+void TraderImpl::OnGatewayOffline(const char* body, int length) {
+    OfflineCmd cmd;
+    ReadOfflineCmd(body, static_cast<std::size_t>(length), &cmd);  // a short command still goes off line
+    spdlog::info("OXA Command API Off Line: reqId={},tradingDay={}", cmd.request_id, cmd.trading_day);
+    Release();
+}
+
+void TraderImpl::OnTcpConnected(const ClientPtr& client) {
+    TraderContext* context = ContextOf(client);
+    if (SockType.load() == 1 && context != nullptr) {
+        for (auto& node_id : context->node_ids) {
+            const int32_t node = node_id.load(std::memory_order_acquire);
+            if (node == TraderContext::kNoNode) continue;
+            // a copy: Login and Logout may change the map while the registrations wait
+            for (uint64_t account : _gMapNodeFundAcc.Accounts(static_cast<uint32_t>(node))) {
+                CInnerApiInterface* inner_api = nullptr;
+                {
+                    std::lock_guard<std::mutex> lock(m_mtxAccounts);
+                    auto it = m_mapAccounts.find(account);
+                    if (it != m_mapAccounts.end()) inner_api = it->second;
+                }
+                if (inner_api != nullptr) inner_api->TradeGatewayPushRegister(client, account);
+            }
+        }
+    }
+    if (TraderSpi* spi = GetSpi()) spi->OnConnected();
+}
+
+void TraderImpl::OnTcpDisconnected(int code) {
+    if (SockType.load() != 1) return;  // in bus mode a lost gateway connection is not reported
+    NotifyDisconnected(code);
+}
+
+void TraderImpl::NotifyDisconnected(int code) {
+    if (TraderSpi* spi = GetSpi()) spi->OnDisconnected(code);
+}
+
+// ---------------------------------------------------------------------------------------
+// Release
+
+void TraderImpl::StopTcpClients() {
+    std::vector<ClientPtr> clients = _gArrTcpClient.Distinct();  // the array keeps its pointers
+    {
+        std::lock_guard<std::mutex> lock(m_mtxTcpClients);
+        for (auto& entry : m_mapTcpClient) clients.push_back(entry.second);
+        m_mapTcpClient.clear();
+    }
+    // On a connection's own io thread (the off-line command) stop does not wait for it;
+    // stopping a stopped client returns at once.
+    for (auto& client : clients) client->stop();
+}
+
+}  // namespace API
+}  // namespace OXA

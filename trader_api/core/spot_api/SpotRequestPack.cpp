@@ -1,0 +1,574 @@
+#include "core/spot_api/SpotRequestPack.h"
+
+#include <spdlog/spdlog.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <initializer_list>
+
+#include "api/ErrorMsg.h"
+#include "api/SessionTables.h"
+#include "infra/utility/AnswerWait.h"
+#include "infra/utility/WireCodec.h"
+
+namespace OXA {
+namespace API {
+namespace SPOT {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Enumeration encoders
+
+struct CodePair {
+    int32_t value;
+    char code;
+};
+
+struct CodeTable {
+    const char* name;
+    bool low_byte;  // the value is read from its low byte
+    const CodePair* pairs;
+    std::size_t count;
+};
+
+template <std::size_t N>
+constexpr CodeTable Codes(const char* name, bool low_byte, const CodePair (&pairs)[N]) {
+    return CodeTable{name, low_byte, pairs, N};
+}
+
+constexpr CodePair kMarketCodes[] = {{1, '1'}, {2, '2'}, {3, '3'}, {4, '4'}, {5, '5'}};
+constexpr CodePair kOrdTypeCodes[] = {{1, '2'}, {2, '6'}, {3, '4'}, {4, '1'}, {5, '7'},
+                                      {6, '3'}, {7, '5'}, {8, '8'}, {9, '9'}, {10, 'A'}};
+constexpr CodePair kSideCodes[] = {{1, '1'}, {7, '1'}, {2, '2'}, {8, '2'}};
+constexpr CodePair kBusinessCodes[] = {{0, '1'}, {1, '3'}, {2, '2'}, {3, '4'}, {6, 'C'}, {14, 'B'}, {16, '5'}};
+constexpr CodePair kTickerTypeCodes[] = {{0, '1'}, {5, '1'}, {2, '3'}, {3, '2'}, {6, '2'}, {4, '4'}};
+constexpr CodePair kTransferCodes[] = {{0, '2'}, {1, '1'}, {2, '6'}, {3, '5'}};
+constexpr CodePair kOrderStatusCodes[] = {{0, '0'}, {1, '5'}, {2, '3'}, {3, '4'}, {4, '2'}, {5, '6'}, {6, '7'}};
+constexpr CodePair kExchangeCodes[] = {{1, '2'}, {2, '1'}, {3, '3'}};
+
+constexpr CodeTable kMarketTable = Codes("MARKET_TYPE", false, kMarketCodes);
+constexpr CodeTable kOrdTypeTable = Codes("Ord_Type", false, kOrdTypeCodes);
+constexpr CodeTable kSideTable = Codes("SIDE_TYPE", true, kSideCodes);
+constexpr CodeTable kBusinessTable = Codes("BusinessType", true, kBusinessCodes);
+constexpr CodeTable kTickerTypeTable = Codes("TICKER_TYPE", true, kTickerTypeCodes);
+constexpr CodeTable kTransferTable = Codes("FundTransferType", false, kTransferCodes);
+constexpr CodeTable kOrderStatusTable = Codes("OrderStatusType", false, kOrderStatusCodes);
+constexpr CodeTable kExchangeTable = Codes("ExchangeType", false, kExchangeCodes);
+
+char EncodeWith(const CodeTable& table, int32_t value, int line) noexcept {
+    const int32_t v = table.low_byte ? static_cast<int32_t>(static_cast<uint8_t>(value)) : value;
+    for (std::size_t i = 0; i < table.count; ++i) {
+        if (table.pairs[i].value == v) return table.pairs[i].code;
+    }
+    spdlog::info("[{} {}]Unknown {}:{}", kPackSource, line, table.name, v);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Wire layouts
+
+// Where a field's value comes from.
+enum class Src : uint8_t {
+    Const,            // the field's constant
+    SessionNo,        // server session number (cut to the field's width)
+    RequestId,        // the application's request id, sign-extended
+    FundAccount,
+    FundIndex,
+    ClientId,         // the id generator's client id
+    SessionClientId,  // the session record's client id
+    ProtocolDigit,    // '0' + the session's protocol type
+    NewId,            // the new order, cancel or serial id
+    NewIdSeq,         // its low 32 bits
+    TargetSeq,        // low 32 bits of the order named by a cancel or a by-id query
+    TargetClientId,   // its bits 39-32
+    Quantity,
+    Price,
+    OrderSource,
+    OrderClientId,
+    InsertByte65,
+    InsertMarket,
+    InsertSide,
+    InsertPriceType,
+    InsertBusinessType,
+    Amount,
+    TransferType,
+    TimeOfDay,
+    NodeId,
+    PositionMarket,
+    EtfMarket,
+    SecurityMarket,
+    PageReqCount,
+    PageReference,
+    PageReserved,
+    TransferQuerySeq,
+    TransferQueryClientId,
+    SpreadTickerType,
+    // texts
+    InsertTicker,
+    OrderQueryTicker,
+    TradeQueryTicker,
+    PositionTicker,
+    EtfTicker,
+    SecurityTicker,
+};
+
+constexpr bool IsText(Src s) { return s >= Src::InsertTicker; }
+
+struct Field {
+    uint8_t offset;
+    uint8_t width;  // 1, 4 or 8; a text field's size
+    Src src;
+    int32_t value;  // Src::Const only
+};
+
+struct FieldList {
+    const Field* data;
+    uint8_t count;
+};
+
+template <std::size_t N>
+constexpr FieldList List(const Field (&fields)[N]) {
+    return FieldList{fields, static_cast<uint8_t>(N)};
+}
+constexpr FieldList kNoFields{nullptr, 0};
+
+// The record an operation cannot go without.
+enum class Need : uint8_t { None, Order, Transfer, Page, Etf, Ticker, OtherFund, Spread };
+// A check of the record's content beyond its texts.
+enum class Check : uint8_t { None, TickerNotEmpty, OtherServerFund };
+
+struct Layout {
+    PackInfo info;
+    Need need;
+    const char* missing_log;
+    Check check;
+    FieldList head;
+    FieldList body;
+};
+
+// The classic head, whole (24 bytes) or its first 12 or 20 bytes.
+constexpr Field kHead[] = {
+    {0, 4, Src::SessionNo, 0}, {4, 8, Src::RequestId, 0}, {12, 8, Src::FundAccount, 0}, {20, 4, Src::FundIndex, 0}};
+constexpr FieldList kHead24{kHead, 4};
+constexpr FieldList kHead20{kHead, 3};
+constexpr FieldList kHead12{kHead, 2};
+
+// The extended head (32 bytes), with the generator's or the session record's client id.
+constexpr Field kExtHead[] = {
+    {0, 8, Src::SessionNo, 0}, {8, 8, Src::RequestId, 0}, {16, 8, Src::FundAccount, 0}, {24, 1, Src::ClientId, 0}};
+constexpr Field kExtHeadOfSession[] = {{0, 8, Src::SessionNo, 0},
+                                       {8, 8, Src::RequestId, 0},
+                                       {16, 8, Src::FundAccount, 0},
+                                       {24, 1, Src::SessionClientId, 0}};
+
+constexpr Field kInsertBody[] = {
+    {0, 4, Src::SessionNo, 0},      {4, 8, Src::FundAccount, 0},   {12, 8, Src::Quantity, 0},
+    {20, 8, Src::Price, 0},         {28, 4, Src::FundIndex, 0},    {32, 1, Src::OrderSource, 0},
+    {33, 4, Src::NewIdSeq, 0},      {37, 8, Src::InsertTicker, 0}, {45, 4, Src::OrderClientId, 0},
+    {49, 1, Src::ClientId, 0},      {52, 1, Src::InsertByte65, 0}, {53, 8, Src::NewId, 0},
+    {61, 1, Src::InsertMarket, 0},  {62, 1, Src::InsertSide, 0},   {63, 1, Src::InsertPriceType, 0},
+    {64, 1, Src::InsertBusinessType, 0}};
+
+constexpr Field kCancelBody[] = {
+    {0, 4, Src::SessionNo, 0},      {4, 8, Src::FundAccount, 0},    {12, 4, Src::FundIndex, 0},
+    {16, 1, Src::ProtocolDigit, 0}, {17, 4, Src::NewIdSeq, 0},      {21, 1, Src::ProtocolDigit, 0},
+    {22, 4, Src::TargetClientId, 0}, {26, 4, Src::TargetSeq, 0},    {50, 1, Src::Const, '1'},
+    {55, 1, Src::ClientId, 0},      {59, 8, Src::NewId, 0}};
+
+// The push of a transfer's result comes back in this layout.
+constexpr Field kTransferBody[] = {
+    {0, 8, Src::NewIdSeq, 0},     {8, 1, Src::Const, '0'},       {41, 8, Src::FundAccount, 0},
+    {49, 8, Src::Amount, 0},      {57, 4, Src::FundIndex, 0},    {61, 1, Src::Const, '0'},
+    {65, 1, Src::TransferType, 0}, {70, 4, Src::TimeOfDay, 0},   {74, 4, Src::SessionNo, 0},
+    {78, 4, Src::NodeId, 0},      {82, 1, Src::ClientId, 0},     {87, 1, Src::ClientId, 0},
+    {91, 8, Src::NewId, 0}};
+
+// Order query: 24 sequence (0 all), 36 ticker (empty all), 46 scope, 47 client id (-1 all).
+constexpr Field kOrderByIdBody[] = {
+    {24, 4, Src::TargetSeq, 0}, {46, 1, Src::Const, '2'}, {47, 4, Src::TargetClientId, 0}};
+constexpr Field kOrdersBody[] = {{36, 8, Src::OrderQueryTicker, 0}, {46, 1, Src::Const, '2'}, {47, 4, Src::Const, -1}};
+constexpr Field kUnfinishedBody[] = {{46, 1, Src::Const, '0'}, {47, 4, Src::Const, -1}};
+
+// Trade query: 24 sequence, 36 ticker, 46 client id.
+constexpr Field kTradeByIdBody[] = {{24, 4, Src::TargetSeq, 0}, {46, 4, Src::TargetClientId, 0}};
+constexpr Field kTradesBody[] = {{36, 8, Src::TradeQueryTicker, 0}, {46, 4, Src::Const, -1}};
+
+// The classic paged request, head included.
+constexpr Field kPagedBody[] = {{0, 4, Src::SessionNo, 0},     {4, 8, Src::RequestId, 0},
+                                {12, 8, Src::PageReqCount, 0}, {20, 8, Src::PageReference, 0},
+                                {28, 8, Src::PageReserved, 0}, {36, 8, Src::FundAccount, 0}};
+
+constexpr Field kPositionBody[] = {{0, 4, Src::SessionNo, 0},       {4, 8, Src::RequestId, 0},
+                                   {12, 8, Src::FundAccount, 0},    {20, 1, Src::PositionMarket, 0},
+                                   {21, 8, Src::PositionTicker, 0}, {29, 4, Src::FundIndex, 0},
+                                   {33, 1, Src::Const, '2'}};
+
+constexpr Field kAssetBody[] = {{28, 1, Src::Const, '2'}};
+constexpr Field kYesterdayAssetBody[] = {{28, 1, Src::Const, '1'}};
+constexpr Field kScopeAllAt24[] = {{24, 1, Src::Const, '2'}};
+constexpr Field kTransferQueryBody[] = {{24, 4, Src::TransferQuerySeq, 0}, {33, 4, Src::TransferQueryClientId, 0}};
+constexpr Field kEtfBaseBody[] = {{12, 8, Src::EtfTicker, 0}, {20, 1, Src::EtfMarket, 0}};
+constexpr Field kEtfBasketBody[] = {
+    {32, 4, Src::Const, 200}, {40, 1, Src::Const, '0'}, {48, 8, Src::EtfTicker, 0}, {56, 1, Src::EtfMarket, 0}};
+constexpr Field kFirstPageBody[] = {{32, 4, Src::Const, 200}, {40, 1, Src::Const, '0'}};
+constexpr Field kSecurityBody[] = {{12, 8, Src::SecurityTicker, 0}, {20, 1, Src::SecurityMarket, 0}};
+constexpr Field kExtPagedBody[] = {
+    {32, 4, Src::PageReqCount, 0}, {36, 4, Src::PageReference, 0}, {40, 1, Src::Const, '0'}};
+constexpr Field kSpreadBody[] = {{32, 1, Src::SpreadTickerType, 0}};
+
+constexpr const char* kPageMissing = "page query param == nullptr !";
+constexpr const char* kEtfMissing = "etf query param == nullptr !";
+constexpr const char* kOtherFundAccountLog = "[Query Other Server Fund] Query Param Fund Account Check Error.";
+constexpr const char* kOtherFundTypeLog = "[Query Other Server Fund] Query Param Query Type Check Error.";
+
+constexpr PackPath kOrd = PackPath::Order;
+constexpr PackPath kQry = PackPath::Query;
+
+#define OXA_PACK_INFO(op, id, len, path, stem) \
+    PackInfo { PackOp::op, #op, id, len, path, path == PackPath::Order ? 0 : 1, stem }
+
+// One row per operation, in the order of PackOp.
+constexpr Layout kLayouts[] = {
+    {OXA_PACK_INFO(InsertOrder, 0x111, 65, kOrd, nullptr), Need::Order, "OrderInsertInfo == nullptr !", Check::None,
+     kNoFields, List(kInsertBody)},
+    {OXA_PACK_INFO(CancelOrder, 0x112, 67, kOrd, nullptr), Need::None, nullptr, Check::None, kNoFields,
+     List(kCancelBody)},
+    {OXA_PACK_INFO(FundTransfer, 0x113, 99, kOrd, nullptr), Need::Transfer, "fund_transfer == nullptr !", Check::None,
+     kNoFields, List(kTransferBody)},
+    {OXA_PACK_INFO(QueryOrderByOXAID, 0x11b, 51, kQry, "QueryOrderByOXAID"), Need::None, nullptr, Check::None, kHead24,
+     List(kOrderByIdBody)},
+    {OXA_PACK_INFO(QueryOrders, 0x11b, 51, kQry, "query_order"), Need::None, nullptr, Check::None, kHead24,
+     List(kOrdersBody)},
+    {OXA_PACK_INFO(QueryUnfinishedOrders, 0x11b, 51, kQry, "QueryUnfinishedOrders"), Need::None, nullptr, Check::None,
+     kHead24, List(kUnfinishedBody)},
+    {OXA_PACK_INFO(QueryOrdersByPage, 0x1a9, 44, kQry, "query_order_by_page"), Need::Page, kPageMissing, Check::None,
+     kNoFields, List(kPagedBody)},
+    {OXA_PACK_INFO(QueryTradesByOXAID, 0x11c, 50, kQry, "query_match_info"), Need::None, nullptr, Check::None, kHead24,
+     List(kTradeByIdBody)},
+    {OXA_PACK_INFO(QueryTrades, 0x11c, 50, kQry, "query_match_info"), Need::None, nullptr, Check::None, kHead24,
+     List(kTradesBody)},
+    {OXA_PACK_INFO(QueryTradesByPage, 0x1aa, 44, kQry, "query_match_by_page"), Need::Page, kPageMissing, Check::None,
+     kNoFields, List(kPagedBody)},
+    {OXA_PACK_INFO(QueryPosition, 0x114, 34, kQry, "query_position"), Need::None, nullptr, Check::None, kNoFields,
+     List(kPositionBody)},
+    {OXA_PACK_INFO(QueryPositionByPage, 0x1a8, 44, kQry, "query_position_by_page"), Need::Page, kPageMissing,
+     Check::None, kNoFields, List(kPagedBody)},
+    {OXA_PACK_INFO(QueryAsset, 0x1a5, 29, kQry, "query_asset"), Need::None, nullptr, Check::None, kHead24,
+     List(kAssetBody)},
+    {OXA_PACK_INFO(QueryFund, 0x115, 25, kQry, "query_fund"), Need::None, nullptr, Check::None, kHead24,
+     List(kScopeAllAt24)},
+    {OXA_PACK_INFO(QueryFundTransfer, 0x11d, 37, kQry, "QueryFundTransfer"), Need::None, nullptr, Check::None, kHead24,
+     List(kTransferQueryBody)},
+    {OXA_PACK_INFO(QueryETFBaseInfo, 0x1b1, 21, kQry, "query_etf_base_info"), Need::Etf, kEtfMissing, Check::None,
+     kHead12, List(kEtfBaseBody)},
+    {OXA_PACK_INFO(QueryETFTickerBasket, 0x20026, 57, kQry, "QueryETFTickerBasket"), Need::Etf, kEtfMissing,
+     Check::None, List(kExtHead), List(kEtfBasketBody)},
+    {OXA_PACK_INFO(QueryIPOInfoList, 0x20030, 48, kQry, "query_issue_security"), Need::None, nullptr, Check::None,
+     List(kExtHeadOfSession), List(kFirstPageBody)},
+    {OXA_PACK_INFO(QueryIPOQuotaInfo, 0x116, 24, kQry, "QueryIPOQuotaInfo"), Need::None, nullptr, Check::None, kHead24,
+     kNoFields},
+    {OXA_PACK_INFO(QueryOtherServerFund, 0x1b2, 25, kQry, nullptr), Need::OtherFund, kOtherFundAccountLog,
+     Check::OtherServerFund, kHead24, List(kScopeAllAt24)},
+    {OXA_PACK_INFO(QueryIssueInfoList, 0x1a7, 20, kQry, "query_issue"), Need::None, nullptr, Check::None, kHead20,
+     kNoFields},
+    {OXA_PACK_INFO(QuerySecurityInfo, 0x118, 21, kQry, "QuerySecurityInfo"), Need::Ticker,
+     "ticker query param == nullptr !", Check::TickerNotEmpty, kHead12, List(kSecurityBody)},
+    {OXA_PACK_INFO(QueryYesterdayAsset, 0x1a5, 29, kQry, "query_yesterday_asset"), Need::None, nullptr, Check::None,
+     kHead24, List(kYesterdayAssetBody)},
+    {OXA_PACK_INFO(QueryETFByPage, 0x20012, 57, kQry, nullptr), Need::Page, kPageMissing, Check::None, List(kExtHead),
+     List(kExtPagedBody)},
+    {OXA_PACK_INFO(QuerySecurityByPage, 0x20014, 57, kQry, nullptr), Need::Page, kPageMissing, Check::None,
+     List(kExtHead), List(kExtPagedBody)},
+    {OXA_PACK_INFO(QueryHKConnectIndicativeExchangeRateInfo, 0x20024, 32, kQry,
+                   "query_hk_connect_indicative_exchange_rate_info"),
+     Need::None, nullptr, Check::None, List(kExtHeadOfSession), kNoFields},
+    {OXA_PACK_INFO(QueryHKConnectSpreadTable, 0x20028, 33, kQry, "query_hk_connect_spread_table"), Need::Spread,
+     "spread query param == nullptr !", Check::None, List(kExtHeadOfSession), List(kSpreadBody)},
+};
+
+#undef OXA_PACK_INFO
+
+constexpr std::size_t kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
+static_assert(kLayoutCount == static_cast<std::size_t>(PackOp::Count), "one layout per operation");
+
+constexpr std::size_t kMaxTextWidth = 8;
+
+// Fields of one field list inside the message, of a writable width, and not overlapping
+// any field of either list.
+constexpr bool FieldsSound(const Layout& l, FieldList list) {
+    for (uint8_t i = 0; i < list.count; ++i) {
+        const Field& f = list.data[i];
+        if (IsText(f.src) ? (f.width == 0 || f.width > kMaxTextWidth) : !(f.width == 1 || f.width == 4 || f.width == 8))
+            return false;
+        if (f.offset + f.width > l.info.length) return false;
+        for (const FieldList other : {l.head, l.body}) {
+            for (uint8_t j = 0; j < other.count; ++j) {
+                const Field& g = other.data[j];
+                if (&g == &f) continue;
+                if (f.offset < g.offset + g.width && g.offset < f.offset + f.width) return false;
+            }
+        }
+    }
+    return true;
+}
+
+constexpr bool LayoutsSound() {
+    for (std::size_t i = 0; i < kLayoutCount; ++i) {
+        const Layout& l = kLayouts[i];
+        if (static_cast<std::size_t>(l.info.op) != i) return false;
+        if (l.info.length == 0 || l.info.length > kPackMaxLength) return false;
+        if (!FieldsSound(l, l.head) || !FieldsSound(l, l.body)) return false;
+    }
+    return true;
+}
+static_assert(LayoutsSound(), "spot request layouts: order, bounds and overlaps");
+
+// ---------------------------------------------------------------------------------------
+// Packing
+
+const Layout* LayoutOf(PackOp op) noexcept {
+    const auto i = static_cast<std::size_t>(op);
+    return i < kLayoutCount ? &kLayouts[i] : nullptr;
+}
+
+bool HasNeeded(Need need, const PackRequest& r) noexcept {
+    switch (need) {
+        case Need::None: return true;
+        case Need::Order: return r.order != nullptr;
+        case Need::Transfer: return r.transfer != nullptr;
+        case Need::Page: return r.page != nullptr;
+        case Need::Etf: return r.etf_query != nullptr;
+        case Need::Ticker: return r.ticker_query != nullptr;
+        case Need::OtherFund: return r.other_fund_query != nullptr;
+        case Need::Spread: return r.spread_query != nullptr;
+    }
+    return false;
+}
+
+// A text source: data null means empty; cap bounds the reading of data. null_log is the
+// trace line of an optional record that was not given.
+struct Text {
+    const char* data;
+    std::size_t cap;
+    const char* null_log;
+};
+
+constexpr std::size_t kUnbounded = static_cast<std::size_t>(-1);
+
+Text TextOf(Src src, const PackRequest& r) noexcept {
+    switch (src) {
+        case Src::InsertTicker:
+            return {r.order ? r.order->ticker : nullptr, sizeof(OrderInsertInfo::ticker), nullptr};
+        case Src::OrderQueryTicker:
+            return {r.order_query ? r.order_query->ticker : nullptr, sizeof(OrderQueryParam::ticker),
+                    "query_param->ticker == nullptr"};
+        case Src::TradeQueryTicker:
+            return {r.trade_query ? r.trade_query->ticker : nullptr, sizeof(TradeQueryParam::ticker),
+                    "query_param->ticker == nullptr"};
+        case Src::PositionTicker:
+            return {r.ticker, kUnbounded, "ticker == nullptr"};
+        case Src::EtfTicker:
+            return {r.etf_query ? r.etf_query->ticker : nullptr, sizeof(ETFQueryParam::ticker), nullptr};
+        case Src::SecurityTicker:
+            return {r.ticker_query ? r.ticker_query->ticker : nullptr, sizeof(TickerQueryParam::ticker), nullptr};
+        default:
+            return {nullptr, 0, nullptr};
+    }
+}
+
+// Characters of the text up to its NUL, read no further than width + 1 bytes.
+std::size_t TextLength(const Text& t, std::size_t width) noexcept {
+    if (!t.data) return 0;
+    const std::size_t probe = t.cap < width + 1 ? t.cap : width + 1;
+    return strnlen(t.data, probe);
+}
+
+uint64_t Bits(double v) noexcept {
+    uint64_t u;
+    std::memcpy(&u, &v, sizeof(u));
+    return u;
+}
+
+uint64_t Widen(int64_t v) noexcept { return static_cast<uint64_t>(v); }
+
+uint64_t ValueOf(Src src, int32_t constant, const PackRequest& r, const PackSession& s) noexcept {
+    switch (src) {
+        case Src::Const: return Widen(constant);
+        case Src::SessionNo: return s.session_no;
+        case Src::RequestId: return Widen(r.request_id);
+        case Src::FundAccount: return s.fund_account;
+        case Src::FundIndex: return s.fund_index;
+        case Src::ClientId: return s.client_id;
+        case Src::SessionClientId: return s.session_client_id;
+        case Src::ProtocolDigit: return static_cast<uint8_t>('0' + s.protocol_type);
+        case Src::NewId: return r.new_id;
+        case Src::NewIdSeq: return r.new_id & 0xffffffffu;
+        case Src::TargetSeq: return r.target_id & 0xffffffffu;
+        case Src::TargetClientId: return (r.target_id >> 32) & 0xff;
+        case Src::Quantity: return Widen(r.order->quantity);
+        case Src::Price: return Bits(r.order->price);
+        case Src::OrderSource: {
+            const char source = r.order->order_source;
+            if (source == 'J' || source == 'L') return static_cast<uint8_t>(source);
+            return static_cast<uint8_t>('0' + s.protocol_type);
+        }
+        case Src::OrderClientId: return r.order->order_client_id;
+        case Src::InsertByte65: return r.order->field_65;
+        case Src::InsertMarket: return static_cast<uint8_t>(EncodeMarketType(r.order->market));
+        case Src::InsertSide: return static_cast<uint8_t>(EncodeSideType(r.order->side));
+        case Src::InsertPriceType: return static_cast<uint8_t>(EncodeOrdType(r.order->price_type));
+        case Src::InsertBusinessType: return static_cast<uint8_t>(EncodeBusinessType(r.order->business_type));
+        case Src::Amount: return Bits(r.transfer->amount);
+        case Src::TransferType: return static_cast<uint8_t>(EncodeFundTransferType(r.transfer->transfer_type));
+        case Src::TimeOfDay: return Widen(r.time_hhmmss);
+        case Src::NodeId: return (s.session_id >> 16) & 0xff;
+        case Src::PositionMarket: return static_cast<uint8_t>(EncodeMarketType(r.market));
+        case Src::EtfMarket: return static_cast<uint8_t>(EncodeMarketType(r.etf_query->market));
+        case Src::SecurityMarket: return static_cast<uint8_t>(EncodeMarketType(r.ticker_query->market));
+        case Src::PageReqCount: return Widen(r.page->req_count);
+        case Src::PageReference: return Widen(r.page->reference);
+        case Src::PageReserved: return Widen(r.page->reserved);
+        case Src::TransferQuerySeq: return r.transfer_query ? (r.transfer_query->serial_id & 0xffffffffu) : 0;
+        case Src::TransferQueryClientId: {
+            const uint64_t serial = r.transfer_query ? r.transfer_query->serial_id : 0;
+            return serial == 0 ? Widen(-1) : (serial >> 32) & 0xff;
+        }
+        case Src::SpreadTickerType: return static_cast<uint8_t>(EncodeTickerType(r.spread_query->ticker_type));
+        default: return 0;
+    }
+}
+
+PackResult Refused(PackStatus status, int32_t code) noexcept {
+    PackResult r;
+    r.status = status;
+    r.error_code = code;
+    r.error_text = code != 0 ? GetErrorMsg(code) : nullptr;
+    return r;
+}
+
+// The fund account text of QueryOtherServerFund, read as a base-10 number.
+uint64_t ParseAccount(const char (&field)[sizeof(OtherServerFundQueryParam::fund_account)]) noexcept {
+    char text[sizeof(field) + 1];
+    CopyText(text, field, sizeof(field));
+    return std::strtoull(text, nullptr, 10);
+}
+
+PackResult Validate(const Layout& l, const PackRequest& r, const PackSession& s) noexcept {
+    const char* name = l.info.name;
+    if (!HasNeeded(l.need, r)) {
+        spdlog::error("{}", l.missing_log);
+        return Refused(l.need == Need::OtherFund ? PackStatus::AccountMismatch : PackStatus::RecordMissing,
+                       l.need == Need::OtherFund ? 6066 : kPackErrBadInput);
+    }
+    if (l.check == Check::OtherServerFund) {
+        if (ParseAccount(r.other_fund_query->fund_account) != s.fund_account) {
+            spdlog::error("{}", kOtherFundAccountLog);
+            return Refused(PackStatus::AccountMismatch, 6066);
+        }
+        if (r.other_fund_query->query_type != 1) {
+            spdlog::error("{}", kOtherFundTypeLog);
+            return Refused(PackStatus::QueryTypeNotServed, 6077);
+        }
+    }
+    std::size_t text_chars = 0;
+    for (const FieldList list : {l.head, l.body}) {
+        for (uint8_t i = 0; i < list.count; ++i) {
+            const Field& f = list.data[i];
+            if (!IsText(f.src)) continue;
+            const std::size_t n = TextLength(TextOf(f.src, r), f.width);
+            if (n > f.width) {
+                // cutting it could name another security
+                spdlog::error("[{}] ticker longer than {} characters, request refused", name, f.width);
+                return Refused(PackStatus::TickerTooLong, kPackErrBadInput);
+            }
+            text_chars += n;
+        }
+    }
+    if (l.check == Check::TickerNotEmpty && text_chars == 0) {
+        spdlog::error("ticker can not be empty !");
+        return Refused(PackStatus::TickerEmpty, 0);
+    }
+    PackResult ok;
+    ok.status = PackStatus::Packed;
+    ok.msg_id = l.info.msg_id;
+    ok.length = l.info.length;
+    return ok;
+}
+
+bool WriteField(WireWriter& w, const Field& f, const PackRequest& r, const PackSession& s) noexcept {
+    if (!w.seek(f.offset)) return false;
+    if (IsText(f.src)) {
+        const Text t = TextOf(f.src, r);
+        if (!t.data && t.null_log) spdlog::trace("{}", t.null_log);
+        char text[kMaxTextWidth + 1];
+        CopyText(text, f.width + 1u, t.data, t.cap);
+        return w.write_bytes(text, f.width);
+    }
+    const uint64_t v = ValueOf(f.src, f.value, r, s);
+    switch (f.width) {
+        case 1: return w.write_host(static_cast<uint8_t>(v));
+        case 4: return w.write_host(static_cast<uint32_t>(v));
+        case 8: return w.write_host(v);
+        default: return false;
+    }
+}
+
+}  // namespace
+
+const PackInfo* PackInfoOf(PackOp op) noexcept {
+    const Layout* l = LayoutOf(op);
+    return l ? &l->info : nullptr;
+}
+
+PackSession MakePackSession(const tagSessionInfo& info, uint64_t session_id, uint8_t generator_client_id) noexcept {
+    PackSession s;
+    s.session_no = info.nSessionID;
+    s.fund_account = info.nFundAcc;
+    s.fund_index = info.nFundAccIndex;
+    s.protocol_type = info.nprotocol_type;
+    s.session_client_id = static_cast<uint8_t>(info.nClientID);
+    s.client_id = generator_client_id;
+    s.session_id = session_id;
+    return s;
+}
+
+PackResult PackCheckSpotRequest(const PackRequest& req, const PackSession& session) noexcept {
+    const Layout* l = LayoutOf(req.op);
+    if (!l) {
+        spdlog::error("[{}] unknown spot request {}", "PackSpotRequest", static_cast<int>(req.op));
+        return Refused(PackStatus::UnknownOperation, kPackErrBadInput);
+    }
+    return Validate(*l, req, session);
+}
+
+PackResult PackSpotRequest(const PackRequest& req, const PackSession& session, void* buf, std::size_t cap) noexcept {
+    PackResult result = PackCheckSpotRequest(req, session);
+    if (!result.ok()) return result;
+    const Layout& l = *LayoutOf(req.op);
+    if (!buf || cap < l.info.length) {
+        spdlog::error("[{}] buffer of {} bytes is below the {} of message 0x{:x}", l.info.name, buf ? cap : 0,
+                      l.info.length, l.info.msg_id);
+        return Refused(PackStatus::BufferTooSmall, kPackErrBadInput);
+    }
+    WireWriter w(buf, l.info.length);
+    bool written = w.fill(0, l.info.length);
+    for (const FieldList list : {l.head, l.body}) {
+        for (uint8_t i = 0; i < list.count; ++i) written = WriteField(w, list.data[i], req, session) && written;
+    }
+    if (!written) return Refused(PackStatus::BufferTooSmall, kPackErrBadInput);  // unreachable: layouts are checked
+    return result;
+}
+
+char EncodeMarketType(int32_t value) noexcept { return EncodeWith(kMarketTable, value, __LINE__); }
+char EncodeOrdType(int32_t value) noexcept { return EncodeWith(kOrdTypeTable, value, __LINE__); }
+char EncodeSideType(int32_t value) noexcept { return EncodeWith(kSideTable, value, __LINE__); }
+char EncodeBusinessType(int32_t value) noexcept { return EncodeWith(kBusinessTable, value, __LINE__); }
+char EncodeTickerType(int32_t value) noexcept { return EncodeWith(kTickerTypeTable, value, __LINE__); }
+char EncodeFundTransferType(int32_t value) noexcept { return EncodeWith(kTransferTable, value, __LINE__); }
+char EncodeOrderStatusType(int32_t value) noexcept { return EncodeWith(kOrderStatusTable, value, __LINE__); }
+char EncodeExchangeType(int32_t value) noexcept { return EncodeWith(kExchangeTable, value, __LINE__); }
+
+}  // namespace SPOT
+}  // namespace API
+}  // namespace OXA

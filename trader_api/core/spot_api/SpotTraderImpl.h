@@ -1,0 +1,123 @@
+// The spot back-end: one object serves every spot fund account and node. It logs accounts in
+// to the spot business service, resumes missed pushes (synchronisation, then subscription),
+// gates every spot request and ends sessions.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "api/SpeedControl.h"
+#include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "infra/utility/AnswerWait.h"
+
+namespace OXA {
+namespace API {
+
+namespace SPOT {
+constexpr uint32_t kMsgCoreLoginReq = 0x10a;
+constexpr uint32_t kMsgSubscribeReq = 0x103;
+constexpr uint32_t kMsgSyncPushReq = 0x20010;
+
+constexpr std::size_t kCoreLoginReqSize = 306;
+constexpr std::size_t kCoreLoginRspSize = 60;
+constexpr std::size_t kSyncReqSize = 52;
+constexpr std::size_t kSubscribeReqSize = 24;
+constexpr std::size_t kSyncRspHeadSize = 56;
+constexpr uint32_t kSyncRecordsPerAnswer = 200;
+
+// Fields of the login answer 0x10b.
+struct CoreLoginRsp {
+    uint64_t fund_account = 0;
+    int32_t trading_day = 0;
+    uint32_t fund_index = 0;
+    int32_t order_no_index = 0;
+    uint32_t session_no = 0;
+    int32_t error_code = 0;
+    int32_t node_id = 0;
+    int32_t order_limit = 0;
+    int32_t query_limit = 0;
+};
+bool ReadCoreLoginRsp(const char* data, int len, CoreLoginRsp* out) noexcept;
+}  // namespace SPOT
+
+class SpotTraderImpl : public CInnerApiInterface {
+public:
+    static constexpr int kErrLoginRefused = 210003;
+    static constexpr int kErrLoginTimeout = 210004;
+    static constexpr int kErrOverSpeed = 211008;
+    // Synchronisation rounds of one StartSyncPush before it stops asking.
+    static constexpr uint32_t kMaxSyncRounds = 100000;
+
+    struct Timeouts {
+        std::chrono::milliseconds login{30000};
+        std::chrono::milliseconds sync{10000};
+        std::chrono::milliseconds subscribe{10000};
+    };
+
+    SpotTraderImpl();
+    ~SpotTraderImpl() override;
+
+    void OnRecv(int request_id, uint32_t msg_id, const char* body, int length, int playback, uint8_t byte_order,
+                int16_t src_group, int16_t src_member, uint32_t node_id) override;
+    void Release() override;
+    void RegisterSpi(TraderSpi* spi) override;
+    void SubscribePublicTopic(int resume_type) override;
+    const char* GetAccountByOXAID(uint64_t order_oxa_id) override;
+    uint64_t Login(std::shared_ptr<tcp_framework::client::TcpClient> client, uint64_t fund_account) override;
+    int StartSyncPush() override;
+    int Logout(uint64_t session_id) override;
+    int Reserved3(uint64_t session_id) override;
+    tagSessionInfo* GetSessionInfo(uint64_t session_id) override;
+
+    // For the driver's handlers (receive thread).
+    void OnInit(const SPOT::CoreLoginRsp& rsp);
+    // last_seq: sequence number of the answer's last record (0 without records).
+    void SyncNotify(uint32_t last_seq, bool ended);
+    void SubscribeEndNotify();
+    bool IsSyncEnd() const { return m_bSyncEnd.load(); }
+    static uint64_t ComposeOXAID(const tagSessionInfo& info);
+
+    // For the requests: the session's record when it exists and the rate allows the request.
+    tagSessionInfo* CheckRequest(uint64_t session_id, int ctrl_type);
+    int SendSyncPushReq();
+    int ReqSubscribeMsg();
+
+    void SetTimeouts(const Timeouts& t);
+    Timeouts GetTimeouts() const;
+    uint64_t GetApiSessionId() const { return m_nApiSessionID.load(); }
+    uint32_t GetStartSeqNo() const { return m_nStartSeqNo.load(); }
+    TraderSpi* GetSpi() const { return m_pSpi.load(); }
+
+private:
+    struct LoginResult {
+        bool accepted = false;
+        uint64_t session_id = 0;
+    };
+
+    std::atomic<uint64_t> m_nApiSessionID{0};
+    std::atomic<uint64_t> m_nSessionNo{0};
+    std::atomic<TraderSpi*> m_pSpi{nullptr};
+    std::atomic<uint64_t> m_nFundAcc{0};
+    std::atomic<int64_t> m_nSubscribeCounter{0};
+    CSpeedControl m_speedControl;
+    std::atomic<int> m_nResumeType{2};
+
+    std::atomic<bool> m_bSyncEnd{false};
+    std::atomic<uint32_t> m_nStartSeqNo{0};
+    std::atomic<uint32_t> m_nSyncCounter{0};
+
+    // Keyed by fund account (login) and by the round's counter (synchronisation); the
+    // subscription by its counter too, so a late notice never ends a later subscription.
+    AnswerWait<LoginResult> m_loginWait;
+    AnswerWait<uint32_t> m_syncWait;
+    AnswerWait<int> m_subscribeWait;
+    std::atomic<uint64_t> m_nSubscribeKey{0};
+
+    mutable std::mutex m_mtxTimeouts;
+    Timeouts m_timeouts;
+};
+
+}  // namespace API
+}  // namespace OXA
