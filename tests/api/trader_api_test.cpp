@@ -248,15 +248,16 @@ TEST_F(TraderApiTest, ReleaseUnpublishesEveryNodeAndTheObjectStaysUsable) {
     EXPECT_EQ(api->QueryAsset(Session(11, 1), 2), 0) << "a back-end can be installed again";
 }
 
-TEST_F(TraderApiTest, MissingBackEndFillsTheTextOnlyWhenTheRecordHasNone) {
+TEST_F(TraderApiTest, MissingBackEndRecordsTheTextOfItsOwnCode) {
     api->SetLastError(0, "");
     EXPECT_EQ(api->QueryFund(Session(60, 1), 1), 1004);
     EXPECT_STREQ(api->GetApiLastError()->error_msg, OXA::API::GetErrorMsg(1004));
 
-    api->SetLastError(5, "kept");
+    // an older text never stays beside the new code
+    api->SetLastError(5, "older text");
     EXPECT_EQ(api->QueryFund(Session(60, 1), 1), 1004);
     EXPECT_EQ(LastErrorId(), 1004);
-    EXPECT_STREQ(api->GetApiLastError()->error_msg, "kept");
+    EXPECT_STREQ(api->GetApiLastError()->error_msg, OXA::API::GetErrorMsg(1004));
 }
 
 // ---------------------------------------------------------------------------------------

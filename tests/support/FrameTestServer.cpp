@@ -165,6 +165,8 @@ FrameTestServer::FrameTestServer(Options options) : opt_(std::move(options)) {
 }
 
 FrameTestServer::~FrameTestServer() {
+    relisten_quit_ = true;
+    if (relisten_thread_.joinable()) relisten_thread_.join();
     stop_listening();
     std::vector<Conn*> all;
     {
@@ -260,6 +262,23 @@ void FrameTestServer::stop_listening() {
 }
 
 bool FrameTestServer::listen_again() { return open_listener(); }
+
+void FrameTestServer::refuse_then_listen(int n, std::function<int()> attempts, std::chrono::milliseconds timeout) {
+    if (relisten_thread_.joinable()) relisten_thread_.join();
+    stop_listening();
+    relisten_quit_ = false;
+    relisten_thread_ = std::thread([this, n, attempts = std::move(attempts), timeout] {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!relisten_quit_.load() && attempts() < n && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!relisten_quit_.load()) open_listener();
+        note_event();
+    });
+}
+
+bool FrameTestServer::wait_listening(std::chrono::milliseconds timeout) const {
+    return wait_for([this] { return listening(); }, timeout);
+}
 
 void FrameTestServer::accept_loop(int listen_fd, int wake_fd) {
     for (;;) {

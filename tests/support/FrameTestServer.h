@@ -142,6 +142,11 @@ public:
     // Listening. While not listening, connection attempts to the port are refused by the system.
     void stop_listening();
     bool listen_again();             // on the same port
+    // Refuses attempts (the port is closed) until `attempts()` reports n of them, then listens
+    // again on the same port; returns at once. Gives up refusing after `timeout`. A plain socket
+    // cannot see a refused attempt, so the caller counts them (e.g. from the client's log).
+    void refuse_then_listen(int n, std::function<int()> attempts, std::chrono::milliseconds timeout);
+    bool wait_listening(std::chrono::milliseconds timeout) const;
 
 private:
     struct Conn;
@@ -168,6 +173,8 @@ private:
     int listen_fd_ = -1;
     int listen_wake_fd_ = -1;
     std::thread accept_thread_;
+    std::thread relisten_thread_;
+    std::atomic<bool> relisten_quit_{false};
 
     mutable std::mutex mu_;          // connections, frames
     mutable std::condition_variable cv_;

@@ -1,11 +1,14 @@
 // What the client tests share: a recorder of every callback (with the thread it ran on), a log
-// sink that keeps what the client logged, and a client bound to both.
+// sink that keeps what the client logged, and a rig that binds a client to both.
 #pragma once
 
+#include <dirent.h>
 #include <pthread.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -28,6 +31,21 @@ inline std::string thread_name() {
     return name;
 }
 
+// Threads of this process that carry `name` right now.
+inline int threads_named(const std::string& name) {
+    int n = 0;
+    DIR* d = ::opendir("/proc/self/task");
+    if (!d) return -1;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string comm;
+        if (std::getline(f, comm) && comm == name) ++n;
+    }
+    ::closedir(d);
+    return n;
+}
+
 // Keeps every formatted message with its time.
 class CaptureSink : public spdlog::sinks::base_sink<std::mutex> {
 public:
@@ -47,7 +65,7 @@ public:
             if (l.text.find(part) != std::string::npos) out.push_back(l);
         return out;
     }
-    size_t count(const std::string& part) { return matching(part).size(); }
+    int count(const std::string& part) { return static_cast<int>(matching(part).size()); }
 
 protected:
     void sink_it_(const spdlog::details::log_msg& msg) override {
@@ -79,37 +97,48 @@ public:
     std::vector<Status> heartbeats, disconnects;
     std::vector<std::string> connected_threads;
     std::vector<Clock::time_point> connected_at;
-    std::function<int(const Received&)> on_push;  // optional, runs on the io thread
+    // Optional hooks, set before the client connects. They run on the callback's own thread,
+    // before the event is recorded; a package hook's result is the callback's result.
+    std::function<int(const Received&)> on_push;
     std::function<int(const Received&)> on_response;
+    std::function<void()> on_connected;
+    std::function<void(int code)> on_disconnected;
+    std::function<void(int code)> on_heartbeat;
 
-    void bind(const std::shared_ptr<TcpClient>& c) {
-        c->set_response_async_callback([this](std::shared_ptr<TcpClient>, unsigned int m, unsigned long r,
-                                              const unsigned char* b, unsigned int n) {
-            Received rec{m, r, std::vector<uint8_t>(b, b + n), thread_name()};
-            int rc = on_response ? on_response(rec) : 0;
-            add([&] { responses.push_back(std::move(rec)); });
+    // The callbacks hold the recorder: a client that outlives its test (its io thread keeps it)
+    // never calls into freed memory.
+    static void bind(const std::shared_ptr<Recorder>& self, const std::shared_ptr<TcpClient>& c) {
+        std::shared_ptr<Recorder> r = self;
+        c->set_response_async_callback([r](std::shared_ptr<TcpClient>, unsigned int m, unsigned long id,
+                                           const unsigned char* b, unsigned int n) {
+            Received rec{m, id, std::vector<uint8_t>(b, b + n), thread_name()};
+            const int rc = r->on_response ? r->on_response(rec) : 0;
+            r->add([&] { r->responses.push_back(std::move(rec)); });
             return rc;
         });
-        c->set_push_callback([this](std::shared_ptr<TcpClient>, unsigned int m, unsigned long r,
-                                    const unsigned char* b, unsigned int n) {
-            Received rec{m, r, std::vector<uint8_t>(b, b + n), thread_name()};
-            int rc = on_push ? on_push(rec) : 0;
-            add([&] { pushes.push_back(std::move(rec)); });
+        c->set_push_callback([r](std::shared_ptr<TcpClient>, unsigned int m, unsigned long id,
+                                 const unsigned char* b, unsigned int n) {
+            Received rec{m, id, std::vector<uint8_t>(b, b + n), thread_name()};
+            const int rc = r->on_push ? r->on_push(rec) : 0;
+            r->add([&] { r->pushes.push_back(std::move(rec)); });
             return rc;
         });
-        c->set_connected_callback([this](std::shared_ptr<TcpClient>) {
-            add([&] {
-                connected_threads.push_back(thread_name());
-                connected_at.push_back(Clock::now());
+        c->set_connected_callback([r](std::shared_ptr<TcpClient>) {
+            if (r->on_connected) r->on_connected();
+            r->add([&] {
+                r->connected_threads.push_back(thread_name());
+                r->connected_at.push_back(Clock::now());
             });
             return 0;
         });
-        c->set_heartbeat_callback([this](std::shared_ptr<TcpClient>, int code, const char* text) {
-            add([&] { heartbeats.push_back({code, text ? text : "<null>", thread_name(), Clock::now()}); });
+        c->set_heartbeat_callback([r](std::shared_ptr<TcpClient>, int code, const char* text) {
+            if (r->on_heartbeat) r->on_heartbeat(code);
+            r->add([&] { r->heartbeats.push_back({code, text ? text : "<null>", thread_name(), Clock::now()}); });
             return 0;
         });
-        c->set_disconnected_callback([this](std::shared_ptr<TcpClient>, int code, const char* text) {
-            add([&] { disconnects.push_back({code, text ? text : "<null>", thread_name(), Clock::now()}); });
+        c->set_disconnected_callback([r](std::shared_ptr<TcpClient>, int code, const char* text) {
+            if (r->on_disconnected) r->on_disconnected(code);
+            r->add([&] { r->disconnects.push_back({code, text ? text : "<null>", thread_name(), Clock::now()}); });
             return 0;
         });
     }
@@ -123,7 +152,18 @@ public:
     size_t n_disconnects() { return read([&] { return disconnects.size(); }); }
     size_t n_pushes() { return read([&] { return pushes.size(); }); }
     size_t n_responses() { return read([&] { return responses.size(); }); }
+    size_t n_heartbeats(int code) {
+        return read([&] {
+            size_t n = 0;
+            for (auto& h : heartbeats) n += h.code == code;
+            return n;
+        });
+    }
     std::vector<Status> disconnects_copy() { return read([&] { return disconnects; }); }
+    std::vector<Status> heartbeats_copy() { return read([&] { return heartbeats; }); }
+    std::vector<Received> pushes_copy() { return read([&] { return pushes; }); }
+    std::vector<Received> responses_copy() { return read([&] { return responses; }); }
+    std::vector<std::string> connected_copy() { return read([&] { return connected_threads; }); }
 
     bool wait(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
         const auto deadline = Clock::now() + timeout;
@@ -158,5 +198,31 @@ inline std::shared_ptr<spdlog::logger> capture_logger(const std::shared_ptr<Capt
     logger->set_level(spdlog::level::trace);
     return logger;
 }
+
+// A client with a capture log and a recorder bound to it. Stopped when the rig goes; the client
+// itself may live on (a client that once connected is kept by its io thread).
+struct ClientRig {
+    std::shared_ptr<CaptureSink> sink = std::make_shared<CaptureSink>();
+    std::shared_ptr<Recorder> rec = std::make_shared<Recorder>();
+    std::shared_ptr<TcpClient> client;
+
+    ClientRig(int reconnect_ms, int heartbeat_ms, int stop_timeout_ms = 2000) {
+        client = std::make_shared<TcpClient>(reconnect_ms, nullptr);
+        client->set_logger(capture_logger(sink));
+        client->set_heartbeat_interval(heartbeat_ms);
+        client->set_stop_timeout(stop_timeout_ms);
+        Recorder::bind(rec, client);
+    }
+    ~ClientRig() {
+        if (client) client->stop();
+    }
+    ClientRig(const ClientRig&) = delete;
+    ClientRig& operator=(const ClientRig&) = delete;
+
+    int logged(const std::string& part) { return sink->count(part); }
+    bool wait_logged(const std::string& part, int n, std::chrono::milliseconds timeout) {
+        return rec->wait([&] { return logged(part) >= n; }, timeout);
+    }
+};
 
 }  // namespace oxa_test

@@ -32,11 +32,9 @@ void RecordLastError(OXAErrorInfo* record, int code, const char* text) {
     if (record == nullptr) return;
     std::lock_guard<std::mutex> lock(_gErrorMutex);
     record->error_id = code;
-    if (text != nullptr) {
-        CopyErrorText(record->error_msg, text);
-    } else if (record->error_msg[0] == '\0') {
-        CopyErrorText(record->error_msg, GetErrorMsg(code));
-    }
+    // Without a text the code's own text is written, so the record never shows one code
+    // with the text of another.
+    CopyErrorText(record->error_msg, text != nullptr ? text : GetErrorMsg(code));
     // the text is bounded and terminated above, so it can be logged as is
     spdlog::error("[{}] errNo [{}] errMsg[{}]", "SetLastError", code, record->error_msg);
 }

@@ -403,6 +403,8 @@ tagSessionInfo* SpotTraderImpl::CheckRequest(uint64_t session_id, int ctrl_type)
     tagSessionInfo* info = _gArrSessionInfo.Get(session_id);
     if (info == nullptr) {
         spdlog::error("[session_id:{}] _gArrSessionInfo is nullptr", session_id);
+        // recorded, so the caller never reads an older code as this request's
+        SetLastError(kErrSessionInvalid);
         return nullptr;
     }
     if (!m_speedControl.CheckSpeed(session_id, ctrl_type)) {

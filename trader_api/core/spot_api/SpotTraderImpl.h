@@ -10,6 +10,7 @@
 
 #include "api/SpeedControl.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "core/spot_api/SpotRequestPack.h"
 #include "infra/utility/AnswerWait.h"
 
 namespace OXA {
@@ -47,6 +48,7 @@ public:
     static constexpr int kErrLoginRefused = 210003;
     static constexpr int kErrLoginTimeout = 210004;
     static constexpr int kErrOverSpeed = 211008;
+    static constexpr int kErrSessionInvalid = 211004;
     // Synchronisation rounds of one StartSyncPush before it stops asking.
     static constexpr uint32_t kMaxSyncRounds = 100000;
 
@@ -71,6 +73,37 @@ public:
     int Reserved3(uint64_t session_id) override;
     tagSessionInfo* GetSessionInfo(uint64_t session_id) override;
 
+    // Requests.
+    uint64_t InsertOrder(const OrderInsertInfo* order, uint64_t session_id) override;
+    uint64_t CancelOrder(uint64_t order_oxa_id, uint64_t session_id) override;
+    uint64_t FundTransfer(FundTransferInfo* fund_transfer, uint64_t session_id) override;
+    int QueryOrderByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryOrders(const OrderQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryUnfinishedOrders(uint64_t session_id, int request_id) override;
+    int QueryOrdersByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryTradesByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryTrades(const TradeQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryTradesByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryPosition(const char* ticker, uint64_t session_id, int request_id, int market) override;
+    int QueryPositionByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryAsset(uint64_t session_id, int request_id) override;
+    int QueryFund(uint64_t session_id, int request_id) override;
+    int QueryFundTransfer(const FundTransferQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryETFBaseInfo(const ETFQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryETFTickerBasket(const ETFQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryIPOInfoList(uint64_t session_id, int request_id) override;
+    int QueryIPOQuotaInfo(uint64_t session_id, int request_id) override;
+    int QueryOtherServerFund(const OtherServerFundQueryParam* query_param, uint64_t session_id,
+                             int request_id) override;
+    int QueryIssueInfoList(uint64_t session_id, int request_id) override;
+    int QuerySecurityInfo(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryYesterdayAsset(uint64_t session_id, int request_id) override;
+    int QueryETFByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QuerySecurityByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryHKConnectIndicativeExchangeRateInfo(uint64_t session_id, int request_id) override;
+    int QueryHKConnectSpreadTable(const HKConnectSpreadQueryParam* query_param, uint64_t session_id,
+                                  int request_id) override;
+
     // For the driver's handlers (receive thread).
     void OnInit(const SPOT::CoreLoginRsp& rsp);
     // last_seq: sequence number of the answer's last record (0 without records).
@@ -91,6 +124,13 @@ public:
     TraderSpi* GetSpi() const { return m_pSpi.load(); }
 
 private:
+    // The gate, the packing and the send of one request: an order-like one returns its new
+    // id or 0, a query the send's result or -1.
+    uint64_t SendOrderLike(SPOT::PackRequest& req, uint64_t session_id);
+    int SendQuery(SPOT::PackRequest& req, uint64_t session_id, int request_id);
+
+    std::atomic<bool> m_orderSpin{false};
+
     struct LoginResult {
         bool accepted = false;
         uint64_t session_id = 0;
