@@ -220,6 +220,12 @@ struct ClientRig {
     ClientRig& operator=(const ClientRig&) = delete;
 
     int logged(const std::string& part) { return sink->count(part); }
+    // The client's log, for a failure message.
+    std::string log_text() {
+        std::string out;
+        for (auto& l : sink->lines()) out += "  " + l.text + "\n";
+        return out;
+    }
     bool wait_logged(const std::string& part, int n, std::chrono::milliseconds timeout) {
         return rec->wait([&] { return logged(part) >= n; }, timeout);
     }

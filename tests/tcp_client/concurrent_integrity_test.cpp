@@ -86,7 +86,7 @@ TEST(ClientConcurrency, EightThreadsTenThousandRequestsEachWithHeartbeats) {
     });
     ASSERT_EQ(rig.client->connect("127.0.0.1", server.port()), 0);
     // the run starts with the heartbeat already going
-    ASSERT_TRUE(server.wait_frames(kFrameHeartbeat, 1, 5s));
+    ASSERT_TRUE(server.wait_frames(kFrameHeartbeat, 1, 5s)) << rig.log_text();
 
     std::atomic<int> send_failures{0};
     std::vector<std::thread> senders;

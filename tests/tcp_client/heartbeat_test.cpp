@@ -44,7 +44,9 @@ TEST(ClientHeartbeat, SilentPeerGetsHeartbeatsThenTheLinkDrops) {
     for (size_t i = 0; i < hb.size(); ++i) {
         EXPECT_TRUE(hb[i].sound()) << i;
         EXPECT_EQ(hb[i].body_length, 0u);
-        if (i) EXPECT_GE(hb[i].received - hb[i - 1].received, std::chrono::milliseconds(kInterval - 5));
+        if (i) {
+            EXPECT_GE(hb[i].received - hb[i - 1].received, std::chrono::milliseconds(kInterval - 5));
+        }
     }
     EXPECT_TRUE(server.wait_closed_by_client(0, 5s));
 }
@@ -156,8 +158,11 @@ TEST(ClientHeartbeat, TimerThatOutlivesItsConnectionReportsSocketClosed) {
     // the armed timer expires on a closed connection: no heartbeat goes out, it says so
     ASSERT_TRUE(rig.rec->wait([&] { return rig.rec->n_heartbeats(-1) == 1; }, 5s));
     EXPECT_EQ(rig.logged("stop heartbeat."), 1);
-    for (auto& h : rig.rec->heartbeats_copy())
-        if (h.code == -1) EXPECT_EQ(h.text, "socket closed");
+    for (auto& h : rig.rec->heartbeats_copy()) {
+        if (h.code == -1) {
+            EXPECT_EQ(h.text, "socket closed");
+        }
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(3 * kInterval));
     EXPECT_EQ(rig.rec->n_heartbeats(-1), 1u);  // and it stays disarmed
 }

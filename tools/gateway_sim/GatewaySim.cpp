@@ -73,7 +73,8 @@ std::vector<std::uint8_t> make_offline_command(std::uint64_t request_id,
   return w.take();
 }
 
-GatewaySim::GatewaySim() : scheduler_(std::make_shared<Scheduler>()) {
+GatewaySim::GatewaySim()
+    : scheduler_(std::make_shared<Scheduler>()), orders_(std::make_unique<SpotOrderServer>(*this)) {
   install_gateway_handlers();
   install_spot_handlers();
 }

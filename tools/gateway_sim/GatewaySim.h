@@ -19,6 +19,7 @@
 
 #include "gateway_sim/SimFrame.h"
 #include "gateway_sim/SimPushStore.h"
+#include "gateway_sim/SimSpotOrders.h"
 #include "gateway_sim/SimWire.h"
 
 namespace oxa_sim {
@@ -285,6 +286,11 @@ class GatewaySim {
   // (all of them for 0), each with its number as request id, then the end notice 0x104.
   void set_subscribe_replay(bool on);
 
+  // The spot order server on 0x111, 0x112 and 0x113 (off by default: those requests then go
+  // unanswered unless a test installs handlers of its own). Turning it on replaces such handlers.
+  void enable_spot_orders(bool on);
+  SpotOrderServer& spot_orders() { return *orders_; }
+
   // The pushes of every account; the business simulators append to it.
   PushStore& push_store() { return store_; }
   struct Published {
@@ -397,6 +403,7 @@ class GatewaySim {
   bool subscribe_replay_ = true;
 
   PushStore store_;
+  std::unique_ptr<SpotOrderServer> orders_;
   // Serialises a subscription's catch-up against publish(), so no push is lost between them.
   mutable std::mutex publish_mu_;
   std::map<std::uint64_t, std::weak_ptr<SimConnection>> subs_;  // under publish_mu_

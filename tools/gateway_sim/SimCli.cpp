@@ -113,6 +113,13 @@ std::string usage_text() {
          "  --spot-node N              node id of the spot login answer (default 1)\n"
          "  --spot-order-limit N       orders per second (default 0: unlimited)\n"
          "  --spot-query-limit N       queries per second (default 0: unlimited)\n"
+         "  --no-spot-orders           leave orders 0x111, cancels 0x112 and transfers 0x113\n"
+         "                             unanswered\n"
+         "  --no-spot-fill             limit orders stay open after acceptance\n"
+         "  --spot-transfer-result N   result code of every fund-transfer push (default 1)\n"
+         "  --spot-duplicate-pushes    every live order-server push is sent twice\n"
+         "  --spot-stale-pushes        and once more under the number before it\n"
+         "  --spot-truncate-pushes N   order-server pushes cut to N bytes (0: whole)\n"
          "  --no-subscribe-replay      a subscription pushes no stored pushes before its end\n"
          "  --reply MSGID=MODE         immediate, never, delayed:MS, late:MS or short:LEN\n"
          "                             for requests of MSGID (repeatable)\n"
@@ -208,6 +215,22 @@ bool parse_options(int argc, const char* const* argv, SimOptions& out, std::stri
       ok = value() && parse_i32(val, &out.spot_login.order_limit);
     } else if (opt == "--spot-query-limit") {
       ok = value() && parse_i32(val, &out.spot_login.query_limit);
+    } else if (opt == "--no-spot-orders") {
+      ok = !has_val;
+      out.spot_orders = false;
+    } else if (opt == "--no-spot-fill") {
+      ok = !has_val;
+      out.spot_fill = false;
+    } else if (opt == "--spot-duplicate-pushes") {
+      ok = !has_val;
+      out.spot_faults.duplicate = true;
+    } else if (opt == "--spot-stale-pushes") {
+      ok = !has_val;
+      out.spot_faults.stale = true;
+    } else if (opt == "--spot-truncate-pushes") {
+      ok = value() && parse_unsigned(val, &out.spot_faults.truncate);
+    } else if (opt == "--spot-transfer-result") {
+      ok = value() && parse_unsigned(val, &out.spot_transfer_result);
     } else if (opt == "--no-subscribe-replay") {
       ok = !has_val;
       out.subscribe_replay = false;
@@ -239,6 +262,12 @@ void apply_options(const SimOptions& opts, GatewaySim& sim) {
   sim.set_login_answer(opts.login);
   sim.set_spot_login_answer(opts.spot_login);
   sim.set_subscribe_replay(opts.subscribe_replay);
+  SpotOrderConfig orders = sim.spot_orders().config();
+  orders.fill_limit_orders = opts.spot_fill;
+  orders.transfer_result = opts.spot_transfer_result;
+  sim.spot_orders().set_config(orders);
+  sim.spot_orders().set_faults(opts.spot_faults);
+  sim.enable_spot_orders(opts.spot_orders);
   for (const auto& kv : opts.account_business) sim.set_account_business(kv.first, kv.second);
   sim.set_push_reg_error(opts.push_reg_error);
   sim.set_logout_error(opts.logout_error);

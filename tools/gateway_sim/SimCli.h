@@ -16,6 +16,10 @@ struct SimOptions {
   LoginAnswer login;
   SpotLoginAnswer spot_login;
   bool subscribe_replay = true;
+  bool spot_orders = true;  // the order server answers inserts, cancels and transfers
+  bool spot_fill = true;
+  std::uint32_t spot_transfer_result = 1;
+  SpotPushFaults spot_faults;
   std::map<std::uint64_t, std::uint8_t> account_business;
   std::int32_t push_reg_error = 0;
   std::int32_t logout_error = 0;

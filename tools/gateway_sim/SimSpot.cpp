@@ -113,6 +113,19 @@ void GatewaySim::install_spot_handlers() {
   on(kMsgSpotSubscribe, [this](const Exchange& ex) { on_subscribe(ex); });
 }
 
+void GatewaySim::enable_spot_orders(bool on) {
+  if (!on) {
+    this->on(kMsgSpotInsert, nullptr);
+    this->on(kMsgSpotCancel, nullptr);
+    this->on(kMsgSpotFundTransfer, nullptr);
+    return;
+  }
+  SpotOrderServer* s = orders_.get();
+  this->on(kMsgSpotInsert, [s](const Exchange& ex) { s->on_insert(ex); });
+  this->on(kMsgSpotCancel, [s](const Exchange& ex) { s->on_cancel(ex); });
+  this->on(kMsgSpotFundTransfer, [s](const Exchange& ex) { s->on_transfer(ex); });
+}
+
 void GatewaySim::on_spot_login(const Exchange& ex) {
   const WireReader r(ex.request.body);
   const std::uint64_t account = r.get_uint(spot_login_req::kFundAccount).value_or(0);

@@ -29,6 +29,13 @@ const std::vector<WireLayout>& all_layouts() {
       layout("sync_record", sync_record::kLength, sync_record::kFields),
       layout("subscribe_req", subscribe_req::kLength, subscribe_req::kFields),
       layout("subscribe_end", subscribe_end::kLength, subscribe_end::kFields),
+      layout("spot_insert_req", spot_insert_req::kLength, spot_insert_req::kFields),
+      layout("spot_cancel_req", spot_cancel_req::kLength, spot_cancel_req::kFields),
+      layout("spot_transfer", spot_transfer::kLength, spot_transfer::kFields),
+      layout("spot_order_rec", spot_order_rec::kLength, spot_order_rec::kFields),
+      layout("spot_trade_rec", spot_trade_rec::kLength, spot_trade_rec::kFields),
+      layout("spot_cancel_error", spot_cancel_error::kLength, spot_cancel_error::kFields),
+      layout("spot_holding_change", spot_holding_change::kLength, spot_holding_change::kFields),
   };
   return layouts;
 }

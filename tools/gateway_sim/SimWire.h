@@ -210,6 +210,167 @@ inline constexpr WireField kFundAccount{"fund_account", 16, 8};
 inline constexpr WireField kFields[] = {kSessionNo, kCounter, kStartSeq, kFundAccount};
 }  // namespace subscribe_end
 
+// ---- spot orders ------------------------------------------------------------------------
+
+constexpr std::uint32_t kMsgSpotInsert = 0x111;
+constexpr std::uint32_t kMsgSpotCancel = 0x112;
+constexpr std::uint32_t kMsgSpotFundTransfer = 0x113;
+
+namespace spot_insert_req {
+inline constexpr std::size_t kLength = 65;
+inline constexpr WireField kSessionNo{"session_no", 0, 4};
+inline constexpr WireField kFundAccount{"fund_account", 4, 8};
+inline constexpr WireField kQuantity{"quantity", 12, 8};
+inline constexpr WireField kPrice{"price", 20, 8};
+inline constexpr WireField kFundIndex{"fund_index", 28, 4};
+inline constexpr WireField kOrderSource{"order_source", 32, 1};
+inline constexpr WireField kSequence{"sequence", 33, 4};
+inline constexpr WireField kTicker{"ticker", 37, 8};
+inline constexpr WireField kOrderClientId{"order_client_id", 45, 4};
+inline constexpr WireField kClientId{"client_id", 49, 1};
+inline constexpr WireField kZero2{"zero_2", 50, 2};
+inline constexpr WireField kPassByte{"pass_byte", 52, 1};
+inline constexpr WireField kOrderId{"order_id", 53, 8};
+inline constexpr WireField kMarket{"market", 61, 1};
+inline constexpr WireField kSide{"side", 62, 1};
+inline constexpr WireField kPriceType{"price_type", 63, 1};
+inline constexpr WireField kBusinessType{"business_type", 64, 1};
+inline constexpr WireField kFields[] = {kSessionNo, kFundAccount, kQuantity,  kPrice,
+                                        kFundIndex, kOrderSource, kSequence,  kTicker,
+                                        kOrderClientId, kClientId, kZero2,    kPassByte,
+                                        kOrderId,   kMarket,      kSide,      kPriceType,
+                                        kBusinessType};
+}  // namespace spot_insert_req
+
+namespace spot_cancel_req {
+inline constexpr std::size_t kLength = 67;
+inline constexpr WireField kSessionNo{"session_no", 0, 4};
+inline constexpr WireField kFundAccount{"fund_account", 4, 8};
+inline constexpr WireField kFundIndex{"fund_index", 12, 4};
+inline constexpr WireField kTransport1{"transport_1", 16, 1};
+inline constexpr WireField kCancelSequence{"cancel_sequence", 17, 4};
+inline constexpr WireField kTransport2{"transport_2", 21, 1};
+inline constexpr WireField kOrderClientIdByte{"order_client_id", 22, 4};  // of the order's id
+inline constexpr WireField kOrderSequence{"order_sequence", 26, 4};
+inline constexpr WireField kMarker{"marker", 50, 1};
+inline constexpr WireField kClientId{"client_id", 55, 1};
+inline constexpr WireField kCancelId{"cancel_id", 59, 8};
+inline constexpr WireField kFields[] = {kSessionNo,    kFundAccount,       kFundIndex,
+                                        kTransport1,   kCancelSequence,    kTransport2,
+                                        kOrderClientIdByte, kOrderSequence, kMarker,
+                                        kClientId,     kCancelId};
+}  // namespace spot_cancel_req
+
+// The request and its result push 0x124 share one layout; the push fills in the result.
+namespace spot_transfer {
+inline constexpr std::size_t kLength = 99;
+inline constexpr WireField kSequence{"sequence", 0, 8};
+inline constexpr WireField kZeroText{"zero_text", 8, 2};
+inline constexpr WireField kFundAccount{"fund_account", 41, 8};
+inline constexpr WireField kAmount{"amount", 49, 8};
+inline constexpr WireField kFundIndex{"fund_index", 57, 4};
+inline constexpr WireField kZeroText2{"zero_text_2", 61, 4};
+inline constexpr WireField kTransferType{"transfer_type", 65, 1};
+inline constexpr WireField kResult{"result", 66, 4};
+inline constexpr WireField kTime{"time", 70, 4};
+inline constexpr WireField kSessionNo{"session_no", 74, 4};
+inline constexpr WireField kNodeId{"node_id", 78, 4};
+inline constexpr WireField kClientId{"client_id", 82, 1};
+inline constexpr WireField kClientId2{"client_id_2", 87, 1};
+inline constexpr WireField kSerialId{"serial_id", 91, 8};
+inline constexpr WireField kFields[] = {kSequence,  kZeroText,     kFundAccount, kAmount,
+                                        kFundIndex, kZeroText2,    kTransferType, kResult,
+                                        kTime,      kSessionNo,    kNodeId,      kClientId,
+                                        kClientId2, kSerialId};
+}  // namespace spot_transfer
+
+// The order record of the push 0x121.
+namespace spot_order_rec {
+inline constexpr std::size_t kLength = kSpotOrderPushLength;
+inline constexpr WireField kTicker{"ticker", 16, 8};
+inline constexpr WireField kQuantity{"quantity", 24, 8};
+inline constexpr WireField kPrice{"price", 32, 8};
+inline constexpr WireField kLocalId{"order_local_id", 40, 11};
+inline constexpr WireField kMarket{"market", 51, 1};
+inline constexpr WireField kSide{"side", 52, 1};
+inline constexpr WireField kPriceType{"price_type", 53, 1};
+inline constexpr WireField kBusinessType{"business_type", 54, 1};
+inline constexpr WireField kStatus{"status", 55, 1};
+inline constexpr WireField kTime{"time", 56, 4};
+inline constexpr WireField kErrorCode{"error_code", 60, 4};
+inline constexpr WireField kOrderClientId{"order_client_id", 89, 4};
+inline constexpr WireField kClientId{"client_id", 93, 1};
+inline constexpr WireField kReserved2{"reserved2", 96, 1};
+inline constexpr WireField kOrderId{"order_id", 97, 8};
+inline constexpr WireField kReserved1{"reserved1", 109, 1};
+inline constexpr WireField kTraded{"traded", 118, 8};
+inline constexpr WireField kLeaves{"leaves", 128, 8};
+inline constexpr WireField kTradeAmount{"trade_amount", 136, 8};
+inline constexpr WireField kCancelOrderClientId{"cancel_order_client_id", 144, 4};
+inline constexpr WireField kCancelId{"cancel_id", 152, 8};
+inline constexpr WireField kFields[] = {kTicker,    kQuantity,  kPrice,     kLocalId,
+                                        kMarket,    kSide,      kPriceType, kBusinessType,
+                                        kStatus,    kTime,      kErrorCode, kOrderClientId,
+                                        kClientId,  kReserved2, kOrderId,   kReserved1,
+                                        kTraded,    kLeaves,    kTradeAmount,
+                                        kCancelOrderClientId,   kCancelId};
+}  // namespace spot_order_rec
+
+// The trade record of the push 0x123.
+namespace spot_trade_rec {
+inline constexpr std::size_t kLength = kSpotTradePushLength;
+inline constexpr WireField kMarket{"market", 0, 1};
+inline constexpr WireField kExchOrderId{"order_exch_id", 1, 11};
+inline constexpr WireField kExecId{"exec_id", 12, 18};
+inline constexpr WireField kSide{"side", 30, 1};
+inline constexpr WireField kBusinessType{"business_type", 31, 1};
+inline constexpr WireField kPrice{"price", 40, 8};
+inline constexpr WireField kQuantity{"quantity", 48, 8};
+inline constexpr WireField kReportIndex{"report_index", 72, 4};
+inline constexpr WireField kTime{"time", 76, 4};
+inline constexpr WireField kReserved1{"reserved1", 85, 1};
+inline constexpr WireField kTicker{"ticker", 94, 10};
+inline constexpr WireField kOrderClientId{"order_client_id", 104, 4};
+inline constexpr WireField kClientId{"client_id", 108, 1};
+inline constexpr WireField kPriceType{"price_type", 109, 1};
+inline constexpr WireField kReserved2{"reserved2", 111, 1};
+inline constexpr WireField kOrderId{"order_id", 112, 8};
+inline constexpr WireField kTradeType{"trade_type", 120, 1};
+inline constexpr WireField kFields[] = {kMarket,   kExchOrderId, kExecId,     kSide,
+                                        kBusinessType, kPrice,   kQuantity,   kReportIndex,
+                                        kTime,     kReserved1,   kTicker,     kOrderClientId,
+                                        kClientId, kPriceType,   kReserved2,  kOrderId,
+                                        kTradeType};
+}  // namespace spot_trade_rec
+
+namespace spot_cancel_error {
+inline constexpr std::size_t kLength = kSpotCancelErrorPushLength;
+inline constexpr WireField kFundIndex{"fund_index", 8, 4};
+inline constexpr WireField kOrderSequence{"order_sequence", 16, 4};
+inline constexpr WireField kErrorCode{"error_code", 24, 4};
+inline constexpr WireField kCancelId{"cancel_id", 76, 8};
+inline constexpr WireField kOrderClientId{"order_client_id", 114, 2};  // of the order's id
+inline constexpr WireField kNodeId{"node_id", 121, 1};
+inline constexpr WireField kFields[] = {kFundIndex, kOrderSequence, kErrorCode,
+                                        kCancelId,  kOrderClientId, kNodeId};
+}  // namespace spot_cancel_error
+
+namespace spot_holding_change {
+inline constexpr std::size_t kLength = kSpotHoldingChangePushLength;
+inline constexpr WireField kFundIndex{"fund_index", 8, 4};
+inline constexpr WireField kTicker{"ticker", 12, 8};
+inline constexpr WireField kMarket{"market", 20, 1};
+inline constexpr WireField kTotal{"total", 21, 8};      // holding after the change
+inline constexpr WireField kChange{"change", 29, 8};    // signed quantity of the change
+inline constexpr WireField kSellable{"sellable", 37, 8};
+inline constexpr WireField kCost{"cost", 45, 8};        // trade amount in 1/10000
+inline constexpr WireField kDirection{"direction", 61, 1};  // '1' in, '2' out
+inline constexpr WireField kNodeId{"node_id", 62, 1};
+inline constexpr WireField kTime{"time", 63, 4};
+inline constexpr WireField kFields[] = {kFundIndex, kTicker, kMarket,    kTotal, kChange,
+                                        kSellable,  kCost,   kDirection, kNodeId, kTime};
+}  // namespace spot_holding_change
+
 // Every layout, for the self-check that fields stay inside their record and do not overlap.
 const std::vector<WireLayout>& all_layouts();
 

@@ -1,7 +1,8 @@
 // oxa_gateway_sim: the simulated gateway as a program, for scripts and manual runs. With no
 // options a spot account logs in end to end: the gateway login answers spot over the gateway
 // connection, push registration and the spot login are accepted, the synchronisation ends at
-// once (nothing is stored) and the subscription ends.
+// once (nothing is stored) and the subscription ends; orders, cancels and fund transfers are
+// answered by the spot order server (see --no-spot-orders).
 #include <signal.h>
 
 #include <cstdio>

@@ -82,7 +82,7 @@ struct Spi : TraderSpi {
 class SpotPushTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        spot_ = new SpotTraderImpl();  // binds the driver; kept, as the facade keeps its back-ends
+        spot_ = new SpotTraderImpl();  // binds the driver
         spot_->RegisterSpi(&spi_);
         tagSessionInfo info{};
         info.nFundAcc = 8001;
@@ -93,6 +93,7 @@ protected:
     void TearDown() override {
         UnregisterSession(kSession);
         spot_->Release();
+        delete spot_;
     }
     void Feed(int seq, uint32_t id, const Msg& m) {
         GetTradeDriver().onRecv(seq, static_cast<int32_t>(id), m.b.data(), static_cast<int>(m.b.size()), 0, false, 0,

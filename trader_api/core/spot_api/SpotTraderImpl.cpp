@@ -9,6 +9,7 @@
 #include "api/ApiGlobals.h"
 #include "api/SessionTables.h"
 #include "core/spot_api/SpotPushes.h"
+#include "core/spot_api/SpotQueryAnswers.h"
 #include "core/spot_api/SpotTradeDriver.h"
 #include "infra/tcp_framework/client/TcpClient.h"
 #include "infra/utility/WireCodec.h"
@@ -133,6 +134,10 @@ SpotTraderImpl::SpotTraderImpl() {
     std::size_t pushes = 0;
     const HandlerBinding* push = PushHandlers(&pushes);
     for (std::size_t i = 0; i < pushes; ++i) GetTradeDriver().Bind(push[i].msg_id, push[i].handler, push[i].min_len);
+    std::size_t answers = 0;
+    const HandlerBinding* answer = QueryAnswerHandlers(&answers);
+    for (std::size_t i = 0; i < answers; ++i)
+        GetTradeDriver().Bind(answer[i].msg_id, answer[i].handler, answer[i].min_len);
     SPOT::SetInnerApi(this);
 }
 

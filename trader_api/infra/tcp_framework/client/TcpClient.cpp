@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -26,6 +27,9 @@ namespace {
 
 std::atomic<int> g_logger_counter{0};
 
+// The client whose reconnect or on-connect thread this is.
+thread_local const TcpClient* t_helper_of = nullptr;
+
 // A deadline that never comes in practice, without the overflow of time_point::max().
 std::chrono::steady_clock::time_point far_future() {
     return std::chrono::steady_clock::now() + std::chrono::hours(24 * 365);
@@ -36,10 +40,15 @@ int64_t steady_ns() {
         .count();
 }
 
-// Text of an error code. asio's misc category and the framework's shared category are
-// function-local statics, destroyed at process exit while the io thread may still be running,
-// so their texts are taken from objects that are never destroyed instead.
+// Text of an error code. asio's system and misc categories and the framework's shared category
+// are function-local statics, destroyed at process exit while the io thread may still be
+// running, so their texts are made here instead of through those objects.
 std::string error_text(const std::error_code& ec) {
+    if (ec.category() == asio::system_category()) {
+        if (ec.value() == ECANCELED) return "Operation aborted.";
+        char buf[256] = "";
+        return strerror_r(ec.value(), buf, sizeof buf);  // the GNU form returns the text
+    }
     if (ec.category() == error_category()) {
         // the framework's shared category is such a static too
         static const ErrorCategory* texts = new ErrorCategory();  // never freed
@@ -55,6 +64,19 @@ std::string error_text(const std::error_code& ec) {
         return "asio.misc error";
     }
     return ec.message();
+}
+
+// A bounded wait for a mutex by polling; timed mutexes use a clock-locking call that not every
+// thread checker understands.
+bool try_lock_until(std::unique_lock<std::mutex>& lk, std::chrono::steady_clock::time_point deadline) {
+    for (int spins = 0;; ++spins) {
+        if (lk.try_lock()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (spins < 64)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
 }
 
 std::shared_ptr<spdlog::logger> make_null_logger() {
@@ -120,11 +142,9 @@ TcpClient::TcpClient(int reconnect_interval_ms, void* context)
 }
 
 TcpClient::~TcpClient() {
-    // Runs only when no thread holds a reference any more; a thread whose handle is still
-    // joinable has dropped its reference and is only returning.
-    for (std::thread* t : {&reconnect_thread_, &on_connect_thread_, &io_thread_}) {
-        if (t->joinable()) t->detach();
-    }
+    // Runs only when no thread holds a reference any more. The io thread, once started, keeps
+    // one for good, so here it never ran.
+    if (io_thread_.joinable()) io_thread_.detach();
 }
 
 std::shared_ptr<TcpClient> TcpClient::self() { return weak_from_this().lock(); }
@@ -190,8 +210,8 @@ bool TcpClient::run_on_io(std::function<void()> fn, Clock::time_point deadline, 
     if (!io_started_.load()) {
         // No io thread yet: run here, one caller at a time. The io thread can only be started
         // by such a caller, under this same lock.
-        std::unique_lock<std::timed_mutex> lk(attempt_mutex_, std::defer_lock);
-        if (!lk.try_lock_until(deadline)) return false;
+        std::unique_lock<std::mutex> lk(attempt_mutex_, std::defer_lock);
+        if (!try_lock_until(lk, deadline)) return false;
         if (!io_started_.load()) {
             fn();
             return true;
@@ -272,7 +292,7 @@ int TcpClient::connect(const std::string& url) {
                 if (connected_.load()) do_shutdown(0, category_, false);
                 std::shared_ptr<ISocket> old;
                 {
-                    std::lock_guard<std::timed_mutex> lk(send_mutex_);
+                    std::lock_guard<std::mutex> lk(send_mutex_);
                     old = std::move(socket_);
                     socket_ = sock;
                 }
@@ -359,36 +379,26 @@ int TcpClient::start_reconnect(int code) {
     if (reconnect_interval_ <= 0) return code;
     auto keep = self();
     if (!keep) return code;
-    std::thread old;
-    {
-        std::lock_guard<std::mutex> lk(reconnect_mutex_);
-        if (reconnecting_) {
-            // the running thread goes round once more instead of a second thread
-            reconnect_again_ = true;
-            return 0;
-        }
-        reconnecting_ = true;
-        reconnect_again_ = false;
-        old = std::move(reconnect_thread_);
-        try {
-            reconnect_thread_ = std::thread([keep] { keep->reconnect_main(); });
-        } catch (const std::exception& e) {
-            reconnecting_ = false;
-            logger_->error("cannot start the reconnect thread: {}", e.what());
-            return code;
-        }
+    std::lock_guard<std::mutex> lk(reconnect_mutex_);
+    if (reconnecting_) {
+        // the running thread goes round once more instead of a second thread
+        reconnect_again_ = true;
+        return 0;
     }
-    // The previous thread has left its loop and only returns.
-    if (old.joinable()) {
-        if (old.get_id() == std::this_thread::get_id())
-            old.detach();
-        else
-            old.join();
+    reconnecting_ = true;
+    reconnect_again_ = false;
+    try {
+        std::thread([keep] { keep->reconnect_main(); }).detach();
+    } catch (const std::exception& e) {
+        reconnecting_ = false;
+        logger_->error("cannot start the reconnect thread: {}", e.what());
+        return code;
     }
     return 0;
 }
 
 void TcpClient::reconnect_main() {
+    t_helper_of = this;
     try {
         pthread_setname_np(pthread_self(), "tcp_reconnect");
         std::unique_lock<std::mutex> lk(reconnect_mutex_);
@@ -462,44 +472,43 @@ void TcpClient::start_on_connected(uint64_t generation) {
     auto keep = self();
     if (!keep) return;
     std::lock_guard<std::mutex> lk(threads_mutex_);
-    std::thread previous = std::move(on_connect_thread_);
     try {
-        on_connect_thread_ = std::thread([keep, generation, previous = std::move(previous)]() mutable {
+        std::thread([keep, generation] {
+            t_helper_of = keep.get();
             try {
                 pthread_setname_np(pthread_self(), "tcp_on_connect");
-                // one connected callback at a time, in connection order
-                if (previous.joinable()) previous.join();
-                if (keep->stopping_.load() || !keep->connected_.load() || keep->generation_.load() != generation)
-                    return;  // that connection is gone already
-                if (keep->connected_cb_) keep->connected_cb_(keep);
+                // One callback at a time. A thread of an older connection that comes late finds
+                // its connection gone and calls nothing, so the order stays the connections'.
+                std::lock_guard<std::mutex> cb(keep->on_connect_mutex_);
+                if (!keep->stopping_.load() && keep->connected_.load() && keep->generation_.load() == generation &&
+                    keep->connected_cb_)
+                    keep->connected_cb_(keep);
             } catch (const std::exception& e) {
                 keep->logger_->error("connected callback threw: {}", e.what());
             } catch (...) {
                 keep->logger_->error("connected callback threw");
             }
-        });
+            {
+                std::lock_guard<std::mutex> done(keep->threads_mutex_);
+                --keep->on_connect_threads_;
+            }
+            keep->helpers_cv_.notify_all();
+        }).detach();
+        ++on_connect_threads_;
     } catch (const std::exception& e) {
         logger_->error("cannot start the on-connect thread: {}", e.what());
     }
 }
 
 int TcpClient::join() {
-    std::thread rt, ct;
+    // A helper thread of this client would wait for itself.
+    if (t_helper_of == this) return 0;
     {
-        std::lock_guard<std::mutex> lk(reconnect_mutex_);
-        rt = std::move(reconnect_thread_);
+        std::unique_lock<std::mutex> lk(reconnect_mutex_);
+        reconnect_cv_.wait(lk, [&] { return !reconnecting_; });
     }
-    {
-        std::lock_guard<std::mutex> lk(threads_mutex_);
-        ct = std::move(on_connect_thread_);
-    }
-    for (std::thread* t : {&rt, &ct}) {
-        if (!t->joinable()) continue;
-        if (t->get_id() == std::this_thread::get_id())
-            t->detach();
-        else
-            t->join();
-    }
+    std::unique_lock<std::mutex> lk(threads_mutex_);
+    helpers_cv_.wait(lk, [&] { return on_connect_threads_ == 0; });
     return 0;
 }
 
@@ -658,10 +667,8 @@ void TcpClient::on_heartbeat_timer(uint64_t generation, const std::error_code& e
     if (check_heartbeat_timeout()) return;
     std::error_code wec;
     {
-        // A sender that holds the lock longer is putting a frame on the wire, which keeps
-        // the link alive as well as a heartbeat would; the io thread does not wait for it.
-        std::unique_lock<std::timed_mutex> lk(send_mutex_, std::chrono::milliseconds(2));
-        if (lk.owns_lock() && connected_.load() && socket_) {
+        std::lock_guard<std::mutex> lk(send_mutex_);
+        if (connected_.load() && socket_) {
             pack_heartbeat(*send_buffer_);
             socket_->write(send_buffer_->data, send_buffer_->total_length, wec);
         }
@@ -764,7 +771,7 @@ int TcpClient::request_async(uint32_t message_id, uint64_t request_id, const voi
     }
     std::error_code ec;
     try {
-        std::lock_guard<std::timed_mutex> lk(send_mutex_);
+        std::lock_guard<std::mutex> lk(send_mutex_);
         // checked again under the lock: a connection being replaced is not touched
         if (!connected_.load() || !socket_) {
             ec = std::error_code(TCP_CLIENT_NOT_CONNECTED, category_);
@@ -802,7 +809,7 @@ int TcpClient::request(uint32_t message_id, uint64_t request_id, const void* bod
         };
         std::error_code ec;
         {
-            std::lock_guard<std::timed_mutex> lk(send_mutex_);
+            std::lock_guard<std::mutex> lk(send_mutex_);
             if (!connected_.load() || !socket_) {
                 ec = std::error_code(ENOTCONN, std::system_category());
             } else {

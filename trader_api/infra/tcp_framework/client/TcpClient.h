@@ -164,13 +164,15 @@ private:
 
     std::mutex threads_mutex_;
     std::thread io_thread_;
-    std::thread reconnect_thread_;
-    std::thread on_connect_thread_;
+    // The reconnect and on-connect threads are detached; these count the live ones for join.
+    std::condition_variable helpers_cv_;
+    int on_connect_threads_ = 0;        // guarded by threads_mutex_
+    std::mutex on_connect_mutex_;       // one connected callback at a time
     char io_thread_name_[16];
     int io_thread_cpu_ = -1;
     std::atomic<bool> io_started_{false};
     std::atomic<std::thread::id> io_thread_id_{};
-    std::timed_mutex attempt_mutex_;    // inline connection work before the io thread exists
+    std::mutex attempt_mutex_;          // inline connection work before the io thread exists
 
     std::atomic<bool> connected_{false};
     std::atomic<bool> stopping_{false};
@@ -208,9 +210,7 @@ private:
     std::unique_ptr<uint8_t[]> receive_buffer_;
     FrameReader reader_;
     std::unique_ptr<PackageBuffer> send_buffer_;
-    // Timed so that the io thread can skip a heartbeat instead of waiting behind a sender
-    // that a blocking socket holds up.
-    std::timed_mutex send_mutex_;
+    std::mutex send_mutex_;
 
     std::atomic<int> stop_timeout_ms_{1000};
 };

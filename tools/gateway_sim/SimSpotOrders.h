@@ -1,0 +1,82 @@
+// A small spot order server behind the simulated gateway: inserts 0x111, cancels 0x112 and fund
+// transfers 0x113, answered by pushes through GatewaySim::publish so that every push is stored
+// under the account's next sequence number and replayed by the synchronisation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace oxa_sim {
+
+class GatewaySim;
+struct Exchange;
+
+// Wire codes the server writes into its pushes.
+namespace spot_code {
+inline constexpr char kLimitPrice = '2';
+inline constexpr char kBuy = '1';
+inline constexpr char kStatusAccepted = '2';  // queued, nothing traded
+inline constexpr char kStatusFilled = '5';
+inline constexpr char kStatusCancelled = '6';
+}  // namespace spot_code
+
+// Faults a script lays on the pushes the server publishes.
+struct SpotPushFaults {
+  bool duplicate = false;   // every live push is sent a second time under the same number
+  bool stale = false;       // and then once more under the number before it
+  std::size_t truncate = 0; // when not 0, every push is cut to this many bytes (stored cut too)
+};
+
+struct SpotOrderConfig {
+  bool fill_limit_orders = true;    // a limit order fills at its price right after acceptance
+  std::uint32_t transfer_result = 1;  // result code of every 0x124
+  std::int32_t cancel_reject_error = 11000343;  // 0x122 for an order that is no longer open
+  std::int32_t cancel_unknown_error = 11000344; // 0x122 for an order the server never saw
+  std::int32_t time_hhmmss = 93000;  // time of day written into every push
+};
+
+class SpotOrderServer {
+ public:
+  explicit SpotOrderServer(GatewaySim& sim) : sim_(sim) {}
+
+  void set_config(const SpotOrderConfig& c);
+  SpotOrderConfig config() const;
+  void set_faults(const SpotPushFaults& f);
+
+  // Holding of one account in one ticker after the fills so far.
+  std::int64_t holding(std::uint64_t account, const std::string& ticker) const;
+  // Orders accepted so far (all accounts).
+  std::size_t order_count() const;
+
+  void on_insert(const Exchange& ex);
+  void on_cancel(const Exchange& ex);
+  void on_transfer(const Exchange& ex);
+
+ private:
+  struct Order {
+    std::vector<std::uint8_t> accepted;  // the 0x121 record as accepted
+    std::uint64_t order_id = 0;
+    std::int64_t quantity = 0;
+    bool open = true;
+  };
+  // account, client id of the order's id, its sequence
+  using OrderKey = std::tuple<std::uint64_t, std::uint32_t, std::uint32_t>;
+
+  void push(std::uint64_t account, std::uint32_t msg_id, std::vector<std::uint8_t> body);
+
+  GatewaySim& sim_;
+  mutable std::mutex mu_;  // one request at a time: the pushes of one order keep their order
+  SpotOrderConfig cfg_;
+  SpotPushFaults faults_;
+  std::map<OrderKey, Order> orders_;
+  std::map<std::pair<std::uint64_t, std::string>, std::int64_t> holdings_;
+  std::uint32_t next_exch_ = 0;
+  std::uint32_t next_exec_ = 0;
+};
+
+}  // namespace oxa_sim
