@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <random>
@@ -195,6 +196,23 @@ TEST(FrameTestServerPeer, RefusesWhileNotListeningThenListensOnSamePort) {
     server.stop_listening();
     for (int i = 0; i < 3; ++i) EXPECT_EQ(raw_connect(port), -ECONNREFUSED);
     ASSERT_TRUE(server.listen_again());
+    EXPECT_EQ(server.port(), port);
+    int fd = raw_connect(port);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(server.wait_connections(1, 2s));
+    ::close(fd);
+}
+
+TEST(FrameTestServerPeer, RefusesNAttemptsThenListensOnSamePort) {
+    FrameTestServer server;
+    const uint16_t port = server.port();
+    std::atomic<int> refused{0};
+    server.refuse_then_listen(3, [&] { return refused.load(); }, 10s);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(raw_connect(port), -ECONNREFUSED) << i;
+        refused++;
+    }
+    ASSERT_TRUE(server.wait_listening(5s));
     EXPECT_EQ(server.port(), port);
     int fd = raw_connect(port);
     ASSERT_GE(fd, 0);

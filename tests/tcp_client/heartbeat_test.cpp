@@ -2,6 +2,7 @@
 // between three and four intervals after the last frame it sent; a peer that answers keeps the
 // link; bytes that never make a whole frame, or frames that are not answers, pushes or
 // heartbeats, do not count as hearing from the peer.
+#include <algorithm>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -165,6 +166,24 @@ TEST(ClientHeartbeat, TimerThatOutlivesItsConnectionReportsSocketClosed) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(3 * kInterval));
     EXPECT_EQ(rig.rec->n_heartbeats(-1), 1u);  // and it stays disarmed
+}
+
+TEST(ClientHeartbeat, PeerThatStopsReadingIsStillTimedOutAndSendersNeverBlock) {
+    FrameTestServer server;
+    server.set_reading(false);
+    ClientRig rig(0, kInterval);
+    const auto t0 = Clock::now();
+    ASSERT_EQ(rig.client->connect("127.0.0.1", server.port()), 0);
+    // far more than the socket buffers hold: it all waits in the client's queue
+    std::vector<uint8_t> body(4096, 0x33);
+    auto worst = Clock::duration::zero();
+    for (uint64_t i = 0; i < 3000 && rig.client->is_connected(); ++i) {
+        const auto s = Clock::now();
+        ASSERT_EQ(rig.client->request_async(1, i, body.data(), static_cast<uint32_t>(body.size())), 0);
+        worst = std::max(worst, Clock::now() - s);
+    }
+    EXPECT_LT(worst, std::chrono::milliseconds(kInterval));
+    expect_timeout_within_bound(rig, t0);
 }
 
 TEST(ClientHeartbeat, ZeroIntervalSendsNoHeartbeatAndNeverTimesOut) {

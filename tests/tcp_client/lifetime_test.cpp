@@ -47,6 +47,11 @@ TEST(ClientLifetime, RetryingClientGoesOnceStopped) {
     EXPECT_TRUE(weak.expired());
 }
 
+// What the child leaves running as it exits; reachable, so no leak checker counts it.
+FrameTestServer* g_server = nullptr;
+std::thread* g_pusher = nullptr;
+std::thread* g_sender = nullptr;
+
 // In a child process: traffic in both directions, then exit() with the io thread still running
 // while the static destructors run.
 [[noreturn]] void exit_while_busy() {
@@ -54,7 +59,8 @@ TEST(ClientLifetime, RetryingClientGoesOnceStopped) {
     o.answer_heartbeats = true;
     o.echo_requests = true;
     o.keep_frames = false;
-    auto* server = new FrameTestServer(o);  // never freed: it keeps sending while we exit
+    g_server = new FrameTestServer(o);  // never freed: it keeps sending while we exit
+    FrameTestServer* server = g_server;
     auto client = std::make_shared<TcpClient>(10, nullptr);
     client->set_heartbeat_interval(5);
     std::atomic<int> answers{0};
@@ -67,10 +73,10 @@ TEST(ClientLifetime, RetryingClientGoesOnceStopped) {
         [](std::shared_ptr<TcpClient>, unsigned int, unsigned long, const unsigned char*, unsigned int) { return 0; });
     if (client->connect(server->url()) != 0) std::_Exit(3);
     if (!server->wait_connections(1, 5s)) std::_Exit(4);
-    new std::thread([server] {
+    g_pusher = new std::thread([server] {
         for (uint64_t i = 0;; ++i) server->send_frame(kFramePush, 0x20100, i, {1, 2, 3, 4}, 0);
     });
-    new std::thread([client] {
+    g_sender = new std::thread([client] {
         for (uint64_t i = 0;; ++i) client->request_async(1, i, "ping", 4);
     });
     const auto deadline = Clock::now() + 5s;

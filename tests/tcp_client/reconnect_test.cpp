@@ -50,6 +50,7 @@ TEST(ClientReconnect, RetriesEveryIntervalUntilThePeerListensAgain) {
     ASSERT_EQ(rig.client->connect("127.0.0.1", server.port()), 0);
     ASSERT_TRUE(rig.rec->wait([&] { return rig.rec->n_connected() == 1; }, 5s));
 
+    ASSERT_TRUE(server.wait_connections(1, 5s));
     server.refuse_then_listen(3, [&] { return rig.logged("network error("); }, 10s);
     server.close_rst();
     ASSERT_TRUE(server.wait_connections(2, 10s)) << rig.log_text();
@@ -119,6 +120,7 @@ TEST(ClientReconnect, StopDuringTheReconnectWaitEndsTheRetries) {
     FrameTestServer server;
     ClientRig rig(kInterval, 0);
     ASSERT_EQ(rig.client->connect("127.0.0.1", server.port()), 0);
+    ASSERT_TRUE(server.wait_connections(1, 5s));
     server.stop_listening();
     server.close_rst();
     ASSERT_TRUE(rig.wait_logged("network error(", 1, 5s));
@@ -164,6 +166,7 @@ TEST(ClientReconnect, QuickConnectWhileARetryIsPendingMakesOneConnection) {
     FrameTestServer server;
     ClientRig rig(kInterval, 0);
     ASSERT_EQ(rig.client->connect(server.url()), 0);
+    ASSERT_TRUE(server.wait_connections(1, 5s));
     server.close_rst();  // the reconnect thread starts its wait
     ASSERT_TRUE(rig.rec->wait([&] { return rig.rec->n_disconnects() == 1; }, 5s));
     EXPECT_EQ(rig.client->stop(), 0);
@@ -189,6 +192,64 @@ TEST(ClientReconnect, ConnectWhileConnectedReplacesTheConnection) {
     ASSERT_TRUE(b.wait_frames(kFrameRequest, 1, 5s));
     std::this_thread::sleep_for(std::chrono::milliseconds(3 * kInterval));
     EXPECT_EQ(a.connections(), 1);  // the old target is not retried
+}
+
+TEST(ClientReconnect, ConnectFromInsideACallbackKeepsTheNewConnection) {
+    // The old connection's read ends after the new one is up, on the same thread: its
+    // completion must not be taken for a failure of the new connection.
+    FrameTestServer a, b;
+    ClientRig rig(kInterval, 0);
+    TcpClient* client = rig.client.get();
+    std::atomic<int> rc{-1};
+    const std::string to = b.url();
+    rig.rec->on_push = [&](const Received& r) {
+        if (r.request_id == 1) rc = client->connect(to);
+        return 0;
+    };
+    ASSERT_EQ(rig.client->connect(a.url()), 0);
+    ASSERT_TRUE(a.wait_connections(1, 5s));
+    ASSERT_TRUE(a.send_frame(kFramePush, 1, 1, {1}, 0));
+    ASSERT_TRUE(rig.rec->wait([&] { return rc.load() != -1; }, 5s));
+    EXPECT_EQ(rc.load(), 0);
+    ASSERT_TRUE(b.wait_connections(1, 5s));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kInterval));
+    EXPECT_TRUE(rig.client->is_connected()) << rig.log_text();
+    EXPECT_EQ(b.connections(), 1);
+    EXPECT_EQ(rig.rec->n_disconnects(), 1u);  // the old connection's (0, "") only
+    ASSERT_TRUE(b.send_frame(kFramePush, 1, 2, {2}, 0));
+    EXPECT_TRUE(rig.rec->wait([&] { return rig.rec->n_pushes() == 2; }, 5s));
+}
+
+TEST(ClientReconnect, RetryQueuedBehindABusyIoThreadDoesNotComeBackAfterStopAndConnect) {
+    FrameTestServer::Options o;
+    o.answer_heartbeats = true;
+    FrameTestServer old_target(o), new_target(o);
+    ClientRig rig(kInterval, 10, 50);  // stop gives up on a busy io thread after 50 ms
+    std::atomic<bool> hold{true};
+    rig.rec->on_heartbeat = [&](int code) {
+        // the timer of the lost connection: the io thread stays busy here while the reconnect
+        // thread queues its attempt behind it
+        if (code == -1)
+            while (hold.load()) std::this_thread::sleep_for(1ms);
+    };
+    ASSERT_EQ(rig.client->connect(old_target.url()), 0);
+    ASSERT_TRUE(old_target.wait_connections(1, 5s));
+    old_target.close_rst();
+    ASSERT_TRUE(rig.wait_logged("reconnecting(", 1, 5s));
+    std::this_thread::sleep_for(20ms);
+    rig.client->stop();  // may report 2004: the io thread is held
+    std::thread release([&] {
+        std::this_thread::sleep_for(100ms);
+        hold = false;
+    });
+    ASSERT_EQ(rig.client->connect(new_target.url()), 0);
+    release.join();
+    ASSERT_TRUE(new_target.wait_connections(1, 5s));
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kInterval));
+    EXPECT_EQ(old_target.connections(), 1) << rig.log_text();
+    EXPECT_EQ(new_target.connections(), 1);
+    EXPECT_TRUE(rig.client->is_connected());
+    EXPECT_EQ(rig.rec->n_disconnects(), 1u);  // the reset; nothing else went up or down
 }
 
 // Where the off-line command may arrive: inside a callback on the io thread.

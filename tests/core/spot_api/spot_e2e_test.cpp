@@ -5,6 +5,12 @@
 
 #include "core/spot_api/SpotTraderImpl.h"
 
+// The public records are byte-packed: compare their fields as values, never bind references.
+template <typename T>
+T V(T value) {
+    return value;
+}
+
 namespace {
 
 using namespace oxa_test;
@@ -187,55 +193,55 @@ TEST_F(SpotEndToEndTest, OrderFilledCancelsAndTransfer) {
         const auto& acc = spi_.orders[0];
         EXPECT_EQ(acc.session, session);
         EXPECT_EQ(acc.error, 0);
-        EXPECT_EQ(acc.info.order_oxa_id, id);
-        EXPECT_EQ(acc.info.order_client_id, 77u);
+        EXPECT_EQ(V(acc.info.order_oxa_id), id);
+        EXPECT_EQ(V(acc.info.order_client_id), 77u);
         EXPECT_STREQ(acc.info.ticker, "600000");
-        EXPECT_EQ(acc.info.market, 2);
-        EXPECT_DOUBLE_EQ(acc.info.price, 10.5);
-        EXPECT_EQ(acc.info.quantity, 200);
-        EXPECT_EQ(acc.info.price_type, 1);
-        EXPECT_EQ(acc.info.side, 1);
-        EXPECT_EQ(acc.info.business_type, 0);
-        EXPECT_EQ(acc.info.client_id, 5);
-        EXPECT_EQ(acc.info.order_status, 4);  // queued, nothing traded
-        EXPECT_EQ(acc.info.order_submit_status, 2);
-        EXPECT_EQ(acc.info.qty_traded, 0);
-        EXPECT_EQ(acc.info.qty_left, 200);
-        EXPECT_EQ(acc.info.insert_time, kStamp);
-        EXPECT_NE(acc.info.order_local_id[0], '\0');
+        EXPECT_EQ(V(acc.info.market), 2);
+        EXPECT_DOUBLE_EQ(V(acc.info.price), 10.5);
+        EXPECT_EQ(V(acc.info.quantity), 200);
+        EXPECT_EQ(V(acc.info.price_type), 1);
+        EXPECT_EQ(V(acc.info.side), 1);
+        EXPECT_EQ(V(acc.info.business_type), 0);
+        EXPECT_EQ(V(acc.info.client_id), 5);
+        EXPECT_EQ(V(acc.info.order_status), 4);  // queued, nothing traded
+        EXPECT_EQ(V(acc.info.order_submit_status), 2);
+        EXPECT_EQ(V(acc.info.qty_traded), 0);
+        EXPECT_EQ(V(acc.info.qty_left), 200);
+        EXPECT_EQ(V(acc.info.insert_time), kStamp);
+        EXPECT_NE(V(acc.info.order_local_id)[0], '\0');
 
         const auto& t = spi_.trades[0];
         EXPECT_EQ(spi_.trade_sessions[0], session);
-        EXPECT_EQ(t.order_oxa_id, id);
-        EXPECT_EQ(t.order_client_id, 77u);
+        EXPECT_EQ(V(t.order_oxa_id), id);
+        EXPECT_EQ(V(t.order_client_id), 77u);
         EXPECT_STREQ(t.ticker, "600000");
-        EXPECT_EQ(t.market, 2);
-        EXPECT_EQ(t.price_type, 1);
-        EXPECT_DOUBLE_EQ(t.price, 10.5);
-        EXPECT_EQ(t.quantity, 200);
-        EXPECT_DOUBLE_EQ(t.trade_amount, 2100.0);
-        EXPECT_EQ(t.trade_time, kStamp);
-        EXPECT_EQ(t.side, 1);
-        EXPECT_EQ(t.client_id, 5);
-        EXPECT_NE(t.exec_id[0], '\0');
+        EXPECT_EQ(V(t.market), 2);
+        EXPECT_EQ(V(t.price_type), 1);
+        EXPECT_DOUBLE_EQ(V(t.price), 10.5);
+        EXPECT_EQ(V(t.quantity), 200);
+        EXPECT_DOUBLE_EQ(V(t.trade_amount), 2100.0);
+        EXPECT_EQ(V(t.trade_time), kStamp);
+        EXPECT_EQ(V(t.side), 1);
+        EXPECT_EQ(V(t.client_id), 5);
+        EXPECT_NE(V(t.exec_id)[0], '\0');
         EXPECT_STREQ(t.order_exch_id, acc.info.order_local_id);
 
         const auto& h = spi_.holdings[0];
         EXPECT_EQ(h.session, session);
         EXPECT_STREQ(h.info.ticker, "600000");
-        EXPECT_EQ(h.info.market, 2);
-        EXPECT_EQ(h.info.field_20, 1);      // into the account
-        EXPECT_EQ(h.info.field_24, 93000);  // time of the change
-        EXPECT_EQ(h.info.field_28, 200);    // holding after it
-        EXPECT_EQ(h.info.field_36, 200);    // the change
+        EXPECT_EQ(V(h.info.market), 2);
+        EXPECT_EQ(V(h.info.field_20), 1);      // into the account
+        EXPECT_EQ(V(h.info.field_24), 93000);  // time of the change
+        EXPECT_EQ(V(h.info.field_28), 200);    // holding after it
+        EXPECT_EQ(V(h.info.field_36), 200);    // the change
 
         const auto& done = spi_.orders[1];
-        EXPECT_EQ(done.info.order_oxa_id, id);
-        EXPECT_EQ(done.info.order_status, 1);
-        EXPECT_EQ(done.info.order_submit_status, 2);
-        EXPECT_EQ(done.info.qty_traded, 200);
-        EXPECT_EQ(done.info.qty_left, 0);
-        EXPECT_DOUBLE_EQ(done.info.trade_amount, 2100.0);
+        EXPECT_EQ(V(done.info.order_oxa_id), id);
+        EXPECT_EQ(V(done.info.order_status), 1);
+        EXPECT_EQ(V(done.info.order_submit_status), 2);
+        EXPECT_EQ(V(done.info.qty_traded), 200);
+        EXPECT_EQ(V(done.info.qty_left), 0);
+        EXPECT_DOUBLE_EQ(V(done.info.trade_amount), 2100.0);
     }
     EXPECT_EQ(sim_.spot_orders().holding(3001, "600000"), 200);
 
@@ -246,10 +252,10 @@ TEST_F(SpotEndToEndTest, OrderFilledCancelsAndTransfer) {
     {
         std::lock_guard<std::mutex> lk(spi_.mu);
         const auto& c = spi_.cancels[0];
-        EXPECT_EQ(c.session, session);
-        EXPECT_EQ(c.info.order_cancel_oxa_id, cancel);
-        EXPECT_EQ(c.info.order_oxa_id, id);
-        EXPECT_EQ(c.error, sim_.spot_orders().config().cancel_reject_error);
+        EXPECT_EQ(V(c.session), session);
+        EXPECT_EQ(V(c.info.order_cancel_oxa_id), cancel);
+        EXPECT_EQ(V(c.info.order_oxa_id), id);
+        EXPECT_EQ(V(c.error), sim_.spot_orders().config().cancel_reject_error);
     }
 
     // an order that stays open is cancelled with the cancelled status
@@ -263,13 +269,13 @@ TEST_F(SpotEndToEndTest, OrderFilledCancelsAndTransfer) {
     {
         std::lock_guard<std::mutex> lk(spi_.mu);
         const auto& o = spi_.orders[3];
-        EXPECT_EQ(o.info.order_oxa_id, open_id);
-        EXPECT_EQ(o.info.order_status, 5);
-        EXPECT_EQ(o.info.order_submit_status, 6);
-        EXPECT_EQ(o.info.order_cancel_oxa_id, cancel2);
-        EXPECT_EQ(o.info.qty_traded, 0);
-        EXPECT_EQ(o.info.qty_left, 200);
-        EXPECT_EQ(o.info.price_type, 4);
+        EXPECT_EQ(V(o.info.order_oxa_id), open_id);
+        EXPECT_EQ(V(o.info.order_status), 5);
+        EXPECT_EQ(V(o.info.order_submit_status), 6);
+        EXPECT_EQ(V(o.info.order_cancel_oxa_id), cancel2);
+        EXPECT_EQ(V(o.info.qty_traded), 0);
+        EXPECT_EQ(V(o.info.qty_left), 200);
+        EXPECT_EQ(V(o.info.price_type), 4);
     }
 
     // the server answers a transfer with result 1 (done), which the library passes on
@@ -282,13 +288,13 @@ TEST_F(SpotEndToEndTest, OrderFilledCancelsAndTransfer) {
     {
         std::lock_guard<std::mutex> lk(spi_.mu);
         const auto& t = spi_.transfers[0];
-        EXPECT_EQ(t.session, session);
-        EXPECT_EQ(t.info.order_oxa_id, serial);
-        EXPECT_EQ(t.info.transfer_type, 1);
-        EXPECT_DOUBLE_EQ(t.info.amount, 5000.25);
-        EXPECT_EQ(t.info.oper_status, 1);
-        EXPECT_EQ(t.error, 0);
-        EXPECT_EQ(t.info.transfer_time / 1000000000, kTradingDay);
+        EXPECT_EQ(V(t.session), session);
+        EXPECT_EQ(V(t.info.order_oxa_id), serial);
+        EXPECT_EQ(V(t.info.transfer_type), 1);
+        EXPECT_DOUBLE_EQ(V(t.info.amount), 5000.25);
+        EXPECT_EQ(V(t.info.oper_status), 1);
+        EXPECT_EQ(V(t.error), 0);
+        EXPECT_EQ(V(t.info.transfer_time) / 1000000000, kTradingDay);
     }
     EXPECT_EQ(api_->Logout(session), 0);
 }
@@ -353,10 +359,10 @@ TEST_F(SpotEndToEndTest, ReloginReplaysEveryStoredPushOnce) {
     ASSERT_TRUE(WaitCounts({3, 1, 0, 0, 1})) << spi_.counts();
     {
         std::lock_guard<std::mutex> lk(spi_.mu);
-        EXPECT_EQ(spi_.orders[0].info.order_status, 4);
-        EXPECT_EQ(spi_.orders[1].info.order_status, 1);
-        EXPECT_EQ(spi_.orders[2].info.order_status, 1);
-        for (const auto& o : spi_.orders) EXPECT_EQ(o.info.order_oxa_id, id);
+        EXPECT_EQ(V(spi_.orders[0].info.order_status), 4);
+        EXPECT_EQ(V(spi_.orders[1].info.order_status), 1);
+        EXPECT_EQ(V(spi_.orders[2].info.order_status), 1);
+        for (const auto& o : spi_.orders) EXPECT_EQ(V(o.info.order_oxa_id), id);
         EXPECT_EQ(spi_.trades[0].order_oxa_id, id);
     }
     // the subscription started behind the replay: nothing came twice

@@ -192,11 +192,14 @@ TEST_F(SpotPushTest, CancelRejectionAndHoldingChange) {
     ASSERT_EQ(spi_.events, std::vector<std::string>{"holding"});
     EXPECT_EQ(spi_.session, uint64_t{3} << 16 | 12);
     EXPECT_STREQ(spi_.holding.ticker, "12345678");
-    EXPECT_EQ(spi_.holding.market, 2);
-    EXPECT_EQ(spi_.holding.field_20, 3);
-    EXPECT_EQ(spi_.holding.field_24, -9);
-    EXPECT_EQ(spi_.holding.field_28, 111);
-    EXPECT_EQ(spi_.holding.field_52, 444);
+    // the public records are byte-packed: read fields by value, never bind references to them
+    const int32_t market = spi_.holding.market, f20 = spi_.holding.field_20, f24 = spi_.holding.field_24;
+    const int64_t f28 = spi_.holding.field_28, f52 = spi_.holding.field_52;
+    EXPECT_EQ(market, 2);
+    EXPECT_EQ(f20, 3);
+    EXPECT_EQ(f24, -9);
+    EXPECT_EQ(f28, 111);
+    EXPECT_EQ(f52, 444);
 }
 
 TEST_F(SpotPushTest, TruncatedPushesAreDropped) {

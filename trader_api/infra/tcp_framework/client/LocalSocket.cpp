@@ -43,13 +43,20 @@ void LocalSocket::connect(const std::string& path, uint16_t, std::error_code& ec
 }
 
 void LocalSocket::write(const void* data, uint32_t length, std::error_code& ec) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_socket || !m_socket->is_open()) {
-        ec = std::error_code(EBADF, std::system_category());
-        return;
+    // The writer waits for room without m_mutex, so the event loop's reads and the close
+    // are never held up behind a peer that stopped reading.
+    std::lock_guard<std::mutex> writer(m_writeMutex);
+    std::shared_ptr<Socket> sock;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_socket || !m_socket->is_open()) {
+            ec = std::error_code(EBADF, std::system_category());
+            return;
+        }
+        sock = m_socket;
     }
-    // asio may have made the descriptor non-blocking for its reads: wait for room instead.
-    const int fd = m_socket->native_handle();
+    // close takes m_writeMutex before it closes the descriptor, so fd stays ours here
+    const int fd = sock->native_handle();
     const char* p = static_cast<const char*>(data);
     uint32_t left = length;
     while (left > 0) {
@@ -95,6 +102,7 @@ bool LocalSocket::is_open() {
 void LocalSocket::close(std::error_code& ec) {
     ec.clear();
     m_closing.store(true, std::memory_order_release);
+    std::lock_guard<std::mutex> writer(m_writeMutex);  // a waiting writer leaves within one poll
     std::lock_guard<std::mutex> lock(m_mutex);
     m_closing.store(false, std::memory_order_release);
     if (!m_socket || !m_socket->is_open()) return;

@@ -35,7 +35,8 @@ private:
     using Socket = asio::local::stream_protocol::socket;
     std::string endpoint_text(bool local);
 
-    std::mutex m_mutex;  // m_endpoint, m_socket and every call on the socket object
+    std::mutex m_writeMutex;  // one writer at a time; close waits for it to leave
+    std::mutex m_mutex;       // m_endpoint, m_socket and every call on the socket object
     std::shared_ptr<asio::local::stream_protocol::endpoint> m_endpoint;
     std::shared_ptr<Socket> m_socket;
     // Set by close before it takes the lock, so a writer waiting for room gives up.

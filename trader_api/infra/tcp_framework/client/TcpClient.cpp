@@ -598,19 +598,22 @@ int TcpClient::handle_response(const PackageHeader& h, const unsigned char* body
         }
         return 0;
     }
+    // copies: the header is packed, and a reference to its fields would be misaligned
+    const uint64_t request_id = h.request_id;
+    const uint32_t length = h.body_length;
     std::shared_ptr<PendingEntry> entry;
     {
         std::lock_guard<std::mutex> lk(pending_mutex_);
-        auto it = pending_.find(h.request_id);
+        auto it = pending_.find(request_id);
         if (it != pending_.end()) entry = it->second;
     }
     if (!entry) {
-        logger_->warn("[handle_response] key={} not found.", h.request_id);
+        logger_->warn("[handle_response] key={} not found.", request_id);
         return TCP_CLIENT_KEY_NOT_FOUND;
     }
     {
         std::lock_guard<std::mutex> lk(entry->mutex);
-        entry->responses.emplace_back(body, body + h.body_length);
+        entry->responses.emplace_back(body, body + length);
     }
     entry->cv.notify_all();
     return 0;

@@ -6,6 +6,8 @@
 #include <asio/write.hpp>
 #include <fmt/format.h>
 
+#include <cstring>
+
 #include "infra/tcp_framework/client/ErrorCategory.h"
 
 namespace tcp_framework {
@@ -128,7 +130,13 @@ void TcpSocket::start_send(const std::shared_ptr<Socket>& sock) {
 
 void TcpSocket::on_sent(const std::shared_ptr<Socket>& sock, std::error_code ec) {
     if (ec) {
-        if (m_logger) m_logger->warn("async write error. code={}, msg={}", ec.value(), ec.message());
+        // the system's own text: asio's category object may already be gone at process exit
+        if (m_logger) {
+            const bool system = std::strcmp(ec.category().name(), "asio.system") == 0 ||
+                                ec.category() == std::system_category();
+            m_logger->warn("async write error. code={}, msg={}", ec.value(),
+                           system ? std::string(std::strerror(ec.value())) : ec.message());
+        }
         // The records stay queued and go out first on the next connection. Only the
         // socket the write was made on is closed, never a newer one.
         std::lock_guard<std::mutex> lock(m_mutex);
