@@ -91,7 +91,7 @@ uint32_t peer_crc32(const void* data, size_t length) {
     return c ^ 0xFFFFFFFFu;
 }
 
-std::vector<uint8_t> encode_frame(const FrameSpec& s) {
+std::vector<uint8_t> encode_frame(const FrameFields& s) {
     const uint32_t len = s.has_length_field ? s.length_field : static_cast<uint32_t>(s.body.size());
     std::vector<uint8_t> out(kFrameHeaderSize + (s.header_only ? 0 : s.body.size() + 2), 0);
     uint8_t* h = out.data();
@@ -114,7 +114,7 @@ std::vector<uint8_t> encode_frame(const FrameSpec& s) {
 
 std::vector<uint8_t> encode_frame(uint8_t content_type, uint32_t message_id, uint64_t request_id,
                                   const void* body, uint32_t length, uint8_t async_flag) {
-    FrameSpec s;
+    FrameFields s;
     s.content_type = content_type;
     s.message_id = message_id;
     s.request_id = request_id;
@@ -124,7 +124,7 @@ std::vector<uint8_t> encode_frame(uint8_t content_type, uint32_t message_id, uin
 }
 
 std::vector<uint8_t> encode_heartbeat() {
-    FrameSpec s;
+    FrameFields s;
     s.content_type = kFrameHeartbeat;
     s.async_flag = 0;
     return encode_frame(s);

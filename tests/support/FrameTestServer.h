@@ -29,7 +29,7 @@ constexpr uint32_t kLargestReceivableBody = 2097150; // client's body area less 
 uint32_t peer_crc32(const void* data, size_t length);
 
 // What the peer builds. The fault switches produce the broken frames the client must survive.
-struct FrameSpec {
+struct FrameFields {
     uint8_t content_type = kFrameResponse;
     uint32_t message_id = 0;
     uint64_t request_id = 0;
@@ -42,7 +42,7 @@ struct FrameSpec {
     bool bad_tail = false;           // tail bytes 00 00 instead of FE FE
 };
 
-std::vector<uint8_t> encode_frame(const FrameSpec& frame);
+std::vector<uint8_t> encode_frame(const FrameFields& frame);
 std::vector<uint8_t> encode_frame(uint8_t content_type, uint32_t message_id, uint64_t request_id,
                                   const void* body, uint32_t length, uint8_t async_flag);
 std::vector<uint8_t> encode_heartbeat();

@@ -76,7 +76,7 @@ TEST(FrameTestServerCodec, CrcMatchesZlib) {
 }
 
 TEST(FrameTestServerCodec, FaultSwitches) {
-    FrameSpec s;
+    FrameFields s;
     s.body = {1, 2, 3};
     auto good = encode_frame(s);
     ASSERT_EQ(good.size(), 37u);
@@ -102,11 +102,11 @@ TEST(FrameTestServerPeer, DecodesAndChecksEveryFrame) {
 
     std::vector<uint8_t> all;
     auto a = encode_frame(kFrameRequest, 7, 0x0102030405060708ull, "abc", 3, 1);
-    FrameSpec bad;
+    FrameFields bad;
     bad.content_type = kFrameRequest;
     bad.flip_crc_bit = 5;
     auto b = encode_frame(bad);
-    FrameSpec badtail;
+    FrameFields badtail;
     badtail.content_type = kFrameRequest;
     badtail.bad_tail = true;
     auto c = encode_frame(badtail);

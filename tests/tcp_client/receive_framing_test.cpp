@@ -78,7 +78,7 @@ TEST_F(ClientReceive, LargestBodyFillsTheReceiveArea) {
 }
 
 TEST_F(ClientReceive, WrongHeadMarkVersionOrTailAreNotJudged) {
-    FrameSpec s;
+    FrameFields s;
     s.content_type = kFramePush;
     s.body = {1};
     s.bad_tail = true;
@@ -114,25 +114,25 @@ TEST_F(ClientReceive, CallbackResultsAreLoggedAndOtherwiseIgnored) {
 // Each broken frame, sent right after a good one on a client that reconnects.
 struct BadFrame {
     const char* name;
-    FrameSpec spec;
+    FrameFields fields;
     const char* logged;
 };
 
-FrameSpec spec_flipped_crc(int bit) {
-    FrameSpec s;
+FrameFields frame_flipped_crc(int bit) {
+    FrameFields s;
     s.content_type = kFramePush;
     s.body = {1, 2, 3};
     s.flip_crc_bit = bit;
     return s;
 }
-FrameSpec spec_type(uint8_t type) {
-    FrameSpec s;
+FrameFields frame_of_type(uint8_t type) {
+    FrameFields s;
     s.content_type = type;
     s.body = {1};
     return s;
 }
-FrameSpec spec_length(uint32_t length) {
-    FrameSpec s;
+FrameFields frame_of_length(uint32_t length) {
+    FrameFields s;
     s.content_type = kFramePush;
     s.header_only = true;
     s.has_length_field = true;
@@ -152,7 +152,7 @@ TEST_P(ClientBadFrame, ShutsDownWith1005AndReconnects) {
     ASSERT_TRUE(server.send_frame(kFramePush, 1, 1, {5}, 0));
     ASSERT_TRUE(rig.rec->wait([&] { return rig.rec->n_pushes() == 1; }, 5s));
 
-    auto bad = encode_frame(GetParam().spec);
+    auto bad = encode_frame(GetParam().fields);
     // bytes that would follow a frame read with a wrapped length: they must never be taken
     bad.resize(bad.size() + 64, 0xAB);
     ASSERT_TRUE(server.send_bytes(bad));
@@ -176,13 +176,13 @@ TEST_P(ClientBadFrame, ShutsDownWith1005AndReconnects) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ClientBadFrame,
-    ::testing::Values(BadFrame{"CrcBit0", spec_flipped_crc(0), "invalid package, error=(3)CRC_ERROR"},
-                      BadFrame{"CrcBit31", spec_flipped_crc(31), "invalid package, error=(3)CRC_ERROR"},
-                      BadFrame{"ContentType3", spec_type(3), "invalid package, error=(2)UNKNOWN_CONTENT_TYPE"},
-                      BadFrame{"ContentType0", spec_type(0), "invalid package, error=(2)UNKNOWN_CONTENT_TYPE"},
-                      BadFrame{"Length2097151", spec_length(2097151), "invalid package, body length 2097151"},
-                      BadFrame{"LengthAllOnes", spec_length(0xFFFFFFFFu), "invalid package, body length 4294967295"},
-                      BadFrame{"LengthAllOnesLess1", spec_length(0xFFFFFFFEu),
+    ::testing::Values(BadFrame{"CrcBit0", frame_flipped_crc(0), "invalid package, error=(3)CRC_ERROR"},
+                      BadFrame{"CrcBit31", frame_flipped_crc(31), "invalid package, error=(3)CRC_ERROR"},
+                      BadFrame{"ContentType3", frame_of_type(3), "invalid package, error=(2)UNKNOWN_CONTENT_TYPE"},
+                      BadFrame{"ContentType0", frame_of_type(0), "invalid package, error=(2)UNKNOWN_CONTENT_TYPE"},
+                      BadFrame{"Length2097151", frame_of_length(2097151), "invalid package, body length 2097151"},
+                      BadFrame{"LengthAllOnes", frame_of_length(0xFFFFFFFFu), "invalid package, body length 4294967295"},
+                      BadFrame{"LengthAllOnesLess1", frame_of_length(0xFFFFFFFEu),
                                "invalid package, body length 4294967294"}),
     [](const auto& info) { return std::string(info.param.name); });
 
