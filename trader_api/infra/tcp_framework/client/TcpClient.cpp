@@ -683,6 +683,8 @@ void TcpClient::on_heartbeat_timer(uint64_t generation, const std::error_code& e
 bool TcpClient::check_heartbeat_timeout() {
     const int64_t interval = heartbeat_interval_.load();
     if (interval <= 0) return false;
+    // a connection already lost is not timed out again: the caller stops the heartbeat
+    if (!connected_.load()) return false;
     const int64_t silent_ms = (steady_ns() - last_receive_ns_.load(std::memory_order_relaxed)) / 1000000;
     if (silent_ms <= interval * 3) return false;
     logger_->warn("tcp session({}) heartbeat timeout. duration={} ms", current_url(), silent_ms);
