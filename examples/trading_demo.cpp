@@ -1,6 +1,7 @@
 // A small trading application: creates the API object and reports what it set up; given a
 // gateway port it then logs a spot account in, buys at a limit price, cancels the order,
-// transfers funds and logs out, printing every callback as one line.
+// transfers funds, queries its orders, positions and asset and logs out, printing every callback
+// as one line.
 //
 //   oxa_demo [--host IP] [--port N] [--account ACC] [LOG_PATH]
 #include <oxa_api/TraderApi.h>
@@ -57,7 +58,41 @@ public:
               U(session), h->ticker, h->market, L(h->field_28), L(h->field_36));
     }
 
-    enum Kind { kOrder, kFilled, kTrade, kCancel, kTransfer, kKinds };
+    // Query answers: one line per record; the last one of a query ends its step.
+    void OnQueryOrder(OXAOrderInfo* o, OXAErrorInfo* e, int request_id, bool is_last, uint64_t session) override {
+        if (o)
+            Event("OnQueryOrder request=%d session=%llu order=%llu ticker=%s price=%.2f qty=%lld traded=%lld "
+                  "status=%d error=%d last=%d",
+                  request_id, U(session), U(o->order_oxa_id), o->ticker, o->price, L(o->quantity),
+                  L(o->qty_traded), o->order_status, e ? e->error_id : 0, is_last);
+        else
+            Event("OnQueryOrder request=%d no orders error=%d last=%d", request_id, e ? e->error_id : 0, is_last);
+        if (is_last) Note(kQueryEnd);
+    }
+    void OnQueryPosition(OXAPositionInfo* p, OXAErrorInfo* e, int request_id, bool is_last,
+                         uint64_t session) override {
+        if (p)
+            Event("OnQueryPosition request=%d session=%llu ticker=%s market=%d total=%lld sellable=%lld "
+                  "avg_price=%.2f yesterday=%lld error=%d last=%d",
+                  request_id, U(session), p->ticker, p->market, L(p->total_qty), L(p->sellable_qty),
+                  p->avg_price, L(p->yesterday_position), e ? e->error_id : 0, is_last);
+        else
+            Event("OnQueryPosition request=%d no positions error=%d last=%d", request_id, e ? e->error_id : 0,
+                  is_last);
+        if (is_last) Note(kQueryEnd);
+    }
+    void OnQueryAsset(OXAAssetInfo* a, OXAErrorInfo* e, int request_id, bool is_last, uint64_t session) override {
+        if (a)
+            Event("OnQueryAsset request=%d session=%llu total=%.2f buying_power=%.2f withholding=%.2f "
+                  "error=%d last=%d",
+                  request_id, U(session), a->total_asset, a->buying_power, a->withholding_amount,
+                  e ? e->error_id : 0, is_last);
+        else
+            Event("OnQueryAsset request=%d no asset error=%d last=%d", request_id, e ? e->error_id : 0, is_last);
+        if (is_last) Note(kQueryEnd);
+    }
+
+    enum Kind { kOrder, kFilled, kTrade, kCancel, kTransfer, kQueryEnd, kKinds };
     // True once a callback of the kind has come (counted from the last Reset), within the bound.
     bool Wait(Kind k) {
         std::unique_lock<std::mutex> lk(m_mu);
@@ -172,6 +207,26 @@ int main(int argc, char** argv) {
     if (serial == 0) return Fail(api, "FundTransfer");
     std::printf("transfer 10000.00: serial %llu\n", static_cast<unsigned long long>(serial));
     if (!spi.Wait(PrintingSpi::kTransfer)) return Fail(api, "waiting for the transfer result");
+
+    // A query returns 0 once sent; its answers arrive as callbacks.
+    struct Query {
+        const char* name;
+        int (*send)(OXA::API::TraderApi*, uint64_t, int);
+    };
+    const Query queries[] = {
+        {"QueryOrders", [](OXA::API::TraderApi* a, uint64_t s, int id) { return a->QueryOrders(nullptr, s, id); }},
+        {"QueryPosition",
+         [](OXA::API::TraderApi* a, uint64_t s, int id) { return a->QueryPosition(nullptr, s, id, 0); }},
+        {"QueryAsset", [](OXA::API::TraderApi* a, uint64_t s, int id) { return a->QueryAsset(s, id); }},
+    };
+    int request_id = 0;
+    for (const Query& q : queries) {
+        spi.Reset();
+        const int sent = q.send(api, session, ++request_id);
+        std::printf("%s request %d: %d\n", q.name, request_id, sent);
+        if (sent != 0) return Fail(api, q.name);
+        if (!spi.Wait(PrintingSpi::kQueryEnd)) return Fail(api, "waiting for the query answer");
+    }
 
     const int rc = api->Logout(session);
     std::printf("logout %d\n", rc);

@@ -74,7 +74,8 @@ std::vector<std::uint8_t> make_offline_command(std::uint64_t request_id,
 }
 
 GatewaySim::GatewaySim()
-    : scheduler_(std::make_shared<Scheduler>()), orders_(std::make_unique<SpotOrderServer>(*this)) {
+    : scheduler_(std::make_shared<Scheduler>()), orders_(std::make_unique<SpotOrderServer>(*this)),
+      queries_(std::make_unique<SpotQueryServer>(*this)) {
   install_gateway_handlers();
   install_spot_handlers();
 }

@@ -20,6 +20,7 @@
 #include "gateway_sim/SimFrame.h"
 #include "gateway_sim/SimPushStore.h"
 #include "gateway_sim/SimSpotOrders.h"
+#include "gateway_sim/SimSpotQueries.h"
 #include "gateway_sim/SimWire.h"
 
 namespace oxa_sim {
@@ -290,6 +291,11 @@ class GatewaySim {
   // unanswered unless a test installs handlers of its own). Turning it on replaces such handlers.
   void enable_spot_orders(bool on);
   SpotOrderServer& spot_orders() { return *orders_; }
+  const SpotOrderServer& spot_orders() const { return *orders_; }
+
+  // The spot query server on every spot query request (off by default, like the order server).
+  void enable_spot_queries(bool on);
+  SpotQueryServer& spot_queries() { return *queries_; }
 
   // The pushes of every account; the business simulators append to it.
   PushStore& push_store() { return store_; }
@@ -404,6 +410,7 @@ class GatewaySim {
 
   PushStore store_;
   std::unique_ptr<SpotOrderServer> orders_;
+  std::unique_ptr<SpotQueryServer> queries_;
   // Serialises a subscription's catch-up against publish(), so no push is lost between them.
   mutable std::mutex publish_mu_;
   std::map<std::uint64_t, std::weak_ptr<SimConnection>> subs_;  // under publish_mu_

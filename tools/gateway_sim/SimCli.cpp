@@ -116,6 +116,8 @@ std::string usage_text() {
          "  --no-spot-orders           leave orders 0x111, cancels 0x112 and transfers 0x113\n"
          "                             unanswered\n"
          "  --no-spot-fill             limit orders stay open after acceptance\n"
+         "  --no-spot-queries          leave the spot queries unanswered (default: answered\n"
+         "                             from a small demo book and the order server's records)\n"
          "  --spot-transfer-result N   result code of every fund-transfer push (default 1)\n"
          "  --spot-duplicate-pushes    every live order-server push is sent twice\n"
          "  --spot-stale-pushes        and once more under the number before it\n"
@@ -218,6 +220,9 @@ bool parse_options(int argc, const char* const* argv, SimOptions& out, std::stri
     } else if (opt == "--no-spot-orders") {
       ok = !has_val;
       out.spot_orders = false;
+    } else if (opt == "--no-spot-queries") {
+      ok = !has_val;
+      out.spot_queries = false;
     } else if (opt == "--no-spot-fill") {
       ok = !has_val;
       out.spot_fill = false;
@@ -268,6 +273,8 @@ void apply_options(const SimOptions& opts, GatewaySim& sim) {
   sim.spot_orders().set_config(orders);
   sim.spot_orders().set_faults(opts.spot_faults);
   sim.enable_spot_orders(opts.spot_orders);
+  if (opts.spot_queries) sim.spot_queries().set_book(demo_spot_book());
+  sim.enable_spot_queries(opts.spot_queries);
   for (const auto& kv : opts.account_business) sim.set_account_business(kv.first, kv.second);
   sim.set_push_reg_error(opts.push_reg_error);
   sim.set_logout_error(opts.logout_error);

@@ -18,6 +18,7 @@ struct SimOptions {
   bool subscribe_replay = true;
   bool spot_orders = true;  // the order server answers inserts, cancels and transfers
   bool spot_fill = true;
+  bool spot_queries = true;  // the query server answers from the demo book
   std::uint32_t spot_transfer_result = 1;
   SpotPushFaults spot_faults;
   std::map<std::uint64_t, std::uint8_t> account_business;

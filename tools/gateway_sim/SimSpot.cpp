@@ -126,6 +126,16 @@ void GatewaySim::enable_spot_orders(bool on) {
   this->on(kMsgSpotFundTransfer, [s](const Exchange& ex) { s->on_transfer(ex); });
 }
 
+void GatewaySim::enable_spot_queries(bool on) {
+  SpotQueryServer* q = queries_.get();
+  for (const std::uint32_t id : SpotQueryServer::request_ids()) {
+    if (on)
+      this->on(id, [q](const Exchange& ex) { q->on_query(ex); });
+    else
+      this->on(id, nullptr);
+  }
+}
+
 void GatewaySim::on_spot_login(const Exchange& ex) {
   const WireReader r(ex.request.body);
   const std::uint64_t account = r.get_uint(spot_login_req::kFundAccount).value_or(0);

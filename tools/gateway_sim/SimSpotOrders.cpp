@@ -47,12 +47,45 @@ void SpotOrderServer::set_faults(const SpotPushFaults& f) {
 std::int64_t SpotOrderServer::holding(std::uint64_t account, const std::string& ticker) const {
   std::lock_guard<std::mutex> lk(mu_);
   auto it = holdings_.find({account, ticker});
-  return it == holdings_.end() ? 0 : it->second;
+  return it == holdings_.end() ? 0 : it->second.quantity;
 }
 
 std::size_t SpotOrderServer::order_count() const {
   std::lock_guard<std::mutex> lk(mu_);
   return orders_.size();
+}
+
+std::vector<std::vector<std::uint8_t>> SpotOrderServer::order_records(std::uint64_t account) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  std::vector<std::vector<std::uint8_t>> out;
+  for (const auto& kv : orders_)
+    if (std::get<0>(kv.first) == account) out.push_back(kv.second.latest);
+  return out;
+}
+
+std::vector<std::vector<std::uint8_t>> SpotOrderServer::trade_records(std::uint64_t account) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  std::vector<std::vector<std::uint8_t>> out;
+  for (const auto& t : trades_)
+    if (t.first == account) out.push_back(t.second);
+  return out;
+}
+
+std::vector<std::vector<std::uint8_t>> SpotOrderServer::transfer_records(std::uint64_t account) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  std::vector<std::vector<std::uint8_t>> out;
+  for (const auto& t : transfers_)
+    if (t.first == account) out.push_back(t.second);
+  return out;
+}
+
+std::vector<SpotOrderServer::HoldingRow> SpotOrderServer::holdings(std::uint64_t account) const {
+  std::lock_guard<std::mutex> lk(mu_);
+  std::vector<HoldingRow> out;
+  for (const auto& kv : holdings_)
+    if (kv.first.first == account)
+      out.push_back({kv.first.second, kv.second.market, kv.second.quantity, kv.second.last_price});
+  return out;
 }
 
 void SpotOrderServer::push(std::uint64_t account, std::uint32_t msg_id,
@@ -106,6 +139,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
   order.accepted = w.bytes();
   order.order_id = order_id;
   order.quantity = quantity;
+  order.latest = w.bytes();
   push(account, kMsgSpotOrderPush, w.bytes());
 
   const bool fill = cfg_.fill_limit_orders && price_type == spot_code::kLimitPrice;
@@ -129,10 +163,14 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     tr.put_uint(t::kPriceType, static_cast<std::uint8_t>(price_type));
     tr.put_uint(t::kOrderId, order_id);
     tr.put_uint(t::kTradeType, '0');
+    trades_.emplace_back(account, tr.bytes());
     push(account, kMsgSpotTradePush, tr.take());
 
     const bool buy = side == spot_code::kBuy;
-    std::int64_t& held = holdings_[{account, ticker}];
+    Holding& holding = holdings_[{account, ticker}];
+    holding.market = static_cast<char>(market);
+    holding.last_price = price;
+    std::int64_t& held = holding.quantity;
     held += buy ? quantity : -quantity;
     namespace h = spot_holding_change;
     WireWriter hc(h::kLength);
@@ -155,6 +193,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     fw.put_int(o::kLeaves, 0);
     fw.put_uint(o::kTradeAmount, double_bits(price * static_cast<double>(quantity)));
     order.open = false;
+    order.latest = fw.bytes();
     push(account, kMsgSpotOrderPush, fw.take());
   }
   orders_[OrderKey{account, client_of(order_id), sequence_of(order_id)}] = std::move(order);
@@ -181,6 +220,7 @@ void SpotOrderServer::on_cancel(const Exchange& ex) {
     w.put_uint(o::kStatus, static_cast<std::uint8_t>(spot_code::kStatusCancelled));
     w.put_int(o::kLeaves, order.quantity);  // nothing traded: all of it withdrawn
     w.put_uint(o::kCancelId, cancel_id);
+    order.latest = w.bytes();
     push(account, kMsgSpotOrderPush, w.take());
     return;
   }
@@ -205,6 +245,7 @@ void SpotOrderServer::on_transfer(const Exchange& ex) {
   WireWriter w(spot_transfer::kLength);
   w.put_bytes(WireField{"all", 0, spot_transfer::kLength}, req.data(), spot_transfer::kLength);
   w.put_uint(spot_transfer::kResult, cfg_.transfer_result);
+  transfers_.emplace_back(account, w.bytes());
   push(account, kMsgSpotFundTransferPush, w.take());
 }
 

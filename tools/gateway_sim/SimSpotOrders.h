@@ -53,6 +53,19 @@ class SpotOrderServer {
   // Orders accepted so far (all accounts).
   std::size_t order_count() const;
 
+  // What the query server answers with, per account: each order's record as last pushed (in
+  // order-id order), the trade records, the fund-transfer records and the holdings.
+  struct HoldingRow {
+    std::string ticker;
+    char market = 0;
+    std::int64_t quantity = 0;
+    double last_price = 0;
+  };
+  std::vector<std::vector<std::uint8_t>> order_records(std::uint64_t account) const;
+  std::vector<std::vector<std::uint8_t>> trade_records(std::uint64_t account) const;
+  std::vector<std::vector<std::uint8_t>> transfer_records(std::uint64_t account) const;
+  std::vector<HoldingRow> holdings(std::uint64_t account) const;
+
   void on_insert(const Exchange& ex);
   void on_cancel(const Exchange& ex);
   void on_transfer(const Exchange& ex);
@@ -60,6 +73,7 @@ class SpotOrderServer {
  private:
   struct Order {
     std::vector<std::uint8_t> accepted;  // the 0x121 record as accepted
+    std::vector<std::uint8_t> latest;    // the 0x121 record as last pushed
     std::uint64_t order_id = 0;
     std::int64_t quantity = 0;
     bool open = true;
@@ -74,7 +88,14 @@ class SpotOrderServer {
   SpotOrderConfig cfg_;
   SpotPushFaults faults_;
   std::map<OrderKey, Order> orders_;
-  std::map<std::pair<std::uint64_t, std::string>, std::int64_t> holdings_;
+  struct Holding {
+    std::int64_t quantity = 0;
+    char market = 0;
+    double last_price = 0;
+  };
+  std::map<std::pair<std::uint64_t, std::string>, Holding> holdings_;
+  std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> trades_;     // account, record
+  std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> transfers_;  // account, record
   std::uint32_t next_exch_ = 0;
   std::uint32_t next_exec_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "gateway_sim/SimWire.h"
 
+#include "gateway_sim/SimQueryWire.h"
+
 #include <cstring>
 #include <iterator>
 
@@ -36,6 +38,31 @@ const std::vector<WireLayout>& all_layouts() {
       layout("spot_trade_rec", spot_trade_rec::kLength, spot_trade_rec::kFields),
       layout("spot_cancel_error", spot_cancel_error::kLength, spot_cancel_error::kFields),
       layout("spot_holding_change", spot_holding_change::kLength, spot_holding_change::kFields),
+      layout("qry_head", qry_head::kLength, qry_head::kFields),
+      layout("qry_orders", qry_orders::kLength, qry_orders::kFields),
+      layout("qry_trades", qry_trades::kLength, qry_trades::kFields),
+      layout("qry_page", qry_page::kLength, qry_page::kFields),
+      layout("qry_position", qry_position::kLength, qry_position::kFields),
+      layout("qry_asset", qry_asset::kLength, qry_asset::kFields),
+      layout("qry_fund_transfer", qry_fund_transfer::kLength, qry_fund_transfer::kFields),
+      layout("qry_ticker", qry_ticker::kLength, qry_ticker::kFields),
+      layout("qry_ext", qry_ext::kPagedLength, qry_ext::kFields),
+      layout("ans_classic", ans_classic::kLength, ans_classic::kFields),
+      layout("ans_page", ans_page::kLength, ans_page::kFields),
+      layout("ans_ext", ans_ext::kLength, ans_ext::kFields),
+      layout("ans_hk_rate", ans_hk_rate::kLength, ans_hk_rate::kFields),
+      layout("ans_hk_spread", ans_hk_spread::kHeadLength, ans_hk_spread::kFields),
+      layout("rec_position", rec_position::kLength, rec_position::kFields),
+      layout("rec_asset", rec_asset::kLength, rec_asset::kFields),
+      layout("rec_fund", rec_fund::kLength, rec_fund::kFields),
+      layout("rec_other_fund", rec_other_fund::kLength, rec_other_fund::kFields),
+      layout("rec_etf", rec_etf::kLength, rec_etf::kFields),
+      layout("rec_basket", rec_basket::kLength, rec_basket::kFields),
+      layout("rec_ipo", rec_ipo::kLength, rec_ipo::kFields),
+      layout("rec_ipo_quota", rec_ipo_quota::kLength, rec_ipo_quota::kFields),
+      layout("rec_issue", rec_issue::kLength, rec_issue::kFields),
+      layout("rec_security", rec_security::kLength, rec_security::kFields),
+      layout("rec_spread", rec_spread::kLength, rec_spread::kFields),
   };
   return layouts;
 }

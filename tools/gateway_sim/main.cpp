@@ -2,7 +2,8 @@
 // options a spot account logs in end to end: the gateway login answers spot over the gateway
 // connection, push registration and the spot login are accepted, the synchronisation ends at
 // once (nothing is stored) and the subscription ends; orders, cancels and fund transfers are
-// answered by the spot order server (see --no-spot-orders).
+// answered by the spot order server (see --no-spot-orders) and every spot query by the query
+// server from a small demo book (see --no-spot-queries).
 #include <signal.h>
 
 #include <cstdio>
