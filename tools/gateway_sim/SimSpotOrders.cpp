@@ -8,16 +8,6 @@
 namespace oxa_sim {
 namespace {
 
-std::uint64_t double_bits(double d) {
-  std::uint64_t v;
-  std::memcpy(&v, &d, sizeof v);
-  return v;
-}
-double bits_double(std::uint64_t v) {
-  double d;
-  std::memcpy(&d, &v, sizeof d);
-  return d;
-}
 
 // An id's session is its top 24 bits: node << 16 | fund index.
 std::uint32_t node_of(std::uint64_t id) { return static_cast<std::uint32_t>(id >> 56); }
@@ -26,6 +16,15 @@ std::uint32_t client_of(std::uint64_t id) { return static_cast<std::uint32_t>(id
 std::uint32_t sequence_of(std::uint64_t id) { return static_cast<std::uint32_t>(id); }
 
 constexpr WireField kWholeOrder{"order", 0, spot_order_rec::kLength};
+
+using AccountRecords = std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>>;
+
+std::vector<std::vector<std::uint8_t>> records_of(const AccountRecords& all, std::uint64_t account) {
+  std::vector<std::vector<std::uint8_t>> out;
+  for (const auto& r : all)
+    if (r.first == account) out.push_back(r.second);
+  return out;
+}
 
 }  // namespace
 
@@ -65,18 +64,12 @@ std::vector<std::vector<std::uint8_t>> SpotOrderServer::order_records(std::uint6
 
 std::vector<std::vector<std::uint8_t>> SpotOrderServer::trade_records(std::uint64_t account) const {
   std::lock_guard<std::mutex> lk(mu_);
-  std::vector<std::vector<std::uint8_t>> out;
-  for (const auto& t : trades_)
-    if (t.first == account) out.push_back(t.second);
-  return out;
+  return records_of(trades_, account);
 }
 
 std::vector<std::vector<std::uint8_t>> SpotOrderServer::transfer_records(std::uint64_t account) const {
   std::lock_guard<std::mutex> lk(mu_);
-  std::vector<std::vector<std::uint8_t>> out;
-  for (const auto& t : transfers_)
-    if (t.first == account) out.push_back(t.second);
-  return out;
+  return records_of(transfers_, account);
 }
 
 std::vector<SpotOrderServer::HoldingRow> SpotOrderServer::holdings(std::uint64_t account) const {
@@ -109,7 +102,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
   const std::uint64_t account = *r.get_uint(q::kFundAccount);
   const std::uint64_t order_id = *r.get_uint(q::kOrderId);
   const auto quantity = static_cast<std::int64_t>(*r.get_uint(q::kQuantity));
-  const double price = bits_double(*r.get_uint(q::kPrice));
+  const double price = *r.get_double(q::kPrice);
   const std::string ticker = r.get_text(q::kTicker).value_or("");
   const auto price_type = static_cast<char>(*r.get_uint(q::kPriceType));
   const auto side = static_cast<char>(*r.get_uint(q::kSide));
@@ -123,7 +116,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
   WireWriter w(o::kLength);
   w.put_text(o::kTicker, ticker);
   w.put_int(o::kQuantity, quantity);
-  w.put_uint(o::kPrice, double_bits(price));
+  w.put_double(o::kPrice, price);
   w.put_text(o::kLocalId, exch_id);
   w.put_uint(o::kMarket, market);
   w.put_uint(o::kSide, static_cast<std::uint8_t>(side));
@@ -153,7 +146,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     tr.put_text(t::kExecId, exec_id);
     tr.put_uint(t::kSide, static_cast<std::uint8_t>(side));
     tr.put_uint(t::kBusinessType, business);
-    tr.put_uint(t::kPrice, double_bits(price));
+    tr.put_double(t::kPrice, price);
     tr.put_int(t::kQuantity, quantity);
     tr.put_uint(t::kReportIndex, next_exec_);
     tr.put_int(t::kTime, cfg_.time_hhmmss);
@@ -191,7 +184,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     fw.put_uint(o::kStatus, static_cast<std::uint8_t>(spot_code::kStatusFilled));
     fw.put_int(o::kTraded, quantity);
     fw.put_int(o::kLeaves, 0);
-    fw.put_uint(o::kTradeAmount, double_bits(price * static_cast<double>(quantity)));
+    fw.put_double(o::kTradeAmount, price * static_cast<double>(quantity));
     order.open = false;
     order.latest = fw.bytes();
     push(account, kMsgSpotOrderPush, fw.take());

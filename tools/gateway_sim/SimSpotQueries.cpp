@@ -8,11 +8,6 @@
 namespace oxa_sim {
 namespace {
 
-std::uint64_t double_bits(double d) {
-  std::uint64_t v;
-  std::memcpy(&v, &d, sizeof v);
-  return v;
-}
 
 using Records = std::vector<std::vector<std::uint8_t>>;
 
@@ -208,7 +203,7 @@ std::vector<std::uint8_t> position_record(const PositionRow& r) {
   w.put_int(f::kSellable, r.sellable);
   w.put_int(f::kRedeemable, r.redeemable);
   w.put_int(f::kRedeemableAlt, r.redeemable_alt);
-  w.put_uint(f::kAvgPrice, double_bits(r.avg_price));
+  w.put_double(f::kAvgPrice, r.avg_price);
   w.put_uint(f::kMarket, static_cast<std::uint8_t>(r.market));
   return w.take();
 }
@@ -216,24 +211,24 @@ std::vector<std::uint8_t> position_record(const PositionRow& r) {
 std::vector<std::uint8_t> asset_record(const AssetRow& r, bool yesterday) {
   namespace f = rec_asset;
   WireWriter w(f::kLength);
-  w.put_uint(f::kYesterdayBalance, double_bits(r.yesterday_balance));
+  w.put_double(f::kYesterdayBalance, r.yesterday_balance);
   // a negative amount here is how the client tells yesterday's records from today's
-  w.put_uint(f::kAvailable, double_bits(yesterday ? -1.0 : r.available));
-  w.put_uint(f::kBalance, double_bits(r.balance));
-  w.put_uint(f::kTotal, double_bits(r.total));
-  w.put_uint(f::kFrozen, double_bits(r.frozen));
-  w.put_uint(f::kMarketValue, double_bits(r.market_value));
-  w.put_uint(f::kFundValue, double_bits(r.fund_value));
+  w.put_double(f::kAvailable, yesterday ? -1.0 : r.available);
+  w.put_double(f::kBalance, r.balance);
+  w.put_double(f::kTotal, r.total);
+  w.put_double(f::kFrozen, r.frozen);
+  w.put_double(f::kMarketValue, r.market_value);
+  w.put_double(f::kFundValue, r.fund_value);
   return w.take();
 }
 
 std::vector<std::uint8_t> fund_record(const FundRow& r) {
   namespace f = rec_fund;
   WireWriter w(f::kLength);
-  w.put_uint(f::kAvailable, double_bits(r.available));
-  w.put_uint(f::kFrozen, double_bits(r.frozen));
-  w.put_uint(f::kFetchable, double_bits(r.fetchable));
-  w.put_uint(f::kInitial, double_bits(r.initial));
+  w.put_double(f::kAvailable, r.available);
+  w.put_double(f::kFrozen, r.frozen);
+  w.put_double(f::kFetchable, r.fetchable);
+  w.put_double(f::kInitial, r.initial);
   return w.take();
 }
 
@@ -246,11 +241,11 @@ std::vector<std::uint8_t> etf_record(const EtfRow& r) {
   w.put_uint(f::kUnit, r.unit);
   w.put_uint(f::kSubscribeFlag, static_cast<std::uint8_t>(r.subscribe_flag));
   w.put_uint(f::kRedeemFlag, static_cast<std::uint8_t>(r.redeem_flag));
-  w.put_uint(f::kCashComponent, double_bits(r.cash_component));
-  w.put_uint(f::kNav, double_bits(r.nav));
-  w.put_uint(f::kNavPerUnit, double_bits(r.nav_per_unit));
-  w.put_uint(f::kEstimatedCash, double_bits(r.estimated_cash));
-  w.put_uint(f::kMaxCashRatio, double_bits(r.max_cash_ratio));
+  w.put_double(f::kCashComponent, r.cash_component);
+  w.put_double(f::kNav, r.nav);
+  w.put_double(f::kNavPerUnit, r.nav_per_unit);
+  w.put_double(f::kEstimatedCash, r.estimated_cash);
+  w.put_double(f::kMaxCashRatio, r.max_cash_ratio);
   w.put_text(f::kFlags, r.flags);
   return w.take();
 }
@@ -264,10 +259,10 @@ std::vector<std::uint8_t> basket_record(const BasketRow& r) {
   w.put_uint(f::kComponentMarket, static_cast<std::uint8_t>(r.component_market));
   w.put_int(f::kQuantity, r.quantity);
   w.put_uint(f::kReplaceFlag, static_cast<std::uint8_t>(r.replace_flag));
-  w.put_uint(f::kPremium, double_bits(r.premium));
-  w.put_uint(f::kDiscount, double_bits(r.discount));
-  w.put_uint(f::kAmount, double_bits(r.amount));
-  w.put_uint(f::kRedeemAmount, double_bits(r.redeem_amount));
+  w.put_double(f::kPremium, r.premium);
+  w.put_double(f::kDiscount, r.discount);
+  w.put_double(f::kAmount, r.amount);
+  w.put_double(f::kRedeemAmount, r.redeem_amount);
   return w.take();
 }
 
@@ -277,11 +272,11 @@ std::vector<std::uint8_t> ipo_record(const IpoRow& r) {
   w.put_text(f::kTicker, r.ticker);
   w.put_uint(f::kMarket, static_cast<std::uint8_t>(r.market));
   w.put_bytes(f::kType, reinterpret_cast<const std::uint8_t*>(r.type), 2);
-  w.put_uint(f::kPrice, double_bits(r.price));
+  w.put_double(f::kPrice, r.price);
   w.put_int(f::kUnit, r.unit);
   w.put_text(f::kName, r.name);
-  w.put_uint(f::kMinQty, double_bits(r.min_qty));
-  w.put_uint(f::kMaxQty, double_bits(r.max_qty));
+  w.put_double(f::kMinQty, r.min_qty);
+  w.put_double(f::kMaxQty, r.max_qty);
   w.put_int(f::kDate, r.date);
   return w.take();
 }
@@ -301,7 +296,7 @@ std::vector<std::uint8_t> issue_record(const IssueRow& r) {
   w.put_text(f::kTicker, r.ticker);
   w.put_uint(f::kMarket, static_cast<std::uint8_t>(r.market));
   w.put_bytes(f::kType, reinterpret_cast<const std::uint8_t*>(r.type), 2);
-  w.put_uint(f::kPrice, double_bits(r.price));
+  w.put_double(f::kPrice, r.price);
   w.put_uint(f::kMaxQty, r.max_qty);
   return w.take();
 }
@@ -313,11 +308,11 @@ std::vector<std::uint8_t> security_record(const SecurityRow& r) {
   w.put_uint(f::kMarket, static_cast<std::uint8_t>(r.market));
   w.put_bytes(f::kType, reinterpret_cast<const std::uint8_t*>(r.type), 2);
   w.put_uint(f::kSuspended, r.suspended);
-  w.put_uint(f::kPreClose, double_bits(r.pre_close));
-  w.put_uint(f::kUpperLimit, double_bits(r.upper_limit));
-  w.put_uint(f::kLowerLimit, double_bits(r.lower_limit));
+  w.put_double(f::kPreClose, r.pre_close);
+  w.put_double(f::kUpperLimit, r.upper_limit);
+  w.put_double(f::kLowerLimit, r.lower_limit);
   w.put_int(f::kLotSize, r.lot_size);
-  w.put_uint(f::kTickSize, double_bits(r.tick_size));
+  w.put_double(f::kTickSize, r.tick_size);
   w.put_text(f::kName, r.name);
   return w.take();
 }
@@ -325,9 +320,9 @@ std::vector<std::uint8_t> security_record(const SecurityRow& r) {
 std::vector<std::uint8_t> spread_record(const SpreadRow& r) {
   namespace f = rec_spread;
   WireWriter w(f::kLength);
-  w.put_uint(f::kFrom, double_bits(r.from));
-  w.put_uint(f::kTo, double_bits(r.to));
-  w.put_uint(f::kTick, double_bits(r.tick));
+  w.put_double(f::kFrom, r.from);
+  w.put_double(f::kTo, r.to);
+  w.put_double(f::kTick, r.tick);
   return w.take();
 }
 
@@ -557,7 +552,7 @@ void SpotQueryServer::on_query(const Exchange& ex) {
       Records out;
       if (book.other_server_fund) {
         WireWriter w(rec_other_fund::kLength);
-        w.put_uint(rec_other_fund::kAmount, double_bits(*book.other_server_fund));
+        w.put_double(rec_other_fund::kAmount, *book.other_server_fund);
         out.push_back(w.take());
       }
       classic(ex, kMsgAnsOtherFund, classic_asked(r), out, true, p);
@@ -636,7 +631,7 @@ void SpotQueryServer::on_query(const Exchange& ex) {
       w.put_uint(ans_ext::kClientId, a.client_id);
       w.put_int(ans_ext::kError, book.hk_rate ? p.error : book.hk_rate_error);
       if (book.hk_rate)
-        for (std::size_t i = 0; i < 4; ++i) w.put_uint(ans_hk_rate::kRates[i], double_bits((*book.hk_rate)[i]));
+        for (std::size_t i = 0; i < 4; ++i) w.put_double(ans_hk_rate::kRates[i], (*book.hk_rate)[i]);
       send_all(ex, kMsgAnsHkRate, {w.take()}, p);
       return;
     }

@@ -76,6 +76,13 @@ bool WireWriter::put_uint(const WireField& field, std::uint64_t v) {
   return true;
 }
 
+bool WireWriter::put_double(const WireField& field, double v) {
+  if (field.size != sizeof v) return false;
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return put_uint(field, bits);
+}
+
 bool WireWriter::put_text(const WireField& field, std::string_view text) {
   if (field.offset > body_.size() || field.size > body_.size() - field.offset) return false;
   std::uint8_t* dst = body_.data() + field.offset;
@@ -98,6 +105,15 @@ std::optional<std::uint64_t> WireReader::get_uint(const WireField& field) const 
   std::uint64_t v = 0;
   for (std::size_t i = 0; i < field.size; ++i)
     v |= static_cast<std::uint64_t>(data_[field.offset + i]) << (8 * i);
+  return v;
+}
+
+std::optional<double> WireReader::get_double(const WireField& field) const {
+  if (field.size != sizeof(double)) return std::nullopt;
+  const auto bits = get_uint(field);
+  if (!bits) return std::nullopt;
+  double v;
+  std::memcpy(&v, &*bits, sizeof v);
   return v;
 }
 

@@ -384,6 +384,8 @@ class WireWriter {
   bool put_int(const WireField& field, std::int64_t v) {
     return put_uint(field, static_cast<std::uint64_t>(v));
   }
+  // An 8-byte field: the double's bits, little-endian.
+  bool put_double(const WireField& field, double v);
   // Copies at most field.size bytes; a text of the full width carries no terminator, which lets
   // a test check that the reader bounds its copy.
   bool put_text(const WireField& field, std::string_view text);
@@ -405,6 +407,7 @@ class WireReader {
   explicit WireReader(const std::vector<std::uint8_t>& body) : WireReader(body.data(), body.size()) {}
 
   std::optional<std::uint64_t> get_uint(const WireField& field) const;
+  std::optional<double> get_double(const WireField& field) const;
   // The text up to its first NUL inside the field.
   std::optional<std::string> get_text(const WireField& field) const;
 

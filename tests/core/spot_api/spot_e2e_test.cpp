@@ -1,22 +1,12 @@
 // A spot account trading end to end over loopback against the simulated gateway's order server:
 // order, trade, holding, cancel and fund-transfer callbacks with their fields, the replay of
 // stored pushes after a re-login, and faulty pushes (duplicates, old numbers, cut records).
-#include "support/LoginFixture.h"
-
-#include "core/spot_api/SpotTraderImpl.h"
-
-// The public records are byte-packed: compare their fields as values, never bind references.
-template <typename T>
-T V(T value) {
-    return value;
-}
+#include "support/SpotFixture.h"
 
 namespace {
 
 using namespace oxa_test;
 using namespace std::chrono_literals;
-using OXA::API::SpotTraderImpl;
-using oxa_sim::SpotLoginAnswer;
 
 constexpr int64_t kTradingDay = 20261210;
 constexpr int64_t kStamp = kTradingDay * 1000000000 + 93000 * 1000;  // the server's 09:30:00
@@ -103,49 +93,12 @@ std::ostream& operator<<(std::ostream& os, const TradeSpi::Counts& c) {
               << ", transfers " << c.transfers << ", holdings " << c.holdings << "}";
 }
 
-class SpotEndToEndTest : public ::testing::Test {
+class SpotEndToEndTest : public SpotFixture {
 protected:
-    void SetUp() override {
-        api_ = oxa_test::TestApi(5);
-        api_->Release();
-        TraderImpl::Timeouts t;
-        t.gateway_login = 2000ms;
-        t.logout = 2000ms;
-        t.reconnect_pause = 0ms;
-        t.reconnect_interval_ms = 50;
-        api_->SetTimeouts(t);
-        api_->SetInnerApiMaker([this](uint8_t type) -> CInnerApiInterface* {
-            if (type != 1) return nullptr;
-            spot_ = new SpotTraderImpl();
-            SpotTraderImpl::Timeouts st;
-            st.login = 2000ms;
-            st.sync = 2000ms;
-            st.subscribe = 2000ms;
-            spot_->SetTimeouts(st);
-            spot_->SetPushRegisterTimeout(2000ms);
-            return spot_;
-        });
-        api_->RegisterSpi(&spi_);
-        api_->SubscribePublicTopic(0);  // replay everything stored at every login
-        sim_.enable_spot_orders(true);
-        ASSERT_TRUE(sim_.start(0));
-    }
-    void TearDown() override {
-        api_->Release();
-        api_->RegisterSpi(nullptr);
-        api_->SetInnerApiMaker(nullptr);
-        api_->SubscribePublicTopic(2);
-        sim_.stop();
-    }
-    // Speed limits outlive a session: each test logs in under a fund index of its own.
-    uint64_t Login(const char* account, uint32_t fund_index) {
-        SpotLoginAnswer a;
-        a.node_id = kNode;
-        a.fund_index = fund_index;
-        a.trading_day = static_cast<int32_t>(kTradingDay);
-        sim_.set_spot_login_answer(a);
-        return api_->Login("127.0.0.1", sim_.port(), account, "pw", 1, nullptr, nullptr);
-    }
+    // client id 5; resume type 0 replays everything stored at every login
+    SpotEndToEndTest() : SpotFixture(5, kNode, kTradingDay, 0) {}
+    OXA::API::TraderSpi* Spi() override { return &spi_; }
+
     static OrderInsertInfo Order(int32_t price_type = 1, uint8_t side = 1) {
         OrderInsertInfo o{};
         o.order_client_id = 77;
@@ -172,9 +125,6 @@ protected:
         EXPECT_TRUE(WaitCounts(want)) << spi_.counts();
     }
 
-    TraderImpl* api_ = nullptr;
-    SpotTraderImpl* spot_ = nullptr;
-    GatewaySim sim_;
     TradeSpi spi_;
 };
 

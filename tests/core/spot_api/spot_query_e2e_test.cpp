@@ -2,23 +2,14 @@
 // query is answered and ends with exactly one is_last, records arrive with their fields, and the
 // paging of each answer family holds up against a server that splits answers, pages, ignores the
 // start position, sends more than a page or cuts its messages short.
-#include "support/LoginFixture.h"
+#include "support/SpotFixture.h"
 
 #include <functional>
-
-#include "core/spot_api/SpotTraderImpl.h"
-
-template <typename T>
-T V(T value) {
-    return value;
-}
 
 namespace {
 
 using namespace oxa_test;
 using namespace std::chrono_literals;
-using OXA::API::SpotTraderImpl;
-using oxa_sim::SpotLoginAnswer;
 
 constexpr uint32_t kNode = 3;
 
@@ -210,47 +201,16 @@ size_t Lasts(const std::vector<Call>& calls) {
     return n;
 }
 
-class SpotQueryEndToEndTest : public ::testing::Test {
+class SpotQueryEndToEndTest : public SpotFixture {
 protected:
+    SpotQueryEndToEndTest() : SpotFixture(6, kNode, 20261210, 2) {}
+    OXA::API::TraderSpi* Spi() override { return &spi_; }
     void SetUp() override {
-        api_ = oxa_test::TestApi(6);
-        api_->Release();
-        TraderImpl::Timeouts t;
-        t.gateway_login = 2000ms;
-        t.logout = 2000ms;
-        t.reconnect_pause = 0ms;
-        t.reconnect_interval_ms = 50;
-        api_->SetTimeouts(t);
-        api_->SetInnerApiMaker([](uint8_t type) -> CInnerApiInterface* {
-            if (type != 1) return nullptr;
-            auto* spot = new SpotTraderImpl();
-            SpotTraderImpl::Timeouts st;
-            st.login = 2000ms;
-            st.sync = 2000ms;
-            st.subscribe = 2000ms;
-            spot->SetTimeouts(st);
-            spot->SetPushRegisterTimeout(2000ms);
-            return spot;
-        });
-        api_->RegisterSpi(&spi_);
-        sim_.enable_spot_orders(true);
+        SpotFixture::SetUp();
         sim_.enable_spot_queries(true);
-        ASSERT_TRUE(sim_.start(0));
     }
-    void TearDown() override {
-        api_->Release();
-        api_->RegisterSpi(nullptr);
-        api_->SetInnerApiMaker(nullptr);
-        sim_.stop();
-    }
-    // Speed limits outlive a session: each test logs in under a fund index of its own.
     uint64_t Login(const char* account, uint32_t fund_index) {
-        SpotLoginAnswer a;
-        a.node_id = kNode;
-        a.fund_index = fund_index;
-        a.trading_day = 20261210;
-        sim_.set_spot_login_answer(a);
-        const uint64_t s = api_->Login("127.0.0.1", sim_.port(), account, "pw", 1, nullptr, nullptr);
+        const uint64_t s = SpotFixture::Login(account, fund_index);
         EXPECT_NE(s, 0u) << api_->GetApiLastError()->error_id << " " << api_->GetApiLastError()->error_msg;
         return s;
     }
@@ -293,8 +253,6 @@ protected:
         return api_->QueryETFTickerBasket(&q, session, id);
     }
 
-    TraderImpl* api_ = nullptr;
-    GatewaySim sim_;
     QuerySpi spi_;
 };
 
