@@ -77,6 +77,42 @@ TEST_F(ClientReceive, LargestBodyFillsTheReceiveArea) {
     EXPECT_EQ(rig.rec->n_disconnects(), 0u);
 }
 
+// Far more than one read takes, in one write: frames of many sizes, so that frames are cut at
+// every read's end, and one body larger than a read, all delivered whole and in order.
+TEST_F(ClientReceive, ManyFramesOfOneWriteArriveWholeAndInOrder) {
+    std::vector<std::vector<uint8_t>> frames;
+    std::vector<std::vector<uint8_t>> bodies;
+    for (uint32_t i = 0; i < 3000; ++i) {
+        const size_t n = i == 1500 ? 200000 : (i * 37) % 300;
+        bodies.push_back(pattern(n, static_cast<uint8_t>(i)));
+        frames.push_back(encode_frame(kFramePush, 0x20400, i, bodies.back().data(), static_cast<uint32_t>(n), 0));
+    }
+    ASSERT_TRUE(server.send_joined(frames));
+    ASSERT_TRUE(rig.rec->wait([&] { return rig.rec->n_pushes() == frames.size(); }, 10s));
+    const auto p = rig.rec->pushes_copy();
+    for (uint32_t i = 0; i < p.size(); ++i) {
+        ASSERT_EQ(p[i].request_id, i);
+        ASSERT_TRUE(p[i].body == bodies[i]) << "frame " << i;
+    }
+    EXPECT_EQ(rig.rec->n_disconnects(), 0u);
+}
+
+// A broken frame behind good ones in the same write: the good ones are delivered, nothing of
+// or after the broken one is.
+TEST_F(ClientReceive, FramesBeforeABrokenOneInTheSameReadAreDelivered) {
+    FrameFields bad;
+    bad.content_type = 3;
+    bad.body = {1};
+    ASSERT_TRUE(server.send_joined({encode_frame(kFramePush, 1, 1, "a", 1, 0), encode_frame(kFramePush, 1, 2, "b", 1, 0),
+                                    encode_frame(bad), encode_frame(kFramePush, 1, 3, "c", 1, 0)}));
+    ASSERT_TRUE(rig.rec->wait([&] { return rig.rec->n_disconnects() == 1; }, 5s));
+    EXPECT_EQ(rig.rec->disconnects_copy()[0].code, 1005);
+    const auto p = rig.rec->pushes_copy();
+    ASSERT_EQ(p.size(), 2u);
+    EXPECT_EQ(p[0].request_id, 1u);
+    EXPECT_EQ(p[1].request_id, 2u);
+}
+
 TEST_F(ClientReceive, WrongHeadMarkVersionOrTailAreNotJudged) {
     FrameFields s;
     s.content_type = kFramePush;

@@ -447,3 +447,37 @@ TEST(SpscRingSemaphore, WaitingReads) {
     ASSERT_NE(nullptr, p);
     EXPECT_EQ(record(12, 4), Bytes(static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + len));
 }
+
+// A push wakes a waiting reader only when one is registered: each record is pushed while the
+// reader is (most likely) about to sleep or asleep, and a lost wake-up would leave it waiting
+// out its whole timeout.
+TEST(SpscRingSemaphore, WaitingReaderMissesNoWakeUp) {
+    SpscRingBuffer ring(1024, 4, 1 << 20);
+    constexpr uint32_t kRecords = 20000;
+    std::atomic<uint32_t> taken{0};
+    std::atomic<bool> stuck{false};
+    std::thread producer([&] {
+        for (uint32_t i = 0; i < kRecords && !stuck.load(); ++i) {
+            push(ring, record(8 + i % 40, static_cast<uint8_t>(i)));
+            // the next record only once this one is taken, so the reader waits for every one
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (taken.load(std::memory_order_acquire) <= i && std::chrono::steady_clock::now() < deadline) {
+                if (i % 3 == 0) std::this_thread::yield();
+            }
+        }
+    });
+    uint32_t got = 0;
+    for (; got < kRecords; ++got) {
+        uint32_t len = 0;
+        const void* p = ring.front_wait_for(&len, 5000000);
+        if (!p) break;
+        const auto* c = static_cast<const uint8_t*>(p);
+        if (Bytes(c, c + len) != record(8 + got % 40, static_cast<uint8_t>(got))) break;
+        ring.pop();
+        taken.store(got + 1, std::memory_order_release);
+    }
+    stuck.store(got < kRecords);
+    producer.join();
+    EXPECT_EQ(kRecords, got);
+    EXPECT_TRUE(ring.empty());
+}

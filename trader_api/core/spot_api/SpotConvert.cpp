@@ -52,7 +52,7 @@ int64_t Minus(int64_t a, int64_t b) noexcept {
 }  // namespace
 
 bool ReadOrderRecord(const void* data, std::size_t len, SpotOrderRecord& out) noexcept {
-    std::memset(&out, 0, sizeof(out));
+    ZeroRecord(out);
     if (data == nullptr || len < kOrderRecordSize) return false;
     WireReader r(data, len);
     ReadAt(r, 16, out.ticker);
@@ -84,7 +84,7 @@ bool ReadOrderRecord(const void* data, std::size_t len, SpotOrderRecord& out) no
 }
 
 bool ReadTradeRecord(const void* data, std::size_t len, SpotTradeRecord& out) noexcept {
-    std::memset(&out, 0, sizeof(out));
+    ZeroRecord(out);
     if (data == nullptr || len < kTradeRecordSize) return false;
     WireReader r(data, len);
     ReadAt(r, 0, out.market);
@@ -145,7 +145,7 @@ double SpotTradeAmount(uint8_t business_type, int64_t quantity, double price) no
 
 void ConvertOrder(const SpotOrderRecord& rec, RecordSource source, int64_t trading_day, const char* handler,
                   OXAOrderInfo& out) noexcept {
-    std::memset(&out, 0, sizeof(out));
+    ZeroRecord(out);
     out.order_oxa_id = rec.order_id;
     out.order_client_id = rec.order_client_id;
     if (source == RecordSource::Push) out.order_cancel_client_id = rec.cancel_client_id;
@@ -177,7 +177,7 @@ void ConvertOrder(const SpotOrderRecord& rec, RecordSource source, int64_t tradi
 }
 
 void ConvertTrade(const SpotTradeRecord& rec, int64_t trading_day, OXATradeReport& out) noexcept {
-    std::memset(&out, 0, sizeof(out));
+    ZeroRecord(out);
     out.order_oxa_id = rec.order_id;
     out.order_client_id = rec.order_client_id;
     CopyText(out.ticker, rec.ticker, sizeof(rec.ticker));

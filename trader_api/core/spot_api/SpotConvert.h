@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 namespace OXA {
 namespace API {
@@ -66,6 +68,16 @@ struct SpotTradeRecord {
     uint64_t order_id;          // 112
     char trade_type;            // 120
 };
+
+// Every byte of a plain record to zero, padding included, as a memset would; copied from a zero
+// object, which compilers turn into a few wide stores instead of a slow-starting string
+// instruction (it ran on every push).
+template <typename T>
+inline void ZeroRecord(T& record) noexcept {
+    static_assert(std::is_trivially_copyable<T>::value, "a plain record");
+    static const T zero{};
+    std::memcpy(&record, &zero, sizeof(T));
+}
 
 // Reads the record at the start of data. False when len is below the record's size; out is
 // then zero. Bytes after the record are not looked at.

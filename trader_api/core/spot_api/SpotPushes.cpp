@@ -30,7 +30,8 @@ void OnOrderEvent(CTradeDriver& driver, int seq, int32_t, const char* data, int 
                   uint32_t) {
     const uint64_t session_id = SessionOfId(At<uint64_t>(data, len, 97));
     if (!AcceptPushSeq(session_id, seq)) return;
-    OXAErrorInfo error{};
+    OXAErrorInfo error;
+    ZeroRecord(error);
     error.error_id = At<int32_t>(data, len, 60);
     FillErrorMsg(&error);
     OXAOrderInfo info;

@@ -121,6 +121,79 @@ TEST_F(FrameReaderTest, HowBytesArriveDoesNotMatter) {
     }
 }
 
+// take() must give what feed() gives however the stream is cut; a frame that lies whole in
+// the given bytes is handed on in place, one cut by their end is put together in the area.
+TEST_F(FrameReaderTest, TakeGivesWhatFeedGives) {
+    std::mt19937 rng(12);
+    std::vector<uint8_t> stream;
+    std::vector<Seen> expected;
+    for (int i = 0; i < 60; ++i) {
+        std::vector<uint8_t> body(i == 30 ? 70000 : rng() % 500);
+        for (auto& b : body) b = static_cast<uint8_t>(rng());
+        auto f = frame(i % 2 ? 2 : 4, 0x30000u + i, 2000u + i, body);
+        stream.insert(stream.end(), f.begin(), f.end());
+        expected.push_back({static_cast<uint8_t>(i % 2 ? 2 : 4), 0x30000u + i, 2000u + static_cast<uint64_t>(i), body});
+    }
+    for (size_t max_chunk : {size_t(1), size_t(31), size_t(33), size_t(1000), size_t(65536), stream.size()}) {
+        reader.reset();
+        std::vector<Seen> got;
+        size_t in_place = 0, put_together = 0;
+        size_t off = 0;
+        while (off < stream.size()) {
+            // the largest size: the whole stream at once
+            const size_t chunk =
+                max_chunk == stream.size() ? stream.size() : std::min(stream.size() - off, 1 + rng() % max_chunk);
+            const std::vector<uint8_t> part(stream.begin() + off, stream.begin() + off + chunk);
+            const uint8_t* p = part.data();
+            size_t n = part.size();
+            while (n) {
+                const FrameReader::Result r = reader.take(p, n);
+                if (r == FrameReader::Result::NEED_MORE) continue;
+                ASSERT_EQ(r, FrameReader::Result::FRAME) << "chunks up to " << max_chunk;
+                const bool inside = reader.body() >= part.data() && reader.body() <= part.data() + part.size();
+                (inside ? in_place : put_together)++;
+                got.push_back({reader.header().content_type, reader.header().message_id, reader.header().request_id,
+                               std::vector<uint8_t>(reader.body(), reader.body() + reader.body_length())});
+            }
+            off += chunk;
+        }
+        EXPECT_TRUE(got == expected) << "chunks up to " << max_chunk;
+        if (max_chunk == stream.size()) {
+            EXPECT_EQ(put_together, 0u);
+        }
+        if (max_chunk == 1) {
+            EXPECT_EQ(in_place, 0u);
+        }
+    }
+}
+
+// The road without a copy judges headers as the copying one does.
+TEST_F(FrameReaderTest, TakeFailsAsFeedFails) {
+    auto bad_crc = frame(4, 1, 1, {1, 2, 3});
+    bad_crc[5] ^= 0x10;
+    auto too_long = frame(4, 1, 1, static_cast<uint32_t>(RECEIVE_BODY_AREA_SIZE - 1), {1, 2, 3});
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        FrameReader::Result result;
+    } cases[] = {
+        {"crc", bad_crc, FrameReader::Result::BAD_HEADER},
+        {"type", frame(3, 1, 1, {1}), FrameReader::Result::BAD_HEADER},
+        {"length", too_long, FrameReader::Result::TOO_LONG},
+    };
+    for (const auto& c : cases) {
+        reader.reset();
+        std::vector<uint8_t> bytes = frame(2, 9, 9, {7});
+        bytes.insert(bytes.end(), c.bytes.begin(), c.bytes.end());
+        const uint8_t* p = bytes.data();
+        size_t n = bytes.size();
+        ASSERT_EQ(reader.take(p, n), FrameReader::Result::FRAME) << c.name;
+        EXPECT_EQ(reader.take(p, n), c.result) << c.name;
+        EXPECT_TRUE(reader.failed()) << c.name;
+        EXPECT_EQ(reader.take(p, n), c.result) << c.name;  // it sticks
+    }
+}
+
 TEST_F(FrameReaderTest, EveryHeaderBitFlipFailsTheCheck) {
     const auto good = frame(2, 0x21001, 77, {1, 2, 3});
     for (size_t byte = 0; byte < 32; ++byte) {

@@ -301,6 +301,31 @@ TEST_F(SocketTest, FramesArriveWholeAndInOrder) {
     }
 }
 
+// A batch of many records meets a full send buffer, so writes end in the middle of a record;
+// the next write goes on from that byte.
+TEST_F(SocketTest, ShortWritesGoOnWhereTheyStopped) {
+    Peer peer(AF_INET);
+    ASSERT_TRUE(peer.ok());
+    peer.set_reading(false);
+    auto s = tcp();
+    std::error_code ec;
+    s->connect("127.0.0.1", peer.port(), ec);
+    ASSERT_FALSE(ec);
+    std::vector<uint8_t> expected;
+    for (uint32_t i = 0; i < 600; ++i) {
+        std::vector<uint8_t> f(1000 + (i * 4099) % 30000);
+        for (size_t k = 0; k < f.size(); ++k) f[k] = static_cast<uint8_t>(i * 3 + k);
+        s->write(f.data(), static_cast<uint32_t>(f.size()), ec);
+        ASSERT_FALSE(ec) << i;
+        expected.insert(expected.end(), f.begin(), f.end());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the send buffer fills meanwhile
+    peer.set_reading(true);
+    ASSERT_TRUE(wait_until([&] { return peer.byte_count(0) >= expected.size(); }))
+        << "got " << peer.byte_count(0) << " of " << expected.size();
+    EXPECT_TRUE(peer.bytes(0) == expected);
+}
+
 TEST_F(SocketTest, AFullRingRefusesWith5001AndClosesTheConnection) {
     Peer peer(AF_INET);
     ASSERT_TRUE(peer.ok());

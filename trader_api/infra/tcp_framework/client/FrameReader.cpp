@@ -7,6 +7,7 @@ namespace client {
 
 FrameReader::FrameReader(uint8_t* area, std::size_t area_size) noexcept
     : area_(area),
+      body_(area + PACKAGE_HEADER_SIZE),
       body_capacity_(area_size > PACKAGE_HEADER_SIZE + PACKAGE_TAIL_SIZE ? area_size - PACKAGE_HEADER_SIZE
                                                                          : PACKAGE_TAIL_SIZE) {}
 
@@ -45,6 +46,7 @@ FrameReader::Result FrameReader::advance(std::size_t n) noexcept {
         return Result::NEED_MORE;
     }
     // Body and tail are in; the tail's value is not judged.
+    body_ = area_ + PACKAGE_HEADER_SIZE;
     in_body_ = false;
     stage_size_ = PACKAGE_HEADER_SIZE;
     filled_ = 0;
@@ -64,6 +66,21 @@ FrameReader::Result FrameReader::feed(const uint8_t*& data, std::size_t& size) n
         if (r != Result::NEED_MORE) return r;
     }
     return Result::NEED_MORE;
+}
+
+FrameReader::Result FrameReader::take(const uint8_t*& data, std::size_t& size) noexcept {
+    if (failed()) return failure_;
+    if (in_body_ || filled_ != 0 || size < PACKAGE_HEADER_SIZE) return feed(data, size);
+    status_ = parse_header(data, PACKAGE_HEADER_SIZE, header_);
+    const uint64_t need = static_cast<uint64_t>(header_.body_length) + PACKAGE_TAIL_SIZE;
+    if (status_ != PackageStatus::OK || need > body_capacity_ || size - PACKAGE_HEADER_SIZE < need) {
+        // a failure, or a frame that goes on past these bytes: the copying road judges it the same
+        return feed(data, size);
+    }
+    body_ = data + PACKAGE_HEADER_SIZE;
+    data += PACKAGE_HEADER_SIZE + need;
+    size -= PACKAGE_HEADER_SIZE + need;
+    return Result::FRAME;
 }
 
 }  // namespace client

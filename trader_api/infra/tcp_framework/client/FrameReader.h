@@ -2,8 +2,10 @@
 //
 // The reader owns no memory and does no I/O: it is given the connection's receive area (a
 // 32-byte header followed by the body area) and tells its caller where the next bytes go and
-// how many the current stage still lacks. The socket read loop reads exactly that many; a
-// fuzzer or a test feeds arbitrary bytes through `feed`. Both roads run the same checks.
+// how many the current stage still lacks. A read loop either reads exactly that many, or reads
+// what has arrived and hands it to `take`, which passes whole frames on in place and copies
+// only a frame cut at the end; a fuzzer or a test feeds arbitrary bytes through `feed`. All
+// roads run the same checks.
 #pragma once
 
 #include <cstddef>
@@ -44,11 +46,15 @@ public:
     // data and size past what it took.
     Result feed(const uint8_t*& data, std::size_t& size) noexcept;
 
+    // As feed, but a frame that lies whole in [data, data + size) at a frame start is not
+    // copied: body() then points into data, valid as long as data is.
+    Result take(const uint8_t*& data, std::size_t& size) noexcept;
+
     // Valid after FRAME (and the header also after BAD_HEADER / TOO_LONG) until the next
-    // advance or feed. The header is in host order.
+    // advance, feed or take. The header is in host order.
     const PackageHeader& header() const noexcept { return header_; }
     PackageStatus status() const noexcept { return status_; }
-    const uint8_t* body() const noexcept { return area_ + PACKAGE_HEADER_SIZE; }
+    const uint8_t* body() const noexcept { return body_; }
     uint32_t body_length() const noexcept { return header_.body_length; }
     // Largest body the area can take.
     uint64_t max_body_length() const noexcept { return body_capacity_ - PACKAGE_TAIL_SIZE; }
@@ -58,6 +64,7 @@ public:
 
 private:
     uint8_t* area_;
+    const uint8_t* body_;      // the last frame's body: in the area, or in the caller's bytes
     uint64_t body_capacity_;   // bytes for body + tail
     bool in_body_ = false;
     uint64_t stage_size_ = PACKAGE_HEADER_SIZE;

@@ -31,40 +31,75 @@ constexpr CrcTables make_crc_tables() {
 
 constexpr CrcTables kCrc = make_crc_tables();
 
+// Eight bytes (the low half first) and four bytes through the slicing tables.
+inline uint32_t crc_step8(uint32_t crc, uint64_t word) {
+    const uint32_t lo = static_cast<uint32_t>(word) ^ crc;
+    const uint32_t hi = static_cast<uint32_t>(word >> 32);
+    return kCrc[7][lo & 0xFF] ^ kCrc[6][(lo >> 8) & 0xFF] ^ kCrc[5][(lo >> 16) & 0xFF] ^ kCrc[4][lo >> 24] ^
+           kCrc[3][hi & 0xFF] ^ kCrc[2][(hi >> 8) & 0xFF] ^ kCrc[1][(hi >> 16) & 0xFF] ^ kCrc[0][hi >> 24];
+}
+
+inline uint32_t crc_step4(uint32_t crc, uint32_t word) {
+    const uint32_t x = word ^ crc;
+    return kCrc[3][x & 0xFF] ^ kCrc[2][(x >> 8) & 0xFF] ^ kCrc[1][(x >> 16) & 0xFF] ^ kCrc[0][x >> 24];
+}
+
 inline uint32_t crc_update(uint32_t crc, const uint8_t* p, std::size_t n) {
     while (n >= 8) {
-        const uint32_t lo = wire::load_le<uint32_t>(p) ^ crc;
-        const uint32_t hi = wire::load_le<uint32_t>(p + 4);
-        crc = kCrc[7][lo & 0xFF] ^ kCrc[6][(lo >> 8) & 0xFF] ^ kCrc[5][(lo >> 16) & 0xFF] ^ kCrc[4][lo >> 24] ^
-              kCrc[3][hi & 0xFF] ^ kCrc[2][(hi >> 8) & 0xFF] ^ kCrc[1][(hi >> 16) & 0xFF] ^ kCrc[0][hi >> 24];
+        crc = crc_step8(crc, wire::load_le<uint64_t>(p));
         p += 8;
         n -= 8;
+    }
+    if (n >= 4) {
+        crc = crc_step4(crc, wire::load_le<uint32_t>(p));
+        p += 4;
+        n -= 4;
     }
     while (n--) crc = kCrc[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
     return crc;
 }
 
-// Header fields as the packers take them; a null async flag leaves byte 20 alone.
-void write_header(uint8_t* h, ContentType type, uint32_t message_id, uint64_t request_id, uint32_t length,
-                  const uint8_t* async_flag) {
-    h[0] = PACKAGE_HEAD_MARK;
-    h[1] = PACKAGE_HEAD_MARK;
-    h[2] = PACKAGE_VERSION;
-    h[PACKAGE_OFF_CONTENT_TYPE] = static_cast<uint8_t>(type);
-    if (async_flag) h[PACKAGE_OFF_ASYNC_FLAG] = *async_flag;
-    // the CRC covers the little-endian image
-    wire::store_le(h + PACKAGE_OFF_MESSAGE_ID, message_id);
-    wire::store_le(h + PACKAGE_OFF_REQUEST_ID, request_id);
-    wire::store_le(h + PACKAGE_OFF_BODY_LENGTH, length);
-    const uint32_t crc = calc_crc32(h, PACKAGE_CRC_OFFSET);
-    wire::store_be(h + PACKAGE_OFF_MESSAGE_ID, message_id);
-    wire::store_be(h + PACKAGE_OFF_REQUEST_ID, request_id);
-    wire::store_be(h + PACKAGE_OFF_BODY_LENGTH, length);
-    wire::store_be(h + PACKAGE_CRC_OFFSET, crc);
+// The little-endian image of header bytes 0-27 as three 64-bit words and a 32-bit one, the
+// way the CRC covers them; built from the fields so no byte goes through memory twice.
+struct HeaderImage {
+    uint64_t w0, w1, w2;
+    uint32_t w3;
+};
+
+// bytes_0_3: head mark, version and content type.
+inline HeaderImage make_image(uint32_t bytes_0_3, uint32_t message_id, uint64_t request_id, uint32_t length,
+                              uint64_t bytes_20_27) {
+    return HeaderImage{bytes_0_3 | uint64_t(message_id) << 32, request_id, length | bytes_20_27 << 32,
+                       static_cast<uint32_t>(bytes_20_27 >> 32)};
 }
 
-int pack(PackageBuffer& buffer, ContentType type, uint32_t message_id, uint64_t request_id, const void* body,
-         uint32_t length, const uint8_t* async_flag) {
+inline uint32_t image_crc(const HeaderImage& im) {
+    uint32_t crc = 0xFFFFFFFFu;
+    crc = crc_step8(crc, im.w0);
+    crc = crc_step8(crc, im.w1);
+    crc = crc_step8(crc, im.w2);
+    return crc_step4(crc, im.w3) ^ 0xFFFFFFFFu;
+}
+
+// Header fields as the packers take them; a negative async flag leaves byte 20 alone. Bytes
+// 21-27 are read back from the buffer, as the CRC covers them as they stand.
+inline void write_header(uint8_t* h, ContentType type, uint32_t message_id, uint64_t request_id,
+                         uint32_t length, int async_flag) {
+    uint64_t tail = wire::load_le<uint64_t>(h + PACKAGE_OFF_ASYNC_FLAG);
+    if (async_flag >= 0) tail = (tail & ~uint64_t(0xFF)) | static_cast<uint8_t>(async_flag);
+    const uint32_t lead = uint32_t(PACKAGE_HEAD_MARK) | uint32_t(PACKAGE_HEAD_MARK) << 8 |
+                          uint32_t(PACKAGE_VERSION) << 16 | uint32_t(static_cast<uint8_t>(type)) << 24;
+    const HeaderImage im = make_image(lead, message_id, request_id, length, tail);
+    const uint32_t crc = image_crc(im);
+    // the same words with the four fields turned big-endian
+    wire::store_le(h, (im.w0 & 0xFFFFFFFFu) | uint64_t(wire::byteswap(message_id)) << 32);
+    wire::store_le(h + 8, wire::byteswap(request_id));
+    wire::store_le(h + 16, uint64_t(wire::byteswap(length)) | tail << 32);
+    wire::store_le(h + 24, uint64_t(im.w3) | uint64_t(wire::byteswap(crc)) << 32);
+}
+
+inline int pack(PackageBuffer& buffer, ContentType type, uint32_t message_id, uint64_t request_id,
+                const void* body, uint32_t length, int async_flag) {
     if (length > PACKAGE_MAX_BODY_LENGTH || (length != 0 && body == nullptr)) return PACK_REFUSED;
     uint8_t* const d = buffer.data;
     write_header(d, type, message_id, request_id, length, async_flag);
@@ -102,21 +137,21 @@ uint32_t calc_crc32(const void* data, std::size_t length) {
 
 int pack_request(PackageBuffer& buffer, uint32_t message_id, uint64_t request_id, const void* body,
                  uint32_t length, uint8_t async_flag) {
-    return pack(buffer, ContentType::REQUEST, message_id, request_id, body, length, &async_flag);
+    return pack(buffer, ContentType::REQUEST, message_id, request_id, body, length, async_flag);
 }
 
 int pack_response(PackageBuffer& buffer, uint32_t message_id, uint64_t request_id, uint8_t async_flag,
                   const void* body, uint32_t length) {
-    return pack(buffer, ContentType::RESPONSE, message_id, request_id, body, length, &async_flag);
+    return pack(buffer, ContentType::RESPONSE, message_id, request_id, body, length, async_flag);
 }
 
 int pack_push(PackageBuffer& buffer, uint32_t message_id, uint64_t request_id, const void* body,
               uint32_t length) {
-    return pack(buffer, ContentType::PUSH, message_id, request_id, body, length, nullptr);
+    return pack(buffer, ContentType::PUSH, message_id, request_id, body, length, -1);
 }
 
 int pack_heartbeat(PackageBuffer& buffer) {
-    return pack(buffer, ContentType::HEARTBEAT, 0, 0, nullptr, 0, nullptr);
+    return pack(buffer, ContentType::HEARTBEAT, 0, 0, nullptr, 0, -1);
 }
 
 void header_hton(PackageHeader& header) { swap_fields(reinterpret_cast<uint8_t*>(&header)); }
@@ -125,13 +160,11 @@ void header_ntoh(PackageHeader& header) { swap_fields(reinterpret_cast<uint8_t*>
 
 PackageStatus check_package(const PackageHeader& header) {
     if (!known_content_type(header.content_type)) return PackageStatus::UNKNOWN_CONTENT_TYPE;
-    uint8_t image[PACKAGE_HEADER_SIZE];
-    std::memcpy(image, &header, sizeof image);
     // rebuild the little-endian image the sender's CRC was taken over
-    wire::store_le(image + PACKAGE_OFF_MESSAGE_ID, header.message_id);
-    wire::store_le(image + PACKAGE_OFF_REQUEST_ID, header.request_id);
-    wire::store_le(image + PACKAGE_OFF_BODY_LENGTH, header.body_length);
-    if (calc_crc32(image, PACKAGE_CRC_OFFSET) != header.crc) return PackageStatus::CRC_ERROR;
+    const auto* raw = reinterpret_cast<const uint8_t*>(&header);
+    const HeaderImage im = make_image(wire::load_le<uint32_t>(raw), header.message_id, header.request_id,
+                                      header.body_length, wire::load_le<uint64_t>(raw + PACKAGE_OFF_ASYNC_FLAG));
+    if (image_crc(im) != header.crc) return PackageStatus::CRC_ERROR;
     return PackageStatus::OK;
 }
 

@@ -135,6 +135,7 @@ TcpClient::TcpClient(int reconnect_interval_ms, void* context)
       heartbeat_timer_(io_),
       receive_buffer_(new uint8_t[RECEIVE_BUFFER_SIZE]()),
       reader_(receive_buffer_.get(), RECEIVE_BUFFER_SIZE),
+      read_chunk_(new uint8_t[READ_CHUNK_SIZE]),
       send_buffer_(new PackageBuffer()) {
     std::memset(io_thread_name_, 0, sizeof io_thread_name_);
     std::strncpy(io_thread_name_, "tcp_cli_async", sizeof io_thread_name_ - 1);
@@ -159,6 +160,9 @@ int TcpClient::set_heartbeat_interval(int ms) {
 }
 
 void TcpClient::set_async_thread(const char* name, int cpu) {
+    // The lock under which the io thread is started: these settings either come before that
+    // thread reads them or are dropped.
+    std::lock_guard<std::mutex> lk(threads_mutex_);
     if (io_started_.load()) return;
     if (name) {
         std::memset(io_thread_name_, 0, sizeof io_thread_name_);
@@ -196,6 +200,12 @@ void TcpClient::get_last_error(int* code, char* text) {
 }
 
 void TcpClient::touch_receive_time() { last_receive_ns_.store(steady_ns(), std::memory_order_relaxed); }
+
+void TcpClient::note_receive() {
+    if (receive_noted_) return;
+    receive_noted_ = true;
+    touch_receive_time();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Where connection work runs
@@ -295,6 +305,7 @@ int TcpClient::connect(const std::string& url) {
                     std::lock_guard<std::mutex> lk(send_mutex_);
                     old = std::move(socket_);
                     socket_ = sock;
+                    tcp_socket_ = scheme == "tcp" ? static_cast<TcpSocket*>(sock.get()) : nullptr;
                 }
                 {
                     std::lock_guard<std::mutex> lk(url_mutex_);
@@ -434,6 +445,7 @@ void TcpClient::async_run() {
     auto keep = self();
     if (!keep) return;
     std::lock_guard<std::mutex> lk(threads_mutex_);
+    if (io_started_.load()) return;
     try {
         io_thread_ = std::thread([keep] { keep->io_main(); });
         io_started_ = true;
@@ -521,9 +533,21 @@ void TcpClient::do_read(uint64_t generation) {
         std::size_t want = 0;
         uint8_t* dst = reader_.next(want);
         auto keep = self();
+        if (tcp_socket_) {
+            // A large body goes straight to the receive buffer; anything else is read in chunks
+            // that may hold many frames.
+            const bool into_area = reader_.in_body() && want >= READ_CHUNK_SIZE;
+            tcp_socket_->async_read_some(
+                into_area ? dst : read_chunk_.get(),
+                static_cast<uint32_t>(into_area ? want : READ_CHUNK_SIZE),
+                [keep, generation, into_area](std::error_code ec, std::size_t n) {
+                    keep->on_read_some(keep, generation, into_area, ec, n);
+                });
+            return;
+        }
         socket_->async_read(dst, static_cast<uint32_t>(want),
                             [keep, generation](std::error_code ec, std::size_t n) {
-                                keep->on_read(generation, ec, n);
+                                keep->on_read(keep, generation, ec, n);
                             });
         return;
     }
@@ -537,48 +561,81 @@ void TcpClient::end_read_loop() {
     read_loop_promise_->set_value(stopping_.load());
 }
 
-void TcpClient::on_read(uint64_t generation, const std::error_code& ec, std::size_t n) {
-    if (generation != generation_.load()) return;
-    if (ec) {
-        const std::string text = error_text(ec);
-        if (!reader_.in_body())
-            logger_->warn("({}) read error occurred. code={}, msg={}", current_url(), ec.value(), text);
-        else
-            logger_->warn("({}) read tail error occurred. code={}, msg={}", current_url(), ec.value(), text);
-        do_shutdown(ec.value(), ec.category());
-        do_read(generation);
-        return;
-    }
-    switch (reader_.advance(n)) {
+void TcpClient::on_read_error(const std::error_code& ec) {
+    const std::string text = error_text(ec);
+    if (!reader_.in_body())
+        logger_->warn("({}) read error occurred. code={}, msg={}", current_url(), ec.value(), text);
+    else
+        logger_->warn("({}) read tail error occurred. code={}, msg={}", current_url(), ec.value(), text);
+    do_shutdown(ec.value(), ec.category());
+}
+
+// false when the connection was shut down for the frame.
+bool TcpClient::on_reader_result(const std::shared_ptr<TcpClient>& keep, FrameReader::Result r) {
+    switch (r) {
         case FrameReader::Result::NEED_MORE:
-            break;
+            return true;
         case FrameReader::Result::BAD_HEADER:
             logger_->warn("invalid package, error=({}){}", static_cast<int>(reader_.status()),
                           status_name(reader_.status()));
             do_shutdown(TCP_CLIENT_INVALID_PACKAGE, category_);
-            break;
+            return false;
         case FrameReader::Result::TOO_LONG:
             logger_->warn("invalid package, body length {} over {}", reader_.body_length(),
                           reader_.max_body_length());
             do_shutdown(TCP_CLIENT_INVALID_PACKAGE, category_);
-            break;
+            return false;
         case FrameReader::Result::FRAME: {
-            const int rc = dispatch();
+            const int rc = dispatch(keep);
             if (rc != 0) logger_->warn("handle package error. code={}", rc);
-            break;
+            return true;
+        }
+    }
+    return true;
+}
+
+void TcpClient::on_read(const std::shared_ptr<TcpClient>& keep, uint64_t generation, const std::error_code& ec,
+                        std::size_t n) {
+    if (generation != generation_.load()) return;
+    receive_noted_ = false;
+    if (ec) {
+        on_read_error(ec);
+    } else {
+        on_reader_result(keep, reader_.advance(n));
+    }
+    do_read(generation);
+}
+
+void TcpClient::on_read_some(const std::shared_ptr<TcpClient>& keep, uint64_t generation, bool into_area,
+                             const std::error_code& ec, std::size_t n) {
+    if (generation != generation_.load()) return;
+    receive_noted_ = false;
+    if (ec) {
+        on_read_error(ec);
+    } else if (into_area) {
+        on_reader_result(keep, reader_.advance(n));
+    } else {
+        // Every whole frame of the chunk before the next read; a callback may end the
+        // connection (or a newer one may come up) between two of them.
+        const uint8_t* data = read_chunk_.get();
+        std::size_t left = n;
+        while (left > 0) {
+            const FrameReader::Result r = reader_.take(data, left);
+            if (!on_reader_result(keep, r) || r == FrameReader::Result::NEED_MORE) break;
+            if (generation != generation_.load() || !connected_.load()) break;
         }
     }
     do_read(generation);
 }
 
-int TcpClient::dispatch() {
+int TcpClient::dispatch(const std::shared_ptr<TcpClient>& keep) {
     const PackageHeader& h = reader_.header();
     const unsigned char* body = reader_.body();
     try {
         switch (static_cast<ContentType>(h.content_type)) {
-            case ContentType::RESPONSE: return handle_response(h, body);
-            case ContentType::PUSH: return handle_push(h, body);
-            case ContentType::HEARTBEAT: return handle_heartbeat();
+            case ContentType::RESPONSE: return handle_response(keep, h, body);
+            case ContentType::PUSH: return handle_push(keep, h, body);
+            case ContentType::HEARTBEAT: return handle_heartbeat(keep);
             case ContentType::REQUEST: return 0;  // read whole and ignored
         }
     } catch (const std::exception& e) {
@@ -589,11 +646,12 @@ int TcpClient::dispatch() {
     return 0;
 }
 
-int TcpClient::handle_response(const PackageHeader& h, const unsigned char* body) {
-    touch_receive_time();
+int TcpClient::handle_response(const std::shared_ptr<TcpClient>& keep, const PackageHeader& h,
+                               const unsigned char* body) {
+    note_receive();
     if (h.async_flag == 1) {
         if (response_cb_) {
-            const int rc = response_cb_(self(), h.message_id, h.request_id, body, h.body_length);
+            const int rc = response_cb_(keep, h.message_id, h.request_id, body, h.body_length);
             if (rc != 0) logger_->warn("response_async callback error_code={}", rc);
         }
         return 0;
@@ -619,19 +677,20 @@ int TcpClient::handle_response(const PackageHeader& h, const unsigned char* body
     return 0;
 }
 
-int TcpClient::handle_push(const PackageHeader& h, const unsigned char* body) {
-    touch_receive_time();
+int TcpClient::handle_push(const std::shared_ptr<TcpClient>& keep, const PackageHeader& h,
+                           const unsigned char* body) {
+    note_receive();
     if (push_cb_) {
-        const int rc = push_cb_(self(), h.message_id, h.request_id, body, h.body_length);
+        const int rc = push_cb_(keep, h.message_id, h.request_id, body, h.body_length);
         if (rc != 0) logger_->warn("push callback error_code={}", rc);
     }
     return 0;
 }
 
-int TcpClient::handle_heartbeat() {
-    touch_receive_time();
+int TcpClient::handle_heartbeat(const std::shared_ptr<TcpClient>& keep) {
+    note_receive();
     if (!heartbeat_cb_) return 0;
-    return heartbeat_cb_(self(), 0, nullptr);
+    return heartbeat_cb_(keep, 0, nullptr);
 }
 
 int TcpClient::call_status(const StatusCallback& cb, int code, const char* text) {

@@ -40,6 +40,7 @@ namespace tcp_framework {
 namespace client {
 
 class ISocket;
+class TcpSocket;
 class TcpClient;
 
 using PackageCallback = std::function<int(std::shared_ptr<TcpClient>, unsigned int message_id,
@@ -128,11 +129,17 @@ private:
     void start_on_connected(uint64_t generation);
 
     void do_read(uint64_t generation);
-    void on_read(uint64_t generation, const std::error_code& ec, std::size_t n);
-    int dispatch();
-    int handle_response(const PackageHeader& h, const unsigned char* body);
-    int handle_push(const PackageHeader& h, const unsigned char* body);
-    int handle_heartbeat();
+    // `keep` is the reference the read holds; the callbacks get copies of it.
+    void on_read(const std::shared_ptr<TcpClient>& keep, uint64_t generation, const std::error_code& ec,
+                 std::size_t n);
+    void on_read_some(const std::shared_ptr<TcpClient>& keep, uint64_t generation, bool into_area,
+                      const std::error_code& ec, std::size_t n);
+    void on_read_error(const std::error_code& ec);
+    bool on_reader_result(const std::shared_ptr<TcpClient>& keep, FrameReader::Result r);
+    int dispatch(const std::shared_ptr<TcpClient>& keep);
+    int handle_response(const std::shared_ptr<TcpClient>& keep, const PackageHeader& h, const unsigned char* body);
+    int handle_push(const std::shared_ptr<TcpClient>& keep, const PackageHeader& h, const unsigned char* body);
+    int handle_heartbeat(const std::shared_ptr<TcpClient>& keep);
     void do_heartbeat(uint64_t generation, bool restart);
     void on_heartbeat_timer(uint64_t generation, const std::error_code& ec);
     bool check_heartbeat_timeout();
@@ -140,6 +147,8 @@ private:
     void end_read_loop();
 
     void touch_receive_time();
+    // Once per completed read: the frames of one read arrived at the same moment.
+    void note_receive();
     std::string current_url() const;
     void set_last_error(int code, const std::string& text);
     std::shared_ptr<TcpClient> self();
@@ -158,8 +167,10 @@ private:
 
     asio::io_context io_;
     std::shared_ptr<ISocket> socket_;   // replaced on the io thread under the send mutex
+    TcpSocket* tcp_socket_ = nullptr;   // socket_ when it is a TCP one: reads take what has arrived
     std::atomic<int> heartbeat_interval_{0};
     std::atomic<int64_t> last_receive_ns_{0};  // steady clock
+    bool receive_noted_ = false;               // io thread: this read's time is taken
     asio::steady_timer heartbeat_timer_;
 
     std::mutex threads_mutex_;
@@ -209,6 +220,10 @@ private:
 
     std::unique_ptr<uint8_t[]> receive_buffer_;
     FrameReader reader_;
+    // What one TCP read may take: every whole frame in it is handed on from here, a frame cut
+    // at its end continues in the receive buffer.
+    static constexpr std::size_t READ_CHUNK_SIZE = 65536;
+    std::unique_ptr<uint8_t[]> read_chunk_;
     std::unique_ptr<PackageBuffer> send_buffer_;
     std::mutex send_mutex_;
 

@@ -13,6 +13,9 @@
 namespace tcp_framework {
 namespace client {
 
+// asio passes at most 64 buffers to one send call; a batch must fit in one.
+static_assert(TcpSocket::MAX_GATHER <= 64, "a gathered batch fits one send call");
+
 TcpSocket::TcpSocket(asio::io_context& io, std::shared_ptr<spdlog::logger> logger, uint32_t ring_init_size,
                      uint32_t ring_growth_factor, uint32_t ring_max_size)
     : ISocket(io, std::move(logger)), m_ring(ring_init_size, ring_growth_factor, ring_max_size) {}
@@ -119,13 +122,42 @@ void TcpSocket::start_send(const std::shared_ptr<Socket>& sock) {
         return;
     }
     m_batch_count = span_count;
+    m_batch_first = 0;
     for (std::size_t i = 0; i < m_batch_count; ++i) m_batch[i] = asio::const_buffer(m_spans[i].data, m_spans[i].size);
+    write_rest(sock);
+}
 
+// Hands every buffer not yet written to one send call (asio's composed write would split the
+// batch into calls of 16), again after a short write, until the batch is out or fails.
+void TcpSocket::write_rest(const std::shared_ptr<Socket>& sock) {
     auto self = shared_from_this();
-    BufferRange range{m_batch.data(), m_batch.data() + m_batch_count};
+    BufferRange range{m_batch.data() + m_batch_first, m_batch.data() + m_batch_count};
     std::lock_guard<std::mutex> lock(m_mutex);
-    asio::async_write(*sock, range,
-                      [self, sock](const asio::error_code& ec, std::size_t) { self->on_sent(sock, ec); });
+    sock->async_write_some(range, [self, sock](const asio::error_code& ec, std::size_t n) {
+        self->on_written(sock, ec, n);
+    });
+}
+
+void TcpSocket::on_written(const std::shared_ptr<Socket>& sock, std::error_code ec, std::size_t n) {
+    if (ec) {
+        on_sent(sock, ec);
+        return;
+    }
+    while (n > 0 && m_batch_first < m_batch_count) {
+        asio::const_buffer& b = m_batch[m_batch_first];
+        if (n < b.size()) {
+            b += n;
+            n = 0;
+        } else {
+            n -= b.size();
+            ++m_batch_first;
+        }
+    }
+    if (m_batch_first < m_batch_count) {
+        write_rest(sock);
+        return;
+    }
+    on_sent(sock, ec);
 }
 
 void TcpSocket::on_sent(const std::shared_ptr<Socket>& sock, std::error_code ec) {
@@ -158,6 +190,16 @@ void TcpSocket::async_read(void* buffer, uint32_t length, ReadHandler handler) {
                      [sock, handler = std::move(handler)](const asio::error_code& ec, std::size_t n) {
                          handler(ec, n);
                      });
+}
+
+void TcpSocket::async_read_some(void* buffer, uint32_t length, ReadHandler handler) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_socket) return;
+    auto sock = m_socket;
+    sock->async_read_some(asio::buffer(buffer, length),
+                          [sock, handler = std::move(handler)](const asio::error_code& ec, std::size_t n) {
+                              handler(ec, n);
+                          });
 }
 
 bool TcpSocket::is_open() {

@@ -39,6 +39,9 @@ public:
     // buffer full." and the connection is closed from the event loop.
     void write(const void* data, uint32_t length, std::error_code& ec) override;
     void async_read(void* buffer, uint32_t length, ReadHandler handler) override;
+    // Reads what has arrived, at least one byte and at most length, then calls handler on the
+    // event-loop thread.
+    void async_read_some(void* buffer, uint32_t length, ReadHandler handler);
     bool is_open() override;
     void close(std::error_code& ec) override;
     std::string local_endpoint() override;
@@ -62,6 +65,8 @@ private:
     void schedule_write();
     void do_write(bool continuing);
     void start_send(const std::shared_ptr<Socket>& sock);
+    void write_rest(const std::shared_ptr<Socket>& sock);
+    void on_written(const std::shared_ptr<Socket>& sock, std::error_code ec, std::size_t n);
     void on_sent(const std::shared_ptr<Socket>& sock, std::error_code ec);
     void close_locked(const std::shared_ptr<Socket>& sock, std::error_code& ec);  // m_mutex held
     std::string endpoint_text(bool local);
@@ -77,6 +82,7 @@ private:
     std::array<asio::const_buffer, MAX_GATHER> m_batch{};
     std::array<utility::SpscRingBuffer::Span, MAX_GATHER> m_spans{};
     std::size_t m_batch_count = 0;
+    std::size_t m_batch_first = 0;  // buffers before it are on the wire
     uint32_t m_batch_records = 0;
 
     std::atomic<bool> m_write_scheduled{false};

@@ -1,5 +1,11 @@
 #include "infra/tcp_framework/utility/SpscRingBuffer.h"
 
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +26,7 @@ namespace {
 
 constexpr uint64_t kKeepFree = SPSC_RING_BUFFER_CACHE_BLOCK_SIZE;  // equal positions mean empty, never full
 constexpr uint64_t kHead = 8;
+constexpr uint64_t kMaxWaitUs = 100ull * 365 * 24 * 3600 * 1000000;  // keeps the deadline in range
 
 inline uint64_t round_block(uint64_t n) {
     return (n + SPSC_RING_BUFFER_CACHE_BLOCK_SIZE - 1) & ~uint64_t(SPSC_RING_BUFFER_CACHE_BLOCK_SIZE - 1);
@@ -36,10 +43,23 @@ inline RecordHead read_head(const uint8_t* p) {
     return h;
 }
 
+// A full barrier on every running thread of the process. It lets the side of a handshake that
+// runs on every record (the push) get by with a compiler barrier, while the side that runs
+// only before a reader sleeps pays a system call.
+bool heavy_fence_registered() {
+    static const bool ok = syscall(__NR_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+    return ok;
+}
+
+void heavy_fence() { syscall(__NR_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0); }
+
+// x mod size for x < 2 * size, without a division on every record.
+inline uint64_t wrap_once(uint64_t x, uint64_t size) { return x >= size ? x - size : x; }
+
 }  // namespace
 
 SpscRingBuffer::SpscRingBuffer(uint32_t init_size, uint32_t growth_factor, uint32_t max_size)
-    : m_init_size(init_size), m_growth(growth_factor), m_max_size(max_size) {
+    : m_init_size(init_size), m_growth(growth_factor), m_max_size(max_size), m_light_fence(heavy_fence_registered()) {
     SPSC_RING_CHECK(init_size > 0);
     SPSC_RING_CHECK(init_size % SPSC_RING_BUFFER_CACHE_BLOCK_SIZE == 0);
     m_segments[0] = static_cast<uint8_t*>(std::malloc(init_size));
@@ -68,29 +88,29 @@ bool SpscRingBuffer::add_segment(uint64_t& w, uint32_t size, uint32_t raw_read_s
     return true;
 }
 
-bool SpscRingBuffer::push(const void* data, uint32_t length) {
+inline bool SpscRingBuffer::fits(uint64_t r, uint64_t w, uint64_t size, uint64_t need, uint32_t length) const {
+    if (at_segment_end(r, w)) r = make_pos(seq_of(r) + 1, 0);
+    const uint64_t wo = off_of(w);
+    uint64_t free;
+    if (seq_of(r) == seq_of(w)) {
+        // both offsets are below size and differ by at least kKeepFree when the reader is ahead
+        free = wrap_once(off_of(r) + size - wo - kKeepFree, size);
+    } else {
+        free = size - wo - kKeepFree;  // no wrapping until the reader has arrived here
+    }
+    if (need > free) return false;
+    // a wrapped record is read through the scratch copy
+    return wo + kHead + length <= size || (m_scratch != nullptr && length <= SCRATCH_SIZE);
+}
+
+bool SpscRingBuffer::push_slow(const void* data, uint32_t length) {
     if (length == 0) return true;
     if (data == nullptr) return false;
     const uint64_t need = round_block(uint64_t(length) + kHead);
-    const uint64_t scratch_limit = m_scratch ? SCRATCH_SIZE : 0;
 
-    uint64_t w = m_write.load(std::memory_order_relaxed);
+    uint64_t w = m_write_own;
     uint64_t size = m_sizes[slot_of(seq_of(w))];
     if (m_segments[slot_of(seq_of(w))] == nullptr) return false;
-
-    auto fits = [&](uint64_t r) {
-        if (at_segment_end(r, w)) r = make_pos(seq_of(r) + 1, 0);
-        const uint64_t wo = off_of(w);
-        uint64_t free;
-        if (seq_of(r) == seq_of(w)) {
-            free = (off_of(r) + size - wo - kKeepFree) % size;
-        } else {
-            free = size - wo - kKeepFree;  // no wrapping until the reader has arrived here
-        }
-        if (need > free) return false;
-        // a wrapped record is read through the scratch copy
-        return wo + kHead + length <= size || length <= scratch_limit;
-    };
 
     uint64_t r = m_read_cache;
     if (size > m_init_size) {
@@ -102,9 +122,9 @@ bool SpscRingBuffer::push(const void* data, uint32_t length) {
             size = m_init_size;
         }
     }
-    if (!fits(r)) {
+    if (!fits(r, w, size, need, length)) {
         r = m_read_cache = m_read.load(std::memory_order_acquire);
-        if (!fits(r)) {
+        if (!fits(r, w, size, need, length)) {
             if (m_growth == 0) return false;
             const uint64_t grown = size * m_growth;
             if (grown > m_max_size || need + kKeepFree > grown) return false;
@@ -129,8 +149,7 @@ bool SpscRingBuffer::push(const void* data, uint32_t length) {
         std::memcpy(seg, src + room, length - room);
         next = round_block(length - room);
     }
-    m_write.store(make_pos(seq_of(w), static_cast<uint32_t>(next)), std::memory_order_release);
-    m_sem.post();
+    publish_write(make_pos(seq_of(w), static_cast<uint32_t>(next)));
     return true;
 }
 
@@ -141,18 +160,23 @@ void SpscRingBuffer::leave_segment(uint32_t seq) {
     m_allocated.fetch_sub(m_sizes[slot], std::memory_order_relaxed);
 }
 
-uint64_t SpscRingBuffer::consumer_read_pos(bool reload) {
-    uint64_t r = m_read.load(std::memory_order_relaxed);
+inline uint64_t SpscRingBuffer::consumer_read_pos(bool reload) {
+    const uint64_t r = m_read_own;
     if (reload || r == m_write_cache) m_write_cache = m_write.load(std::memory_order_acquire);
+    if (seq_of(r) == seq_of(m_write_cache)) return r;
+    return leave_finished_segments(r);
+}
+
+uint64_t SpscRingBuffer::leave_finished_segments(uint64_t r) {
     while (at_segment_end(r, m_write_cache)) {
         leave_segment(seq_of(r));
         r = make_pos(seq_of(r) + 1, 0);
-        m_read.store(r, std::memory_order_release);
+        publish_read(r);
     }
     return r;
 }
 
-const void* SpscRingBuffer::front(uint32_t* length) {
+const void* SpscRingBuffer::front_slow(uint32_t* length) {
     const uint64_t r = consumer_read_pos(false);
     if (r == m_write_cache) {
         if (length) *length = 0;
@@ -170,19 +194,19 @@ const void* SpscRingBuffer::front(uint32_t* length) {
     return m_scratch;
 }
 
-void SpscRingBuffer::pop() {
+void SpscRingBuffer::pop_slow() {
     const uint64_t r = consumer_read_pos(false);
     if (r == m_write_cache) return;
     const uint32_t seq = seq_of(r);
     const uint8_t* seg = m_segments[slot_of(seq)];
     const uint64_t size = m_sizes[slot_of(seq)];
     const RecordHead head = read_head(seg + off_of(r));
-    uint64_t next = make_pos(seq, static_cast<uint32_t>((off_of(r) + round_block(head.stored)) % size));
+    uint64_t next = make_pos(seq, static_cast<uint32_t>(wrap_once(off_of(r) + round_block(head.stored), size)));
     if (at_segment_end(next, m_write_cache)) {
         leave_segment(seq);
         next = make_pos(seq + 1, 0);
     }
-    m_read.store(next, std::memory_order_release);
+    publish_read(next);
 }
 
 uint32_t SpscRingBuffer::peek(Span* spans, uint32_t max_spans, uint64_t max_bytes, uint32_t* span_count) {
@@ -210,7 +234,7 @@ uint32_t SpscRingBuffer::peek(Span* spans, uint32_t max_spans, uint64_t max_byte
             }
             bytes += head.length;
             ++records;
-            r = make_pos(seq, static_cast<uint32_t>((ro + round_block(head.stored)) % size));
+            r = make_pos(seq, static_cast<uint32_t>(wrap_once(ro + round_block(head.stored), size)));
         }
     }
     if (span_count) *span_count = used;
@@ -224,20 +248,43 @@ bool SpscRingBuffer::empty() const {
     return at_segment_end(r, w) && make_pos(seq_of(r) + 1, 0) == w;
 }
 
-const void* SpscRingBuffer::front_wait(uint32_t* length) {
-    if (!m_sem.wait()) {
-        if (length) *length = 0;
-        return nullptr;
+const void* SpscRingBuffer::wait_record(uint32_t* length, bool timed, uint64_t microseconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::microseconds(std::min<uint64_t>(microseconds, kMaxWaitUs));
+    for (;;) {
+        const void* p = front(length);
+        if (p) return p;
+        m_waiters.fetch_add(1, std::memory_order_seq_cst);
+        if (m_light_fence)
+            heavy_fence();
+        else
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+        m_write_cache = m_write.load(std::memory_order_acquire);
+        p = front(length);
+        bool woke = true;
+        if (!p) {
+            if (!timed) {
+                woke = m_sem.wait();
+            } else {
+                const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+                woke = left.count() > 0 && m_sem.wait_for(static_cast<uint64_t>(left.count()));
+            }
+        }
+        m_waiters.fetch_sub(1, std::memory_order_relaxed);
+        if (p) return p;
+        // A count may be left over from a post whose record was already taken: look again.
+        if (!woke) {
+            p = front(length);
+            if (!p && length) *length = 0;
+            return p;
+        }
     }
-    return front(length);
 }
 
+const void* SpscRingBuffer::front_wait(uint32_t* length) { return wait_record(length, false, 0); }
+
 const void* SpscRingBuffer::front_wait_for(uint32_t* length, uint64_t microseconds) {
-    if (!m_sem.wait_for(microseconds)) {
-        if (length) *length = 0;
-        return nullptr;
-    }
-    return front(length);
+    return wait_record(length, true, microseconds);
 }
 
 }  // namespace utility

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "infra/tcp_framework/utility/Semaphore.h"
 
@@ -41,13 +42,64 @@ public:
     // Producer. Stores one record; false when it fits neither the current
     // segment nor one grown segment (or memory runs out). Length 0 stores
     // nothing and succeeds.
-    bool push(const void* data, uint32_t length);
+    bool push(const void* data, uint32_t length) {
+        // Inline for the common case: the reader in this segment of the initial size and room
+        // for the whole record before the segment end. Everything else goes the long way.
+        const uint64_t w = m_write_own;
+        const uint32_t slot = slot_of(seq_of(w));
+        const uint64_t size = m_sizes[slot];
+        const uint64_t r = m_read_cache;
+        const uint64_t wo = off_of(w);
+        const uint64_t need = (uint64_t(length) + 8 + SPSC_RING_BUFFER_CACHE_BLOCK_SIZE - 1) &
+                              ~uint64_t(SPSC_RING_BUFFER_CACHE_BLOCK_SIZE - 1);
+        if (length == 0 || data == nullptr || size != m_init_size || seq_of(r) != seq_of(w) ||
+            m_segments[slot] == nullptr || wo + need > size)
+            return push_slow(data, length);
+        uint64_t free = off_of(r) + size - wo - SPSC_RING_BUFFER_CACHE_BLOCK_SIZE;
+        if (free >= size) free -= size;
+        if (need > free) return push_slow(data, length);
+        uint8_t* const at = m_segments[slot] + wo;
+        const uint32_t head[2] = {length + 8, length};
+        std::memcpy(at, head, sizeof head);
+        std::memcpy(at + 8, data, length);
+        const uint64_t next = wo + need == size ? 0 : wo + need;
+        publish_write(make_pos(seq_of(w), static_cast<uint32_t>(next)));
+        return true;
+    }
 
     // Consumer. The oldest record, or null with length 0 when empty. Valid
     // until pop(); a wrapped record is copied to the scratch area, which the
     // next front() reuses.
-    const void* front(uint32_t* length);
-    void pop();
+    const void* front(uint32_t* length) {
+        // Inline for a record in the writer's segment that does not wrap.
+        const uint64_t r = m_read_own;
+        if (r != m_write_cache && seq_of(r) == seq_of(m_write_cache)) {
+            const uint32_t slot = slot_of(seq_of(r));
+            const uint8_t* at = m_segments[slot] + off_of(r);
+            uint32_t head[2];
+            std::memcpy(head, at, sizeof head);
+            if (off_of(r) + head[0] <= m_sizes[slot]) {
+                if (length) *length = head[1];
+                return at + 8;
+            }
+        }
+        return front_slow(length);
+    }
+    void pop() {
+        const uint64_t r = m_read_own;
+        if (r != m_write_cache && seq_of(r) == seq_of(m_write_cache)) {
+            const uint32_t slot = slot_of(seq_of(r));
+            uint32_t stored;
+            std::memcpy(&stored, m_segments[slot] + off_of(r), sizeof stored);
+            const uint64_t size = m_sizes[slot];
+            uint64_t next = off_of(r) + ((uint64_t(stored) + SPSC_RING_BUFFER_CACHE_BLOCK_SIZE - 1) &
+                                         ~uint64_t(SPSC_RING_BUFFER_CACHE_BLOCK_SIZE - 1));
+            if (next >= size) next -= size;
+            publish_read(make_pos(seq_of(r), static_cast<uint32_t>(next)));
+            return;
+        }
+        pop_slow();
+    }
 
     // Consumer. Describes the oldest records in order without removing them,
     // never copying: up to max_spans spans (a wrapped record takes two) and,
@@ -59,8 +111,9 @@ public:
     // Either side.
     bool empty() const;
 
-    // Consumer: take one count of the push semaphore first, blocking or with
-    // a timeout; null and length 0 on timeout or semaphore error.
+    // Consumer: the oldest record, waiting for one to be pushed when empty,
+    // blocking or with a timeout; null and length 0 on timeout or semaphore
+    // error. A push wakes the semaphore only while a reader waits.
     const void* front_wait(uint32_t* length);
     const void* front_wait_for(uint32_t* length, uint64_t microseconds);
 
@@ -81,6 +134,27 @@ private:
     }
     bool add_segment(uint64_t& w, uint32_t size, uint32_t raw_read_seq);
     uint64_t consumer_read_pos(bool reload);
+    uint64_t leave_finished_segments(uint64_t r);
+    bool fits(uint64_t r, uint64_t w, uint64_t size, uint64_t need, uint32_t length) const;
+    bool push_slow(const void* data, uint32_t length);
+    const void* front_slow(uint32_t* length);
+    void pop_slow();
+    void publish_write(uint64_t w) {
+        m_write_own = w;
+        m_write.store(w, std::memory_order_release);
+        // Pairs with the fence in wait_record: either the waiter sees this record before it
+        // sleeps, or this side sees the waiter and posts.
+        if (m_light_fence)
+            std::atomic_signal_fence(std::memory_order_seq_cst);
+        else
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (m_waiters.load(std::memory_order_relaxed) != 0) m_sem.post();
+    }
+    void publish_read(uint64_t r) {
+        m_read_own = r;
+        m_read.store(r, std::memory_order_release);
+    }
+    const void* wait_record(uint32_t* length, bool timed, uint64_t microseconds);
     void leave_segment(uint32_t seq);
 
     uint8_t* m_segments[MAX_SEGMENTS] = {};
@@ -91,11 +165,15 @@ private:
     const uint32_t m_max_size;
     uint8_t* m_scratch = nullptr;
     Semaphore m_sem;
+    std::atomic<uint32_t> m_waiters{0};  // readers in a waiting read
+    const bool m_light_fence;            // the waiting side can fence both threads
     std::atomic<uint64_t> m_allocated{0};
 
     alignas(64) std::atomic<uint64_t> m_write{0};
+    uint64_t m_write_own = 0;   // producer's own copy of m_write
     uint64_t m_read_cache = 0;  // producer's last look at m_read
     alignas(64) std::atomic<uint64_t> m_read{0};
+    uint64_t m_read_own = 0;     // consumer's own copy of m_read
     uint64_t m_write_cache = 0;  // consumer's last look at m_write
 };
 
