@@ -9,6 +9,7 @@
 
 #include "api/ApiGlobals.h"
 #include "api/BusAdaptor.h"
+#include "api/ErrorCodes.h"
 #include "api/IdGenerator.h"
 #include "api/SessionTables.h"
 #include "api/TerminalInfo.h"
@@ -24,14 +25,6 @@ namespace API {
 using tcp_framework::client::TcpClient;
 
 namespace {
-
-constexpr int kErrLoginTimeout = 1001;
-constexpr int kErrSessionUnknown = 1004;
-constexpr int kErrLogoutTimeout = 1005;
-constexpr int kErrSockTypeInconsistent = 1006;
-constexpr int kErrLoginNotSent = 1008;
-constexpr int kErrBadParameter = 1009;
-constexpr int kErrUdpMultiNode = 1010;
 
 // TradeGatewayLogin results that are not business types.
 constexpr uint8_t kGatewayLoginTimedOut = 233;
@@ -276,7 +269,7 @@ uint8_t TraderImpl::TradeGatewayLogin(const ClientPtr& client, uint64_t fund_acc
     }
     GatewayLoginAnswer answer;
     if (!m_gatewayLoginWait.wait(ticket, GetTimeouts().gateway_login, answer)) {
-        SetLastError(kErrLoginTimeout);
+        SetLastError(kErrAnswerTimeout);
         return kGatewayLoginTimedOut;
     }
     if (!answer.accepted) return 0;  // the gateway's code is recorded
@@ -338,11 +331,11 @@ CInnerApiInterface* TraderImpl::MakeInnerApi(uint32_t index, uint8_t business_ty
 int TraderImpl::Logout(uint64_t session_id) {
     spdlog::info("Logout: sessionId={}", session_id);
     CInnerApiInterface* inner_api = GetInnerApi(session_id);
-    if (inner_api == nullptr) return kErrSessionUnknown;
+    if (inner_api == nullptr) return kErrSessionNotRegistered;
     tagSessionInfo* info = inner_api->GetSessionInfo(session_id);
     if (info == nullptr) {
-        SetLastError(kErrSessionUnknown);
-        return kErrSessionUnknown;
+        SetLastError(kErrSessionNotRegistered);
+        return kErrSessionNotRegistered;
     }
     const uint64_t fund_account = info->nFundAcc;
     uint8_t request[kLogoutReqSize];

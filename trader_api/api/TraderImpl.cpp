@@ -13,6 +13,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include "api/ApiGlobals.h"
+#include "api/ErrorCodes.h"
 #include "api/ErrorMsg.h"
 #include "api/LastError.h"
 #include "api/SessionTables.h"
@@ -24,7 +25,6 @@ namespace API {
 namespace {
 
 constexpr int kApiVersion[4] = {2, 23, 1, 0};
-constexpr int kErrSessionNotRegistered = 1004;
 constexpr auto kLogFlushInterval = std::chrono::seconds(10);
 
 // The one API object; created by the first accepted factory call, never destroyed.

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "api/ErrorCodes.h"
 #include "infra/utility/AnswerWait.h"
 
 namespace tcp_framework {
@@ -30,13 +31,6 @@ struct tagSessionInfo;
 class BusAdaptor;
 class CIdGenerator;
 
-// Codes the base records.
-constexpr int kErrAnswerTimeout = 1001;      // push registration not answered in time
-constexpr int kErrNotConnected = 1002;       // the node's connection is down
-constexpr int kErrSendFailed = 1003;         // no connection for the node, or the send failed
-constexpr int kErrNotOffered = 6077;         // operation not offered (spot and option)
-constexpr int kErrNotOfferedMargin = 230113; // operation not offered (margin)
-constexpr const char* kNotOfferedText = "暂不支持该项业务";
 // Result of an operation a back-end does not offer (spot and option code).
 constexpr int kNotOfferedResult = kErrNotOffered;
 

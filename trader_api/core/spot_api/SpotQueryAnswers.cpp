@@ -694,7 +694,7 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
 
 int SendNextPage(uint64_t session_id, uint32_t msg_id, const char* body, std::size_t length, int request_id) {
     CInnerApiInterface* api = GetInnerApi();
-    if (api == nullptr) return 1002;
+    if (api == nullptr) return kErrNotConnected;
     return api->SendToGatewayServer(session_id, msg_id, body, static_cast<int>(length), request_id);
 }
 

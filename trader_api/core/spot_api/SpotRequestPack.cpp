@@ -459,7 +459,7 @@ PackResult Validate(const Layout& l, const PackRequest& r, const PackSession& s)
     if (!HasNeeded(l.need, r)) {
         spdlog::error("{}", l.missing_log);
         return Refused(l.need == Need::OtherFund ? PackStatus::AccountMismatch : PackStatus::RecordMissing,
-                       l.need == Need::OtherFund ? 6066 : kPackErrBadInput);
+                       l.need == Need::OtherFund ? kErrQueryAccountMismatch : kErrBadParameter);
     }
     if (l.check == Check::OtherServerFund) {
         if (ParseAccount(r.other_fund_query->fund_account) != s.fund_account) {
@@ -468,7 +468,7 @@ PackResult Validate(const Layout& l, const PackRequest& r, const PackSession& s)
         }
         if (r.other_fund_query->query_type != 1) {
             spdlog::error("{}", kOtherFundTypeLog);
-            return Refused(PackStatus::QueryTypeNotServed, 6077);
+            return Refused(PackStatus::QueryTypeNotServed, kErrNotOffered);
         }
     }
     std::size_t text_chars = 0;
@@ -480,7 +480,7 @@ PackResult Validate(const Layout& l, const PackRequest& r, const PackSession& s)
             if (n > f.width) {
                 // cutting it could name another security
                 spdlog::error("[{}] ticker longer than {} characters, request refused", name, f.width);
-                return Refused(PackStatus::TickerTooLong, kPackErrBadInput);
+                return Refused(PackStatus::TickerTooLong, kErrBadParameter);
             }
             text_chars += n;
         }
@@ -537,7 +537,7 @@ PackResult PackCheckSpotRequest(const PackRequest& req, const PackSession& sessi
     const Layout* l = LayoutOf(req.op);
     if (!l) {
         spdlog::error("[{}] unknown spot request {}", "PackSpotRequest", static_cast<int>(req.op));
-        return Refused(PackStatus::UnknownOperation, kPackErrBadInput);
+        return Refused(PackStatus::UnknownOperation, kErrBadParameter);
     }
     return Validate(*l, req, session);
 }
@@ -549,14 +549,14 @@ PackResult PackSpotRequest(const PackRequest& req, const PackSession& session, v
     if (!buf || cap < l.info.length) {
         spdlog::error("[{}] buffer of {} bytes is below the {} of message 0x{:x}", l.info.name, buf ? cap : 0,
                       l.info.length, l.info.msg_id);
-        return Refused(PackStatus::BufferTooSmall, kPackErrBadInput);
+        return Refused(PackStatus::BufferTooSmall, kErrBadParameter);
     }
     WireWriter w(buf, l.info.length);
     bool written = w.fill(0, l.info.length);
     for (const FieldList list : {l.head, l.body}) {
         for (uint8_t i = 0; i < list.count; ++i) written = WriteField(w, list.data[i], req, session) && written;
     }
-    if (!written) return Refused(PackStatus::BufferTooSmall, kPackErrBadInput);  // unreachable: layouts are checked
+    if (!written) return Refused(PackStatus::BufferTooSmall, kErrBadParameter);  // unreachable: layouts are checked
     return result;
 }
 

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "api/ErrorCodes.h"
+
 namespace OXA {
 namespace API {
 
@@ -27,8 +29,6 @@ constexpr const char* kPackSource = "trader_api/core/spot_api/SpotTraderApi";
 // Longest spot request body (the fund transfer).
 constexpr std::size_t kPackMaxLength = 99;
 
-// Code for a request record the packer refuses (bad text, missing record, small buffer).
-constexpr int32_t kPackErrBadInput = 1009;
 
 // The spot requests, one per operation.
 enum class PackOp : uint8_t {

@@ -45,10 +45,6 @@ bool ReadCoreLoginRsp(const char* data, int len, CoreLoginRsp* out) noexcept;
 
 class SpotTraderImpl : public CInnerApiInterface {
 public:
-    static constexpr int kErrLoginRefused = 210003;
-    static constexpr int kErrLoginTimeout = 210004;
-    static constexpr int kErrOverSpeed = 211008;
-    static constexpr int kErrSessionInvalid = 211004;
     // Synchronisation rounds of one StartSyncPush before it stops asking.
     static constexpr uint32_t kMaxSyncRounds = 100000;
 
