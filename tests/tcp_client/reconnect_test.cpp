@@ -272,9 +272,12 @@ TEST_P(ClientStopInsideCallback, ReturnsAtOnceWithoutWaitingForTheIoThread) {
     auto stop_here = [&] {
         const auto t0 = Clock::now();
         rc = client->stop();
-        took_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-        std::lock_guard<std::mutex> lk(where_mu);
-        where = thread_name();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+        {
+            std::lock_guard<std::mutex> lk(where_mu);
+            where = thread_name();
+        }
+        took_ms = took;  // last: the test reads the rest once it sees this
     };
     const std::string name = GetParam().name;
     std::atomic<bool> done{false};
