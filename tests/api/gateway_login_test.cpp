@@ -111,12 +111,57 @@ TEST_F(GatewayLoginTest, FailuresOfTheGatewayLogin) {
     EXPECT_NE(Login(), 0u);
 }
 
-TEST_F(GatewayLoginTest, UnknownBusinessTypeMakesNoSession) {
-    LoginAnswer a;
-    a.business_type = 4;
-    sim_.set_login_answer(a);
-    EXPECT_EQ(Login(), 0u);
-    EXPECT_EQ(backend_, nullptr);
+// One login is in flight at a time: a refusal ends it at once whatever account it names; an
+// acceptance must name the account being logged in.
+TEST_F(GatewayLoginTest, AnswerMatching) {
+    struct Case {
+        const char* name;
+        std::optional<uint64_t> answer_account;  // unset: the login's own
+        int32_t error;
+        int code;       // last error after the login
+        bool at_once;   // ends well before the timeout
+    };
+    const Case cases[] = {
+        {"refusal naming the account", std::nullopt, 4097, 4097, true},
+        {"refusal naming no account", 0, 4109, 4109, true},
+        {"refusal naming another account", 999, 4103, 4103, true},
+        {"acceptance for another account", 999, 0, 1001, false},
+        {"acceptance naming no account", 0, 0, 1001, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TraderImpl::Timeouts t = api_->GetTimeouts();
+        t.gateway_login = c.at_once ? 10000ms : 300ms;
+        api_->SetTimeouts(t);
+        LoginAnswer a;
+        a.fund_account = c.answer_account;
+        a.error_code = c.error;
+        sim_.set_login_answer(a);
+        api_->GetApiLastError()->error_id = 0;
+        const auto start = Clock::now();
+        EXPECT_EQ(Login(), 0u);
+        EXPECT_EQ(LastError(), c.code);
+        if (c.at_once) {
+            EXPECT_LT(Clock::now() - start, 5000ms);
+        }
+    }
+    // the login after them is not confused by anything they left behind
+    sim_.set_login_answer(LoginAnswer{});
+    EXPECT_NE(Login("1002"), 0u);
+}
+
+TEST_F(GatewayLoginTest, BusinessTypeTheLibraryDoesNotBuild) {
+    for (uint8_t type : {uint8_t{2}, uint8_t{3}, uint8_t{4}, uint8_t{0xff}}) {
+        SCOPED_TRACE(int{type});
+        LoginAnswer a;
+        a.business_type = type;
+        sim_.set_login_answer(a);
+        api_->GetApiLastError()->error_id = 0;
+        EXPECT_EQ(Login(), 0u);
+        EXPECT_EQ(backend_, nullptr);
+        EXPECT_EQ(LastError(), 6077);
+        EXPECT_STREQ(api_->GetApiLastError()->error_msg, "暂不支持该项业务");
+    }
 }
 
 TEST_F(GatewayLoginTest, RefusedConnectionFailsAtOnceAndIsReused) {

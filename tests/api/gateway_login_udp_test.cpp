@@ -2,6 +2,8 @@
 // program): pushes are not registered over TCP and a lost connection is not reported.
 #include "support/LoginFixture.h"
 
+#include "api/ErrorMsg.h"
+
 namespace {
 
 using namespace oxa_test;
@@ -43,6 +45,8 @@ TEST_F(UdpLoginTest, BusProtocolModeWithoutABusFails) {
     sim_.set_login_answer(a);
     EXPECT_EQ(Login("1001"), 0u);
     EXPECT_EQ(backend_, nullptr);
+    EXPECT_EQ(LastError(), 1011);
+    EXPECT_STREQ(api_->GetApiLastError()->error_msg, OXA::API::GetErrorMsg(1011));
 }
 
 }  // namespace

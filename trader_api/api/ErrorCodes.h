@@ -17,6 +17,8 @@ enum ApiErrorCode : int {
     kErrLoginNotSent = 1008,          // the gateway login could not be sent
     kErrBadParameter = 1009,          // a null or malformed argument
     kErrUdpMultiNode = 1010,          // a second gateway with the UDP socket type
+    kErrBusUnavailable = 1011,        // the gateway asks for the bus, and this library has none
+    kErrOnCallbackThread = 1012,      // a call that must wait, made on a thread of the library
 
     // back-ends
     kErrNotOffered = 6077,            // operation not offered (spot and option)

@@ -30,6 +30,8 @@ constexpr CodeText kOwnTexts[] = {
     {kErrLoginNotSent, "TCP连接未建立"},
     {kErrBadParameter, "输入参数格式校验错误"},
     {kErrUdpMultiNode, "UDP模式不支持多节点接入"},
+    {kErrBusUnavailable, "本API不含UDP总线,不支持总线模式接入"},
+    {kErrOnCallbackThread, "不能在API回调线程中调用该接口"},
     {4097, "登录失败"},
     {4099, "未知API类型"},
     {4100, "不支持的协议版本"},

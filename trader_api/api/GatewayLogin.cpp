@@ -15,6 +15,7 @@
 #include "api/TerminalInfo.h"
 #include "api/TraderImpl.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "api_common/CInnerApiInterface/LoginAnswer.h"
 #include "api_common/CInnerApiInterface/TcpClientArray.h"
 #include "core/spot_api/SpotTraderImpl.h"
 #include "infra/tcp_framework/client/TcpClient.h"
@@ -175,8 +176,9 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
         spdlog::debug("group_id:{} , member_id:{}, hqtrs_ip :{}, hqtrs_port :{}\n", rsp.group_id, rsp.member_id,
                       rsp.hqtrs_ip, rsp.hqtrs_port);
         if (m_pBusAdaptor.load(std::memory_order_acquire) == nullptr) {
-            // this build carries no bus
+            // this build carries no bus: say so, not only fail
             spdlog::error("[{}] VornLaunch failed [{}]", "Login", 0);
+            SetLastError(kErrBusUnavailable);
             return 0;
         }
     }
@@ -184,7 +186,10 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
     uint32_t index = kNoBusiness;
     CInnerApiInterface* inner_api = CreateInnerApi(business_type, &index);
     uint64_t session_id = 0;
-    if (inner_api != nullptr) {
+    if (inner_api == nullptr) {
+        spdlog::error("[{}] business type {} is not offered by this library", "Login", business_type);
+        SetLastError(kErrNotOffered);
+    } else {
         {
             std::lock_guard<std::mutex> accounts(m_mtxAccounts);
             m_mapAccounts[fund_account] = inner_api;
@@ -259,7 +264,9 @@ uint8_t TraderImpl::TradeGatewayLogin(const ClientPtr& client, uint64_t fund_acc
     uint8_t request[kGatewayLoginReqSize];
     PackGatewayLoginReq(request, fund_account, password, sock_type, _gTerminalInfo, GetClientId());
 
-    // Armed before the send, so an answer that arrives before the wait begins is kept.
+    // Armed before the send, so an answer that arrives before the wait begins is kept; only
+    // an answer on this login's connection can end it.
+    m_pGatewayLoginContext.store(ContextOf(client), std::memory_order_release);
     const uint64_t ticket = m_gatewayLoginWait.arm(fund_account);
     if (client->request_async(FUNC_ID_LOGIN, 0, request, sizeof(request)) != 0) {
         m_gatewayLoginWait.cancel(ticket);
@@ -272,7 +279,10 @@ uint8_t TraderImpl::TradeGatewayLogin(const ClientPtr& client, uint64_t fund_acc
         SetLastError(kErrAnswerTimeout);
         return kGatewayLoginTimedOut;
     }
-    if (!answer.accepted) return 0;  // the gateway's code is recorded
+    if (!answer.accepted) {
+        SetLastError(answer.rsp.error_code);  // the gateway's refusal
+        return 0;
+    }
     {
         std::lock_guard<std::mutex> lock(m_mtxGatewayLoginRsp);
         m_gatewayLoginRsp = answer.rsp;
@@ -372,7 +382,7 @@ void TraderImpl::OnRecv(int request_id, uint64_t msg_id, const char* body, int l
     spdlog::info("[{}] msgid:[0x{:x}] len[{}]", "OnRecv", msg_id, length);
     if (length < 0 || (length > 0 && body == nullptr)) return;
     switch (msg_id) {
-        case FUNC_ID_LOGIN: OnGatewayLoginRsp(body, length); return;
+        case FUNC_ID_LOGIN: OnGatewayLoginRsp(body, length, context); return;
         case FUNC_ID_PUSH_REG: OnGatewayPushRegRsp(body, length); return;
         case FUNC_ID_LOGOUT_RSP: OnGatewayLogoutRsp(body, length); return;
         case FUNC_ID_API_OFFLINE: OnGatewayOffline(body, length); return;
@@ -394,7 +404,7 @@ void TraderImpl::OnRecv(int request_id, uint64_t msg_id, const char* body, int l
                       static_cast<int16_t>(src_member), node_id);
 }
 
-void TraderImpl::OnGatewayLoginRsp(const char* body, int length) {
+void TraderImpl::OnGatewayLoginRsp(const char* body, int length, const TraderContext* context) {
     GatewayLoginAnswer answer;
     if (!ReadGatewayLoginRsp(body, static_cast<std::size_t>(length), &answer.rsp)) {
         spdlog::error("[{}] gateway login answer too short: {} bytes", "OnRecv", length);
@@ -402,18 +412,18 @@ void TraderImpl::OnGatewayLoginRsp(const char* body, int length) {
     }
     const GatewayLoginRsp& rsp = answer.rsp;
     spdlog::info("[{}] rsp->fundid:[{}] rsp->error_code:[{}]", "OnRecv", rsp.fundid, rsp.error_code);
-    if (!m_gatewayLoginWait.armed_for(rsp.fundid)) {
-        // late, or for another account than the one logging in
-        spdlog::warn("[{}] gateway login answer for fund account {} not awaited", "OnRecv", rsp.fundid);
+    if (context != m_pGatewayLoginContext.load(std::memory_order_acquire)) {
+        spdlog::warn("[{}] gateway login answer for fund account {} on another connection: dropped", "OnRecv",
+                     rsp.fundid);
         return;
     }
     if (rsp.error_code != 0) {
         spdlog::error("[{}]  error [{}]", "OnRecv", rsp.error_code);
-        SetLastError(rsp.error_code);
         answer.accepted = false;
-        m_gatewayLoginWait.deliver(rsp.fundid, answer);
+        DeliverLoginAnswer(m_gatewayLoginWait, "OnRecv", rsp.fundid, rsp.error_code, answer);
         return;
     }
+    if (!IsPendingLoginAnswer(m_gatewayLoginWait, "OnRecv", rsp.fundid, 0)) return;
     if (rsp.protocol_mod == PROTOCOL_MODE_TCP_GATEWAY) {
         spdlog::info("[{}] rsp->protocol_mod = PROTOCOL_MODE_TCP_GATEWAY", "OnRecv");
     } else if (rsp.protocol_mod == PROTOCOL_MODE_UDP_VORN) {
@@ -424,7 +434,7 @@ void TraderImpl::OnGatewayLoginRsp(const char* body, int length) {
     }
     spdlog::info("[{}] nFuncType [{:x}]", "OnRecv", rsp.nFuncType);
     answer.accepted = true;
-    m_gatewayLoginWait.deliver(rsp.fundid, answer);
+    DeliverLoginAnswer(m_gatewayLoginWait, "OnRecv", rsp.fundid, 0, answer);
 }
 
 void TraderImpl::OnGatewayPushRegRsp(const char* body, int length) {

@@ -225,7 +225,7 @@ private:
     void InitLogger();
     void StopTcpClients();
     CInnerApiInterface* MakeInnerApi(uint32_t index, uint8_t business_type);
-    void OnGatewayLoginRsp(const char* body, int length);
+    void OnGatewayLoginRsp(const char* body, int length, const TraderContext* context);
     void OnGatewayPushRegRsp(const char* body, int length);
     void OnGatewayLogoutRsp(const char* body, int length);
     void OnGatewayOffline(const char* body, int length);
@@ -265,6 +265,7 @@ private:
         GatewayLoginRsp rsp;
     };
     AnswerWait<GatewayLoginAnswer> m_gatewayLoginWait;  // keyed by fund account
+    std::atomic<const TraderContext*> m_pGatewayLoginContext{nullptr};  // connection of that login
     mutable std::mutex m_mtxGatewayLoginRsp;
     GatewayLoginRsp m_gatewayLoginRsp;
 

@@ -151,6 +151,45 @@ TEST_F(SpotSessionTest, RefusedAndUnansweredLogins) {
     EXPECT_STREQ(api_->GetTradingDay(), "20261209") << "only an accepted login sets the trading day";
 }
 
+// One spot login is in flight at a time: a refusal ends it at once (210003) whatever account it
+// names; an acceptance for another account is not this login's (210004 once the wait is over).
+TEST_F(SpotSessionTest, LoginAnswerMatching) {
+    struct Case {
+        const char* name;
+        std::optional<uint64_t> answer_account;  // unset: the login's own
+        int32_t error;
+        int code;
+        bool at_once;
+    };
+    const Case cases[] = {
+        {"refusal naming the account", std::nullopt, 6001, 210003, true},
+        {"refusal naming no account", 0, 6001, 210003, true},
+        {"refusal naming another account", 999, 6002, 210003, true},
+        {"acceptance for another account", 999, 0, 210004, false},
+    };
+    ASSERT_NE(Login("2098"), 0u);  // the back-end exists, so its wait can be set per case
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SpotTraderImpl::Timeouts st = spot_->GetTimeouts();
+        st.login = c.at_once ? 10000ms : 300ms;
+        spot_->SetTimeouts(st);
+        SpotLoginAnswer a;
+        a.fund_account = c.answer_account;
+        a.error_code = c.error;
+        sim_.set_spot_login_answer(a);
+        api_->GetApiLastError()->error_id = 0;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Login(std::to_string(2100 + n++).c_str()), 0u);
+        EXPECT_EQ(LastError(), c.code);
+        if (c.at_once) {
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
+        }
+    }
+    sim_.set_spot_login_answer(SpotLoginAnswer{});
+    EXPECT_NE(Login("2199"), 0u);
+}
+
 TEST_F(SpotSessionTest, AnswerAtOnceIsNeverLost) {
     for (int i = 0; i < 100; ++i) ASSERT_NE(Login(std::to_string(4000 + i).c_str()), 0u) << i;
 }

@@ -180,3 +180,52 @@ TEST(CopyText, ArrayFormUsesTheArraySize) {
     EXPECT_EQ(CopyText(field, "longer than the field", 21), 5u);
     EXPECT_STREQ(field, "longe");
 }
+
+// One request in flight: an error answer ends the armed round whatever key it names; an
+// answer without error must name the key; nothing is taken when no round is armed.
+TEST(AnswerWait, SoleDeliveryRule) {
+    struct Case {
+        const char* name;
+        bool arm;
+        uint64_t key;
+        bool is_error;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"own key, no error", true, 7, false, true},
+        {"own key, error", true, 7, true, true},
+        {"other key, error", true, 8, true, true},
+        {"no key, error", true, 0, true, true},
+        {"other key, no error", true, 8, false, false},
+        {"nothing armed, error", false, 7, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AnswerWait<Answer> w;
+        uint64_t ticket = 0;
+        if (c.arm) ticket = w.arm(7);
+        const auto dry = w.deliver_sole(c.key, c.is_error, Answer{c.key, 1}, true);
+        EXPECT_EQ(dry.taken, c.taken);
+        EXPECT_EQ(dry.armed, c.arm);
+        EXPECT_EQ(dry.armed_key, c.arm ? 7u : 0u);
+        EXPECT_EQ(w.armed_for(7), c.arm) << "a dry run delivers nothing";
+        EXPECT_EQ(w.deliver_sole(c.key, c.is_error, Answer{c.key, 1}).taken, c.taken);
+        if (!c.arm) continue;
+        Answer out;
+        EXPECT_EQ(w.wait(ticket, c.taken ? 5s : 20ms, out), c.taken);
+        if (c.taken) {
+            EXPECT_EQ(out.account, c.key);
+        }
+    }
+}
+
+TEST(AnswerWait, SoleDeliveryTakesOneAnswerPerRound) {
+    AnswerWait<Answer> w;
+    const uint64_t ticket = w.arm(7);
+    EXPECT_TRUE(w.deliver_sole(0, true, Answer{0, 5}).taken);
+    EXPECT_FALSE(w.deliver_sole(7, false, Answer{7, 0}).taken) << "the round is answered";
+    Answer out;
+    ASSERT_TRUE(w.wait(ticket, 5s, out));
+    EXPECT_EQ(out.error, 5);
+    EXPECT_FALSE(w.deliver_sole(0, true, Answer{0, 6}).armed) << "closed once taken";
+}

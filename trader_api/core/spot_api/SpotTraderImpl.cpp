@@ -8,6 +8,7 @@
 
 #include "api/ApiGlobals.h"
 #include "api/SessionTables.h"
+#include "api_common/CInnerApiInterface/LoginAnswer.h"
 #include "core/spot_api/SpotPushes.h"
 #include "core/spot_api/SpotQueryAnswers.h"
 #include "core/spot_api/SpotTradeDriver.h"
@@ -227,6 +228,8 @@ uint64_t SpotTraderImpl::Login(std::shared_ptr<tcp_framework::client::TcpClient>
         return 0;
     }
     if (!result.accepted) {
+        // the answer's own code first, then the refusal this login reports
+        if (result.error_code != 0) SetLastError(result.error_code, "");
         SetLastError(kErrLoginRefused);
         return 0;
     }
@@ -247,23 +250,20 @@ uint64_t SpotTraderImpl::Login(std::shared_ptr<tcp_framework::client::TcpClient>
 
 void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
     LoginResult result;
-    if (!m_loginWait.armed_for(rsp.fund_account)) {
-        // late, or for another account than the one logging in
-        spdlog::warn("OnInit: answer for fund account {} not awaited", rsp.fund_account);
-        return;
-    }
     if (rsp.error_code != 0) {
+        // ends the login in flight even when the refusal does not echo its account
         spdlog::error("OnInit Failed [{}:{}]", rsp.error_code, "");
-        SetLastError(rsp.error_code, "");
-        m_loginWait.deliver(rsp.fund_account, result);
+        result.error_code = rsp.error_code;
+        DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, rsp.error_code, result);
         return;
     }
+    if (!IsPendingLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0)) return;
     // Ids that do not fit their bits would file the session under another one.
     if (rsp.node_id < 0 || rsp.node_id > 255 || rsp.fund_index > 65535 ||
         rsp.session_no >= SessionNoTable::kEntriesPerNode) {
         spdlog::error("OnInit Failed: node {} fund index {} session {} out of range", rsp.node_id, rsp.fund_index,
                       rsp.session_no);
-        m_loginWait.deliver(rsp.fund_account, result);
+        DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0, result);
         return;
     }
     const uint64_t session_id = static_cast<uint32_t>(rsp.node_id) << 16 | rsp.fund_index;
@@ -284,7 +284,7 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
     const SessionNoKey key{static_cast<uint64_t>(rsp.node_id), rsp.session_no};
     if (RegisterSession(info, &key, true) == nullptr) {
         spdlog::error("OnInit: session {} not filed", session_id);
-        m_loginWait.deliver(rsp.fund_account, result);
+        DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0, result);
         return;
     }
     m_speedControl.SetSpeedControl(
@@ -297,7 +297,7 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
 
     result.accepted = true;
     result.session_id = session_id;
-    m_loginWait.deliver(rsp.fund_account, result);
+    DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0, result);
 }
 
 // ---------------------------------------------------------------------------------------

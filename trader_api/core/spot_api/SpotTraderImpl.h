@@ -130,6 +130,7 @@ private:
     struct LoginResult {
         bool accepted = false;
         uint64_t session_id = 0;
+        int32_t error_code = 0;  // of a refusal
     };
 
     std::atomic<uint64_t> m_nApiSessionID{0};

@@ -4,6 +4,10 @@
 // so an answer that arrives before the wait begins is kept, and an answer for another key, or
 // one that comes after the waiter gave up, is ignored. The flag is set under the slot's mutex
 // and the wait is a predicate wait against a steady-clock deadline.
+//
+// A request of which only one is in flight at a time (a login) may be answered by a refusal
+// that does not echo its key: deliver_sole() lets such an answer end the armed round, while an
+// acceptance must still name the key.
 #pragma once
 
 #include <chrono>
@@ -49,6 +53,32 @@ public:
         }
         m_cv.notify_all();
         return true;
+    }
+
+    // What deliver_sole() did with an answer, and what was waiting for it.
+    struct SoleDelivery {
+        bool taken = false;
+        bool armed = false;      // a round was waiting for an answer
+        uint64_t armed_key = 0;  // the key it waits for (when armed)
+    };
+
+    // Called by the io thread for a request of which one is in flight at a time: an answer
+    // that carries an error (is_error) ends the armed round whatever key it names; one
+    // without error must name the armed key. dry_run only says what would happen.
+    SoleDelivery deliver_sole(uint64_t key, bool is_error, const Answer& answer, bool dry_run = false) {
+        SoleDelivery r;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            r.armed = m_armed && !m_answered;
+            r.armed_key = r.armed ? m_key : 0;
+            if (!r.armed || (!is_error && m_key != key)) return r;
+            r.taken = true;
+            if (dry_run) return r;
+            m_answer = answer;
+            m_answered = true;
+        }
+        m_cv.notify_all();
+        return r;
     }
 
     // Waits up to timeout for the answer of round ticket. True with the answer copied out;
