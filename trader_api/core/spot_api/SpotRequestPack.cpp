@@ -4,12 +4,11 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 
 #include "api/ErrorMsg.h"
 #include "api/SessionTables.h"
-#include "infra/utility/AnswerWait.h"
-#include "infra/utility/WireCodec.h"
+#include "api_common/RequestPack/RequestPack.h"
+#include "infra/utility/AnswerWait.h"  // CopyText
 
 namespace OXA {
 namespace API {
@@ -20,22 +19,9 @@ namespace {
 // ---------------------------------------------------------------------------------------
 // Enumeration encoders
 
-struct CodePair {
-    int32_t value;
-    char code;
-};
-
-struct CodeTable {
-    const char* name;
-    bool low_byte;  // the value is read from its low byte
-    const CodePair* pairs;
-    std::size_t count;
-};
-
-template <std::size_t N>
-constexpr CodeTable Codes(const char* name, bool low_byte, const CodePair (&pairs)[N]) {
-    return CodeTable{name, low_byte, pairs, N};
-}
+using REQPACK::CodePair;
+using REQPACK::CodeTable;
+using REQPACK::Codes;
 
 constexpr CodePair kMarketCodes[] = {{1, '1'}, {2, '2'}, {3, '3'}, {4, '4'}, {5, '5'}};
 constexpr CodePair kOrdTypeCodes[] = {{1, '2'}, {2, '6'}, {3, '4'}, {4, '1'}, {5, '7'},
@@ -57,12 +43,9 @@ constexpr CodeTable kOrderStatusTable = Codes("OrderStatusType", false, kOrderSt
 constexpr CodeTable kExchangeTable = Codes("ExchangeType", false, kExchangeCodes);
 
 char EncodeWith(const CodeTable& table, int32_t value, int line) noexcept {
-    const int32_t v = table.low_byte ? static_cast<int32_t>(static_cast<uint8_t>(value)) : value;
-    for (std::size_t i = 0; i < table.count; ++i) {
-        if (table.pairs[i].value == v) return table.pairs[i].code;
-    }
-    spdlog::info("[{} {}]Unknown {}:{}", kPackSource, line, table.name, v);
-    return 0;
+    const REQPACK::Lookup found = REQPACK::Find(table, value);
+    if (!found.known) spdlog::info("[{} {}]Unknown {}:{}", kPackSource, line, table.name, found.read);
+    return static_cast<char>(found.code);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -70,7 +53,6 @@ char EncodeWith(const CodeTable& table, int32_t value, int line) noexcept {
 
 // Where a field's value comes from.
 enum class Src : uint8_t {
-    Const,            // the field's constant
     SessionNo,        // server session number (cut to the field's width)
     RequestId,        // the application's request id, sign-extended
     FundAccount,
@@ -113,25 +95,19 @@ enum class Src : uint8_t {
     SecurityTicker,
 };
 
-constexpr bool IsText(Src s) { return s >= Src::InsertTicker; }
+using REQPACK::Field;
+using REQPACK::FieldList;
+using REQPACK::List;
+using REQPACK::kNoFields;
 
-struct Field {
-    uint8_t offset;
-    uint8_t width;  // 1, 4 or 8; a text field's size
-    Src src;
-    int32_t value;  // Src::Const only
-};
-
-struct FieldList {
-    const Field* data;
-    uint8_t count;
-};
-
-template <std::size_t N>
-constexpr FieldList List(const Field (&fields)[N]) {
-    return FieldList{fields, static_cast<uint8_t>(N)};
+constexpr Field V(uint16_t offset, uint16_t width, Src src) {
+    return REQPACK::Value(offset, width, static_cast<uint8_t>(src));
 }
-constexpr FieldList kNoFields{nullptr, 0};
+// Spot refuses a text longer than its field: a cut ticker can name another security.
+constexpr Field T(uint16_t offset, uint16_t width, Src src) {
+    return REQPACK::Text(offset, width, static_cast<uint8_t>(src), REQPACK::TextFit::Refuse);
+}
+constexpr Field K(uint16_t offset, uint16_t width, int64_t value) { return REQPACK::Const(offset, width, value); }
 
 // The record an operation cannot go without.
 enum class Need : uint8_t { None, Order, Transfer, Page, Etf, Ticker, OtherFund, Spread };
@@ -149,73 +125,73 @@ struct Layout {
 
 // The classic head, whole (24 bytes) or its first 12 or 20 bytes.
 constexpr Field kHead[] = {
-    {0, 4, Src::SessionNo, 0}, {4, 8, Src::RequestId, 0}, {12, 8, Src::FundAccount, 0}, {20, 4, Src::FundIndex, 0}};
+    V(0, 4, Src::SessionNo), V(4, 8, Src::RequestId), V(12, 8, Src::FundAccount), V(20, 4, Src::FundIndex)};
 constexpr FieldList kHead24{kHead, 4};
 constexpr FieldList kHead20{kHead, 3};
 constexpr FieldList kHead12{kHead, 2};
 
 // The extended head (32 bytes), with the generator's or the session record's client id.
 constexpr Field kExtHead[] = {
-    {0, 8, Src::SessionNo, 0}, {8, 8, Src::RequestId, 0}, {16, 8, Src::FundAccount, 0}, {24, 1, Src::ClientId, 0}};
-constexpr Field kExtHeadOfSession[] = {{0, 8, Src::SessionNo, 0},
-                                       {8, 8, Src::RequestId, 0},
-                                       {16, 8, Src::FundAccount, 0},
-                                       {24, 1, Src::SessionClientId, 0}};
+    V(0, 8, Src::SessionNo), V(8, 8, Src::RequestId), V(16, 8, Src::FundAccount), V(24, 1, Src::ClientId)};
+constexpr Field kExtHeadOfSession[] = {V(0, 8, Src::SessionNo),
+                                       V(8, 8, Src::RequestId),
+                                       V(16, 8, Src::FundAccount),
+                                       V(24, 1, Src::SessionClientId)};
 
 constexpr Field kInsertBody[] = {
-    {0, 4, Src::SessionNo, 0},      {4, 8, Src::FundAccount, 0},   {12, 8, Src::Quantity, 0},
-    {20, 8, Src::Price, 0},         {28, 4, Src::FundIndex, 0},    {32, 1, Src::OrderSource, 0},
-    {33, 4, Src::NewIdSeq, 0},      {37, 8, Src::InsertTicker, 0}, {45, 4, Src::OrderClientId, 0},
-    {49, 1, Src::ClientId, 0},      {52, 1, Src::InsertByte65, 0}, {53, 8, Src::NewId, 0},
-    {61, 1, Src::InsertMarket, 0},  {62, 1, Src::InsertSide, 0},   {63, 1, Src::InsertPriceType, 0},
-    {64, 1, Src::InsertBusinessType, 0}};
+    V(0, 4, Src::SessionNo),      V(4, 8, Src::FundAccount),   V(12, 8, Src::Quantity),
+    V(20, 8, Src::Price),         V(28, 4, Src::FundIndex),    V(32, 1, Src::OrderSource),
+    V(33, 4, Src::NewIdSeq),      T(37, 8, Src::InsertTicker), V(45, 4, Src::OrderClientId),
+    V(49, 1, Src::ClientId),      V(52, 1, Src::InsertByte65), V(53, 8, Src::NewId),
+    V(61, 1, Src::InsertMarket),  V(62, 1, Src::InsertSide),   V(63, 1, Src::InsertPriceType),
+    V(64, 1, Src::InsertBusinessType)};
 
 constexpr Field kCancelBody[] = {
-    {0, 4, Src::SessionNo, 0},      {4, 8, Src::FundAccount, 0},    {12, 4, Src::FundIndex, 0},
-    {16, 1, Src::ProtocolDigit, 0}, {17, 4, Src::NewIdSeq, 0},      {21, 1, Src::ProtocolDigit, 0},
-    {22, 4, Src::TargetClientId, 0}, {26, 4, Src::TargetSeq, 0},    {50, 1, Src::Const, '1'},
-    {55, 1, Src::ClientId, 0},      {59, 8, Src::NewId, 0}};
+    V(0, 4, Src::SessionNo),      V(4, 8, Src::FundAccount),    V(12, 4, Src::FundIndex),
+    V(16, 1, Src::ProtocolDigit), V(17, 4, Src::NewIdSeq),      V(21, 1, Src::ProtocolDigit),
+    V(22, 4, Src::TargetClientId), V(26, 4, Src::TargetSeq),    K(50, 1, '1'),
+    V(55, 1, Src::ClientId),      V(59, 8, Src::NewId)};
 
 // The push of a transfer's result comes back in this layout.
 constexpr Field kTransferBody[] = {
-    {0, 8, Src::NewIdSeq, 0},     {8, 1, Src::Const, '0'},       {41, 8, Src::FundAccount, 0},
-    {49, 8, Src::Amount, 0},      {57, 4, Src::FundIndex, 0},    {61, 1, Src::Const, '0'},
-    {65, 1, Src::TransferType, 0}, {70, 4, Src::TimeOfDay, 0},   {74, 4, Src::SessionNo, 0},
-    {78, 4, Src::NodeId, 0},      {82, 1, Src::ClientId, 0},     {87, 1, Src::ClientId, 0},
-    {91, 8, Src::NewId, 0}};
+    V(0, 8, Src::NewIdSeq),     K(8, 1, '0'),       V(41, 8, Src::FundAccount),
+    V(49, 8, Src::Amount),      V(57, 4, Src::FundIndex),    K(61, 1, '0'),
+    V(65, 1, Src::TransferType), V(70, 4, Src::TimeOfDay),   V(74, 4, Src::SessionNo),
+    V(78, 4, Src::NodeId),      V(82, 1, Src::ClientId),     V(87, 1, Src::ClientId),
+    V(91, 8, Src::NewId)};
 
 // Order query: 24 sequence (0 all), 36 ticker (empty all), 46 scope, 47 client id (-1 all).
 constexpr Field kOrderByIdBody[] = {
-    {24, 4, Src::TargetSeq, 0}, {46, 1, Src::Const, '2'}, {47, 4, Src::TargetClientId, 0}};
-constexpr Field kOrdersBody[] = {{36, 8, Src::OrderQueryTicker, 0}, {46, 1, Src::Const, '2'}, {47, 4, Src::Const, -1}};
-constexpr Field kUnfinishedBody[] = {{46, 1, Src::Const, '0'}, {47, 4, Src::Const, -1}};
+    V(24, 4, Src::TargetSeq), K(46, 1, '2'), V(47, 4, Src::TargetClientId)};
+constexpr Field kOrdersBody[] = {T(36, 8, Src::OrderQueryTicker), K(46, 1, '2'), K(47, 4, -1)};
+constexpr Field kUnfinishedBody[] = {K(46, 1, '0'), K(47, 4, -1)};
 
 // Trade query: 24 sequence, 36 ticker, 46 client id.
-constexpr Field kTradeByIdBody[] = {{24, 4, Src::TargetSeq, 0}, {46, 4, Src::TargetClientId, 0}};
-constexpr Field kTradesBody[] = {{36, 8, Src::TradeQueryTicker, 0}, {46, 4, Src::Const, -1}};
+constexpr Field kTradeByIdBody[] = {V(24, 4, Src::TargetSeq), V(46, 4, Src::TargetClientId)};
+constexpr Field kTradesBody[] = {T(36, 8, Src::TradeQueryTicker), K(46, 4, -1)};
 
 // The classic paged request, head included.
-constexpr Field kPagedBody[] = {{0, 4, Src::SessionNo, 0},     {4, 8, Src::RequestId, 0},
-                                {12, 8, Src::PageReqCount, 0}, {20, 8, Src::PageReference, 0},
-                                {28, 8, Src::PageReserved, 0}, {36, 8, Src::FundAccount, 0}};
+constexpr Field kPagedBody[] = {V(0, 4, Src::SessionNo),     V(4, 8, Src::RequestId),
+                                V(12, 8, Src::PageReqCount), V(20, 8, Src::PageReference),
+                                V(28, 8, Src::PageReserved), V(36, 8, Src::FundAccount)};
 
-constexpr Field kPositionBody[] = {{0, 4, Src::SessionNo, 0},       {4, 8, Src::RequestId, 0},
-                                   {12, 8, Src::FundAccount, 0},    {20, 1, Src::PositionMarket, 0},
-                                   {21, 8, Src::PositionTicker, 0}, {29, 4, Src::FundIndex, 0},
-                                   {33, 1, Src::Const, '2'}};
+constexpr Field kPositionBody[] = {V(0, 4, Src::SessionNo),       V(4, 8, Src::RequestId),
+                                   V(12, 8, Src::FundAccount),    V(20, 1, Src::PositionMarket),
+                                   T(21, 8, Src::PositionTicker), V(29, 4, Src::FundIndex),
+                                   K(33, 1, '2')};
 
-constexpr Field kAssetBody[] = {{28, 1, Src::Const, '2'}};
-constexpr Field kYesterdayAssetBody[] = {{28, 1, Src::Const, '1'}};
-constexpr Field kScopeAllAt24[] = {{24, 1, Src::Const, '2'}};
-constexpr Field kTransferQueryBody[] = {{24, 4, Src::TransferQuerySeq, 0}, {33, 4, Src::TransferQueryClientId, 0}};
-constexpr Field kEtfBaseBody[] = {{12, 8, Src::EtfTicker, 0}, {20, 1, Src::EtfMarket, 0}};
+constexpr Field kAssetBody[] = {K(28, 1, '2')};
+constexpr Field kYesterdayAssetBody[] = {K(28, 1, '1')};
+constexpr Field kScopeAllAt24[] = {K(24, 1, '2')};
+constexpr Field kTransferQueryBody[] = {V(24, 4, Src::TransferQuerySeq), V(33, 4, Src::TransferQueryClientId)};
+constexpr Field kEtfBaseBody[] = {T(12, 8, Src::EtfTicker), V(20, 1, Src::EtfMarket)};
 constexpr Field kEtfBasketBody[] = {
-    {32, 4, Src::Const, 200}, {40, 1, Src::Const, '0'}, {48, 8, Src::EtfTicker, 0}, {56, 1, Src::EtfMarket, 0}};
-constexpr Field kFirstPageBody[] = {{32, 4, Src::Const, 200}, {40, 1, Src::Const, '0'}};
-constexpr Field kSecurityBody[] = {{12, 8, Src::SecurityTicker, 0}, {20, 1, Src::SecurityMarket, 0}};
+    K(32, 4, 200), K(40, 1, '0'), T(48, 8, Src::EtfTicker), V(56, 1, Src::EtfMarket)};
+constexpr Field kFirstPageBody[] = {K(32, 4, 200), K(40, 1, '0')};
+constexpr Field kSecurityBody[] = {T(12, 8, Src::SecurityTicker), V(20, 1, Src::SecurityMarket)};
 constexpr Field kExtPagedBody[] = {
-    {32, 4, Src::PageReqCount, 0}, {36, 4, Src::PageReference, 0}, {40, 1, Src::Const, '0'}};
-constexpr Field kSpreadBody[] = {{32, 1, Src::SpreadTickerType, 0}};
+    V(32, 4, Src::PageReqCount), V(36, 4, Src::PageReference), K(40, 1, '0')};
+constexpr Field kSpreadBody[] = {V(32, 1, Src::SpreadTickerType)};
 
 constexpr const char* kPageMissing = "page query param == nullptr !";
 constexpr const char* kEtfMissing = "etf query param == nullptr !";
@@ -292,25 +268,8 @@ constexpr Layout kLayouts[] = {
 constexpr std::size_t kLayoutCount = sizeof(kLayouts) / sizeof(kLayouts[0]);
 static_assert(kLayoutCount == static_cast<std::size_t>(PackOp::Count), "one layout per operation");
 
-constexpr std::size_t kMaxTextWidth = 8;
-
-// Fields of one field list inside the message, of a writable width, and not overlapping
-// any field of either list.
-constexpr bool FieldsSound(const Layout& l, FieldList list) {
-    for (uint8_t i = 0; i < list.count; ++i) {
-        const Field& f = list.data[i];
-        if (IsText(f.src) ? (f.width == 0 || f.width > kMaxTextWidth) : !(f.width == 1 || f.width == 4 || f.width == 8))
-            return false;
-        if (f.offset + f.width > l.info.length) return false;
-        for (const FieldList other : {l.head, l.body}) {
-            for (uint8_t j = 0; j < other.count; ++j) {
-                const Field& g = other.data[j];
-                if (&g == &f) continue;
-                if (f.offset < g.offset + g.width && g.offset < f.offset + f.width) return false;
-            }
-        }
-    }
-    return true;
+constexpr REQPACK::Body BodyOf(const Layout& l) {
+    return REQPACK::Body{static_cast<uint16_t>(l.info.length), {l.head, l.body, kNoFields}};
 }
 
 constexpr bool LayoutsSound() {
@@ -318,7 +277,7 @@ constexpr bool LayoutsSound() {
         const Layout& l = kLayouts[i];
         if (static_cast<std::size_t>(l.info.op) != i) return false;
         if (l.info.length == 0 || l.info.length > kPackMaxLength) return false;
-        if (!FieldsSound(l, l.head) || !FieldsSound(l, l.body)) return false;
+        if (!REQPACK::BodySound(BodyOf(l))) return false;
     }
     return true;
 }
@@ -346,44 +305,6 @@ bool HasNeeded(Need need, const PackRequest& r) noexcept {
     return false;
 }
 
-// A text source: data null means empty; cap bounds the reading of data. null_log is the
-// trace line of an optional record that was not given.
-struct Text {
-    const char* data;
-    std::size_t cap;
-    const char* null_log;
-};
-
-constexpr std::size_t kUnbounded = static_cast<std::size_t>(-1);
-
-Text TextOf(Src src, const PackRequest& r) noexcept {
-    switch (src) {
-        case Src::InsertTicker:
-            return {r.order ? r.order->ticker : nullptr, sizeof(OrderInsertInfo::ticker), nullptr};
-        case Src::OrderQueryTicker:
-            return {r.order_query ? r.order_query->ticker : nullptr, sizeof(OrderQueryParam::ticker),
-                    "query_param->ticker == nullptr"};
-        case Src::TradeQueryTicker:
-            return {r.trade_query ? r.trade_query->ticker : nullptr, sizeof(TradeQueryParam::ticker),
-                    "query_param->ticker == nullptr"};
-        case Src::PositionTicker:
-            return {r.ticker, kUnbounded, "ticker == nullptr"};
-        case Src::EtfTicker:
-            return {r.etf_query ? r.etf_query->ticker : nullptr, sizeof(ETFQueryParam::ticker), nullptr};
-        case Src::SecurityTicker:
-            return {r.ticker_query ? r.ticker_query->ticker : nullptr, sizeof(TickerQueryParam::ticker), nullptr};
-        default:
-            return {nullptr, 0, nullptr};
-    }
-}
-
-// Characters of the text up to its NUL, read no further than width + 1 bytes.
-std::size_t TextLength(const Text& t, std::size_t width) noexcept {
-    if (!t.data) return 0;
-    const std::size_t probe = t.cap < width + 1 ? t.cap : width + 1;
-    return strnlen(t.data, probe);
-}
-
 uint64_t Bits(double v) noexcept {
     uint64_t u;
     std::memcpy(&u, &v, sizeof(u));
@@ -392,52 +313,85 @@ uint64_t Bits(double v) noexcept {
 
 uint64_t Widen(int64_t v) noexcept { return static_cast<uint64_t>(v); }
 
-uint64_t ValueOf(Src src, int32_t constant, const PackRequest& r, const PackSession& s) noexcept {
-    switch (src) {
-        case Src::Const: return Widen(constant);
-        case Src::SessionNo: return s.session_no;
-        case Src::RequestId: return Widen(r.request_id);
-        case Src::FundAccount: return s.fund_account;
-        case Src::FundIndex: return s.fund_index;
-        case Src::ClientId: return s.client_id;
-        case Src::SessionClientId: return s.session_client_id;
-        case Src::ProtocolDigit: return static_cast<uint8_t>('0' + s.protocol_type);
-        case Src::NewId: return r.new_id;
-        case Src::NewIdSeq: return r.new_id & 0xffffffffu;
-        case Src::TargetSeq: return r.target_id & 0xffffffffu;
-        case Src::TargetClientId: return (r.target_id >> 32) & 0xff;
-        case Src::Quantity: return Widen(r.order->quantity);
-        case Src::Price: return Bits(r.order->price);
-        case Src::OrderSource: {
-            const char source = r.order->order_source;
-            if (source == 'J' || source == 'L') return static_cast<uint8_t>(source);
-            return static_cast<uint8_t>('0' + s.protocol_type);
+// The spot request's sources: the request record and the session's values.
+class SpotSources final : public REQPACK::FieldSource {
+public:
+    SpotSources(const PackRequest& r, const PackSession& s) noexcept : r_(r), s_(s) {}
+
+    REQPACK::TextSource TextOf(uint8_t src, uint8_t) const noexcept override {
+        const PackRequest& r = r_;
+        switch (static_cast<Src>(src)) {
+            case Src::InsertTicker:
+                return {r.order ? r.order->ticker : nullptr, sizeof(OrderInsertInfo::ticker), nullptr};
+            case Src::OrderQueryTicker:
+                return {r.order_query ? r.order_query->ticker : nullptr, sizeof(OrderQueryParam::ticker),
+                        "query_param->ticker == nullptr"};
+            case Src::TradeQueryTicker:
+                return {r.trade_query ? r.trade_query->ticker : nullptr, sizeof(TradeQueryParam::ticker),
+                        "query_param->ticker == nullptr"};
+            case Src::PositionTicker:
+                return {r.ticker, REQPACK::kUnbounded, "ticker == nullptr"};
+            case Src::EtfTicker:
+                return {r.etf_query ? r.etf_query->ticker : nullptr, sizeof(ETFQueryParam::ticker), nullptr};
+            case Src::SecurityTicker:
+                return {r.ticker_query ? r.ticker_query->ticker : nullptr, sizeof(TickerQueryParam::ticker), nullptr};
+            default:
+                return {nullptr, 0, nullptr};
         }
-        case Src::OrderClientId: return r.order->order_client_id;
-        case Src::InsertByte65: return r.order->field_65;
-        case Src::InsertMarket: return static_cast<uint8_t>(EncodeMarketType(r.order->market));
-        case Src::InsertSide: return static_cast<uint8_t>(EncodeSideType(r.order->side));
-        case Src::InsertPriceType: return static_cast<uint8_t>(EncodeOrdType(r.order->price_type));
-        case Src::InsertBusinessType: return static_cast<uint8_t>(EncodeBusinessType(r.order->business_type));
-        case Src::Amount: return Bits(r.transfer->amount);
-        case Src::TransferType: return static_cast<uint8_t>(EncodeFundTransferType(r.transfer->transfer_type));
-        case Src::TimeOfDay: return Widen(r.time_hhmmss);
-        case Src::NodeId: return (s.session_id >> 16) & 0xff;
-        case Src::PositionMarket: return static_cast<uint8_t>(EncodeMarketType(r.market));
-        case Src::EtfMarket: return static_cast<uint8_t>(EncodeMarketType(r.etf_query->market));
-        case Src::SecurityMarket: return static_cast<uint8_t>(EncodeMarketType(r.ticker_query->market));
-        case Src::PageReqCount: return Widen(r.page->req_count);
-        case Src::PageReference: return Widen(r.page->reference);
-        case Src::PageReserved: return Widen(r.page->reserved);
-        case Src::TransferQuerySeq: return r.transfer_query ? (r.transfer_query->serial_id & 0xffffffffu) : 0;
-        case Src::TransferQueryClientId: {
-            const uint64_t serial = r.transfer_query ? r.transfer_query->serial_id : 0;
-            return serial == 0 ? Widen(-1) : (serial >> 32) & 0xff;
-        }
-        case Src::SpreadTickerType: return static_cast<uint8_t>(EncodeTickerType(r.spread_query->ticker_type));
-        default: return 0;
     }
-}
+
+    uint64_t ValueOf(uint8_t src, uint8_t) const noexcept override {
+        const PackRequest& r = r_;
+        const PackSession& s = s_;
+        switch (static_cast<Src>(src)) {
+            case Src::SessionNo: return s.session_no;
+            case Src::RequestId: return Widen(r.request_id);
+            case Src::FundAccount: return s.fund_account;
+            case Src::FundIndex: return s.fund_index;
+            case Src::ClientId: return s.client_id;
+            case Src::SessionClientId: return s.session_client_id;
+            case Src::ProtocolDigit: return static_cast<uint8_t>('0' + s.protocol_type);
+            case Src::NewId: return r.new_id;
+            case Src::NewIdSeq: return r.new_id & 0xffffffffu;
+            case Src::TargetSeq: return r.target_id & 0xffffffffu;
+            case Src::TargetClientId: return (r.target_id >> 32) & 0xff;
+            case Src::Quantity: return Widen(r.order->quantity);
+            case Src::Price: return Bits(r.order->price);
+            case Src::OrderSource: {
+                const char source = r.order->order_source;
+                if (source == 'J' || source == 'L') return static_cast<uint8_t>(source);
+                return static_cast<uint8_t>('0' + s.protocol_type);
+            }
+            case Src::OrderClientId: return r.order->order_client_id;
+            case Src::InsertByte65: return r.order->field_65;
+            case Src::InsertMarket: return static_cast<uint8_t>(EncodeMarketType(r.order->market));
+            case Src::InsertSide: return static_cast<uint8_t>(EncodeSideType(r.order->side));
+            case Src::InsertPriceType: return static_cast<uint8_t>(EncodeOrdType(r.order->price_type));
+            case Src::InsertBusinessType: return static_cast<uint8_t>(EncodeBusinessType(r.order->business_type));
+            case Src::Amount: return Bits(r.transfer->amount);
+            case Src::TransferType: return static_cast<uint8_t>(EncodeFundTransferType(r.transfer->transfer_type));
+            case Src::TimeOfDay: return Widen(r.time_hhmmss);
+            case Src::NodeId: return (s.session_id >> 16) & 0xff;
+            case Src::PositionMarket: return static_cast<uint8_t>(EncodeMarketType(r.market));
+            case Src::EtfMarket: return static_cast<uint8_t>(EncodeMarketType(r.etf_query->market));
+            case Src::SecurityMarket: return static_cast<uint8_t>(EncodeMarketType(r.ticker_query->market));
+            case Src::PageReqCount: return Widen(r.page->req_count);
+            case Src::PageReference: return Widen(r.page->reference);
+            case Src::PageReserved: return Widen(r.page->reserved);
+            case Src::TransferQuerySeq: return r.transfer_query ? (r.transfer_query->serial_id & 0xffffffffu) : 0;
+            case Src::TransferQueryClientId: {
+                const uint64_t serial = r.transfer_query ? r.transfer_query->serial_id : 0;
+                return serial == 0 ? Widen(-1) : (serial >> 32) & 0xff;
+            }
+            case Src::SpreadTickerType: return static_cast<uint8_t>(EncodeTickerType(r.spread_query->ticker_type));
+            default: return 0;
+        }
+    }
+
+private:
+    const PackRequest& r_;
+    const PackSession& s_;
+};
 
 PackResult Refused(PackStatus status, int32_t code) noexcept {
     PackResult r;
@@ -471,21 +425,12 @@ PackResult Validate(const Layout& l, const PackRequest& r, const PackSession& s)
             return Refused(PackStatus::QueryTypeNotServed, kErrNotOffered);
         }
     }
-    std::size_t text_chars = 0;
-    for (const FieldList list : {l.head, l.body}) {
-        for (uint8_t i = 0; i < list.count; ++i) {
-            const Field& f = list.data[i];
-            if (!IsText(f.src)) continue;
-            const std::size_t n = TextLength(TextOf(f.src, r), f.width);
-            if (n > f.width) {
-                // cutting it could name another security
-                spdlog::error("[{}] ticker longer than {} characters, request refused", name, f.width);
-                return Refused(PackStatus::TickerTooLong, kErrBadParameter);
-            }
-            text_chars += n;
-        }
+    const REQPACK::TextCheck texts = REQPACK::CheckTexts(BodyOf(l), SpotSources(r, s));
+    if (texts.too_long != nullptr) {
+        spdlog::error("[{}] ticker longer than {} characters, request refused", name, texts.too_long->width);
+        return Refused(PackStatus::TickerTooLong, kErrBadParameter);
     }
-    if (l.check == Check::TickerNotEmpty && text_chars == 0) {
+    if (l.check == Check::TickerNotEmpty && texts.chars == 0) {
         spdlog::error("ticker can not be empty !");
         return Refused(PackStatus::TickerEmpty, 0);
     }
@@ -494,24 +439,6 @@ PackResult Validate(const Layout& l, const PackRequest& r, const PackSession& s)
     ok.msg_id = l.info.msg_id;
     ok.length = l.info.length;
     return ok;
-}
-
-bool WriteField(WireWriter& w, const Field& f, const PackRequest& r, const PackSession& s) noexcept {
-    if (!w.seek(f.offset)) return false;
-    if (IsText(f.src)) {
-        const Text t = TextOf(f.src, r);
-        if (!t.data && t.null_log) spdlog::trace("{}", t.null_log);
-        char text[kMaxTextWidth + 1];
-        CopyText(text, f.width + 1u, t.data, t.cap);
-        return w.write_bytes(text, f.width);
-    }
-    const uint64_t v = ValueOf(f.src, f.value, r, s);
-    switch (f.width) {
-        case 1: return w.write_host(static_cast<uint8_t>(v));
-        case 4: return w.write_host(static_cast<uint32_t>(v));
-        case 8: return w.write_host(v);
-        default: return false;
-    }
 }
 
 }  // namespace
@@ -551,12 +478,8 @@ PackResult PackSpotRequest(const PackRequest& req, const PackSession& session, v
                       l.info.length, l.info.msg_id);
         return Refused(PackStatus::BufferTooSmall, kErrBadParameter);
     }
-    WireWriter w(buf, l.info.length);
-    bool written = w.fill(0, l.info.length);
-    for (const FieldList list : {l.head, l.body}) {
-        for (uint8_t i = 0; i < list.count; ++i) written = WriteField(w, list.data[i], req, session) && written;
-    }
-    if (!written) return Refused(PackStatus::BufferTooSmall, kErrBadParameter);  // unreachable: layouts are checked
+    if (!REQPACK::WriteBody(BodyOf(l), SpotSources(req, session), buf, cap))
+        return Refused(PackStatus::BufferTooSmall, kErrBadParameter);  // unreachable: layouts are checked
     return result;
 }
 
