@@ -24,99 +24,107 @@ enum OXA_LOG_LEVEL : int {
 };
 
 // Values of the enumerated record fields. The records hold them as plain integers of the
-// width their layout gives; these enumerations name the numbers.
+// width their layout gives; these enumerations name the numbers. The comments give the spot
+// wire code of each value and what the library's conversions make of it; a received code the
+// library does not know becomes the value marked "unknown" (the record is still delivered).
 
 // business_type
 enum BusinessType {
-    OXA_BUSINESS_TYPE_CASH = 0,
-    OXA_BUSINESS_TYPE_1 = 1,
-    OXA_BUSINESS_TYPE_2 = 2,
-    OXA_BUSINESS_TYPE_3 = 3,
-    OXA_BUSINESS_TYPE_6 = 6,
+    OXA_BUSINESS_TYPE_CASH = 0,               // spot wire '1'
+    OXA_BUSINESS_TYPE_1 = 1,                  // spot wire '3'
+    OXA_BUSINESS_TYPE_2 = 2,                  // spot wire '2'; a trade's amount is quantity x 100
+    OXA_BUSINESS_TYPE_3 = 3,                  // spot wire '4'; its sides are 7 and 8
+    OXA_BUSINESS_TYPE_6 = 6,                  // spot wire 'C'
     OXA_BUSINESS_TYPE_OPTION = 10,            // option order
     OXA_BUSINESS_TYPE_EXECUTE = 11,           // exercise
     OXA_BUSINESS_TYPE_OPTION_LOCK = 12,       // lock or unlock of the underlying
     OXA_BUSINESS_TYPE_OPTION_COMBINE = 13,    // combination
-    OXA_BUSINESS_TYPE_14 = 14,
+    OXA_BUSINESS_TYPE_14 = 14,                // spot wire 'B'
     OXA_BUSINESS_TYPE_EXECUTE_COMBINE = 15,   // combined exercise
-    OXA_BUSINESS_TYPE_16 = 16,
+    OXA_BUSINESS_TYPE_16 = 16,                // spot wire '5'
+    // a received spot code the library does not know: 255 in the uint8 field
 };
 
-// market (requests 1 to 5; answers 1, 2, 3, 5 and 99 for a code the library does not know)
+// market (requests 1 to 5; answers 1 to 5 and 99)
 enum MARKET_TYPE {
-    OXA_MKT_1 = 1,
-    OXA_MKT_2 = 2,
-    OXA_MKT_3 = 3,
-    OXA_MKT_4 = 4,
-    OXA_MKT_5 = 5,
-    OXA_MKT_UNKNOWN = 99,
+    OXA_MKT_1 = 1,         // wire '1'
+    OXA_MKT_2 = 2,         // wire '2'
+    OXA_MKT_3 = 3,         // wire '3' (the IPO list answer reads its '3' as 5)
+    OXA_MKT_4 = 4,         // wire '4'
+    OXA_MKT_5 = 5,         // wire '5'; also the IPO list answer's '3'
+    OXA_MKT_UNKNOWN = 99,  // unknown received code (byte 0 included)
 };
 typedef MARKET_TYPE MarketType;
 
 enum ExchangeType {
-    OXA_EXCHANGE_1 = 1,
-    OXA_EXCHANGE_2 = 2,
-    OXA_EXCHANGE_3 = 3,
-    OXA_EXCHANGE_UNKNOWN = 100,
+    OXA_EXCHANGE_1 = 1,          // wire '2'
+    OXA_EXCHANGE_2 = 2,          // wire '1'
+    OXA_EXCHANGE_3 = 3,          // wire '3'
+    OXA_EXCHANGE_UNKNOWN = 100,  // unknown received code
 };
 
-// order_status
+// order_status. Each value fixes the record's order_submit_status, qty_traded and qty_left.
 enum OrderStatusType {
-    OXA_ORDER_STATUS_0 = 0,
-    OXA_ORDER_STATUS_1 = 1,
-    OXA_ORDER_STATUS_2 = 2,
-    OXA_ORDER_STATUS_3 = 3,
-    OXA_ORDER_STATUS_4 = 4,
-    OXA_ORDER_STATUS_5 = 5,
-    OXA_ORDER_STATUS_6 = 6,
-    OXA_ORDER_STATUS_UNKNOWN = 7,
+    OXA_ORDER_STATUS_0 = 0,        // wire '0' or '1'; submit status 1, nothing traded, all left
+    OXA_ORDER_STATUS_1 = 1,        // wire '5'; submit status 2, all traded, nothing left: filled
+    OXA_ORDER_STATUS_2 = 2,        // wire '3'; submit status 2, partly traded (a query answer
+                                   // gives traded and left; a push gives 0 and 0)
+    OXA_ORDER_STATUS_3 = 3,        // wire '4'; submit status 6, traded = quantity - leaves, left =
+                                   // leaves: ended with its leaves withdrawn, like 5
+    OXA_ORDER_STATUS_4 = 4,        // wire '2'; submit status 2, nothing traded, all left: working
+    OXA_ORDER_STATUS_5 = 5,        // wire '6'; submit status 6, traded = quantity - leaves, left =
+                                   // leaves: a cancelled order reports this
+    OXA_ORDER_STATUS_6 = 6,        // wire '7'; submit status 3, nothing traded, all left: refused
+    OXA_ORDER_STATUS_UNKNOWN = 7,  // unknown received code; submit status 0, traded and left 0
 };
 
-// side: 1, 2, 7, 8 spot; 1, 2, 11, 12, 31, 32, 33 option; 50 a code the library does not know
+// side: 1, 2, 7, 8 spot; 1, 2, 11, 12, 31, 32, 33 option
 enum SIDE_TYPE {
-    OXA_SIDE_BUY = 1,
-    OXA_SIDE_SELL = 2,
-    OXA_SIDE_7 = 7,
-    OXA_SIDE_8 = 8,
-    OXA_SIDE_11 = 11,
-    OXA_SIDE_12 = 12,
-    OXA_SIDE_31 = 31,
-    OXA_SIDE_32 = 32,
-    OXA_SIDE_33 = 33,
-    OXA_SIDE_UNKNOWN = 50,
+    OXA_SIDE_BUY = 1,       // spot wire '1'
+    OXA_SIDE_SELL = 2,      // spot wire '2'
+    OXA_SIDE_7 = 7,         // spot wire '1' with business type 3
+    OXA_SIDE_8 = 8,         // spot wire '2' with business type 3
+    OXA_SIDE_11 = 11,       // option
+    OXA_SIDE_12 = 12,       // option
+    OXA_SIDE_31 = 31,       // option
+    OXA_SIDE_32 = 32,       // option
+    OXA_SIDE_33 = 33,       // option
+    OXA_SIDE_UNKNOWN = 50,  // unknown received code (byte 0 included)
 };
 
-// price_type: 1 to 10; 11 for a code the library does not know and for lock orders
+// price_type
 enum Ord_Type {
-    OXA_PRICE_TYPE_1 = 1,
-    OXA_PRICE_TYPE_2 = 2,
-    OXA_PRICE_TYPE_3 = 3,
-    OXA_PRICE_TYPE_4 = 4,
-    OXA_PRICE_TYPE_5 = 5,
-    OXA_PRICE_TYPE_6 = 6,
-    OXA_PRICE_TYPE_7 = 7,
-    OXA_PRICE_TYPE_8 = 8,
-    OXA_PRICE_TYPE_9 = 9,
-    OXA_PRICE_TYPE_10 = 10,
-    OXA_PRICE_TYPE_UNKNOWN = 11,
+    OXA_PRICE_TYPE_1 = 1,         // wire '2'
+    OXA_PRICE_TYPE_2 = 2,         // wire '6'
+    OXA_PRICE_TYPE_3 = 3,         // wire '4'
+    OXA_PRICE_TYPE_4 = 4,         // wire '1'
+    OXA_PRICE_TYPE_5 = 5,         // wire '7'
+    OXA_PRICE_TYPE_6 = 6,         // wire '3'
+    OXA_PRICE_TYPE_7 = 7,         // wire '5'
+    OXA_PRICE_TYPE_8 = 8,         // wire '8'
+    OXA_PRICE_TYPE_9 = 9,         // wire '9'
+    OXA_PRICE_TYPE_10 = 10,       // wire 'A'
+    OXA_PRICE_TYPE_UNKNOWN = 11,  // unknown received code; also lock orders
 };
 
+// ticker type; received as two codes (plate, type)
 enum TICKER_TYPE {
-    OXA_TICKER_TYPE_0 = 0,
-    OXA_TICKER_TYPE_2 = 2,
-    OXA_TICKER_TYPE_3 = 3,
-    OXA_TICKER_TYPE_4 = 4,
-    OXA_TICKER_TYPE_5 = 5,
-    OXA_TICKER_TYPE_6 = 6,
+    OXA_TICKER_TYPE_0 = 0,        // type '1' (sent as '1')
+    OXA_TICKER_TYPE_2 = 2,        // type '3' (sent as '3')
+    OXA_TICKER_TYPE_3 = 3,        // type '2' (sent as '2')
+    OXA_TICKER_TYPE_4 = 4,        // type '4' (sent as '4')
+    OXA_TICKER_TYPE_5 = 5,        // plate '1' whatever the type (sent as '1')
+    OXA_TICKER_TYPE_6 = 6,        // sent as '2'; never received
+    OXA_TICKER_TYPE_UNKNOWN = 8,  // unknown received codes
 };
 
-// transfer_type: requests 0 to 3; answers 2, 3 and 4 for a code the library does not know
+// transfer_type
 enum FundTransferType {
-    OXA_FUND_TRANSFER_0 = 0,
-    OXA_FUND_TRANSFER_1 = 1,
-    OXA_FUND_TRANSFER_2 = 2,
-    OXA_FUND_TRANSFER_3 = 3,
-    OXA_FUND_TRANSFER_UNKNOWN = 4,
+    OXA_FUND_TRANSFER_0 = 0,        // wire '2'
+    OXA_FUND_TRANSFER_1 = 1,        // wire '1'
+    OXA_FUND_TRANSFER_2 = 2,        // wire '6'
+    OXA_FUND_TRANSFER_3 = 3,        // wire '5'
+    OXA_FUND_TRANSFER_UNKNOWN = 4,  // unknown received code
 };
 
 #pragma pack(push, 1)
@@ -359,7 +367,7 @@ struct OXAOtherServerFundInfo {
 struct OXAIPOInfo {
     int32_t market;
     char ticker[16];
-    char ticker_name[64];
+    char name[64];
     int32_t ticker_type;  // TICKER_TYPE
     double field_88;
     int32_t field_96;
@@ -378,7 +386,7 @@ struct OXAIPOQuotaInfo {
 struct OXAIssueInfo {
     int32_t market;
     char ticker[16];
-    char ticker_name[64];
+    char name[64];
     int32_t ticker_type;
     char field_88[16];
     double field_104;
@@ -388,7 +396,7 @@ struct OXAIssueInfo {
 
 struct OXASecurityInfo {
     char ticker[16];
-    char ticker_name[64];
+    char name[64];
     int32_t market;
     int32_t ticker_type;
     int64_t field_88;
@@ -1091,7 +1099,7 @@ OXA_ASSERT_AT(OXAOtherServerFundInfo, pad_12, 12);
 OXA_ASSERT_SIZE(OXAIPOInfo, 120);
 OXA_ASSERT_AT(OXAIPOInfo, market, 0);
 OXA_ASSERT_AT(OXAIPOInfo, ticker, 4);
-OXA_ASSERT_AT(OXAIPOInfo, ticker_name, 20);
+OXA_ASSERT_AT(OXAIPOInfo, name, 20);
 OXA_ASSERT_AT(OXAIPOInfo, ticker_type, 84);
 OXA_ASSERT_AT(OXAIPOInfo, field_88, 88);
 OXA_ASSERT_AT(OXAIPOInfo, field_96, 96);
@@ -1108,7 +1116,7 @@ OXA_ASSERT_AT(OXAIPOQuotaInfo, field_12, 12);
 OXA_ASSERT_SIZE(OXAIssueInfo, 120);
 OXA_ASSERT_AT(OXAIssueInfo, market, 0);
 OXA_ASSERT_AT(OXAIssueInfo, ticker, 4);
-OXA_ASSERT_AT(OXAIssueInfo, ticker_name, 20);
+OXA_ASSERT_AT(OXAIssueInfo, name, 20);
 OXA_ASSERT_AT(OXAIssueInfo, ticker_type, 84);
 OXA_ASSERT_AT(OXAIssueInfo, field_88, 88);
 OXA_ASSERT_AT(OXAIssueInfo, field_104, 104);
@@ -1117,7 +1125,7 @@ OXA_ASSERT_AT(OXAIssueInfo, field_116, 116);
 
 OXA_ASSERT_SIZE(OXASecurityInfo, 129);
 OXA_ASSERT_AT(OXASecurityInfo, ticker, 0);
-OXA_ASSERT_AT(OXASecurityInfo, ticker_name, 16);
+OXA_ASSERT_AT(OXASecurityInfo, name, 16);
 OXA_ASSERT_AT(OXASecurityInfo, market, 80);
 OXA_ASSERT_AT(OXASecurityInfo, ticker_type, 84);
 OXA_ASSERT_AT(OXASecurityInfo, field_88, 88);

@@ -2,6 +2,7 @@
 // it sends is checked byte by byte against records the test lays out at offsets of its own.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -104,13 +105,11 @@ class SpotOrdersSimTest : public SimTest {
     SimTest::SetUp();
     sim.enable_spot_orders(true);
     client = connect_client();
-    Bytes sub(24, 0);
-    put_le(sub, 0, 9, 4);
-    put_le(sub, 16, kAccount, 8);
-    ASSERT_TRUE(client->request(0x103, 1, sub));
-    auto end = client->read_frame(kWait);
-    ASSERT_TRUE(end.has_value());
-    ASSERT_EQ(end->msg, 0x104u);
+    // live pushes go to the connection that registered the account for them
+    ASSERT_TRUE(client->request(0xf0002, 1, account_body(kAccount, 8)));
+    auto reg = client->read_frame(kWait);
+    ASSERT_TRUE(reg.has_value());
+    ASSERT_EQ(reg->msg, 0xf0002u);
   }
   // The next push, which must come.
   Frame next_push() {
@@ -304,6 +303,136 @@ TEST_F(SpotOrdersSimTest, OffOrCutRequestsGetNothing) {
   sim.enable_spot_orders(true);
   ASSERT_TRUE(client->request(kInsert, 5, insert_request(OrderArgs{})));
   EXPECT_EQ(next_push().req, 1u);
+}
+
+// ---- judging and the book -------------------------------------------------------------------
+
+// A gateway refuses what it cannot trade: one push with the refused status and the error code,
+// never a fill, and nothing left open to cancel.
+TEST_F(SpotOrdersSimTest, OrdersAGatewayRefusesGetARejectPushAndNeverFill) {
+  struct Case {
+    const char* name;
+    OrderArgs order;
+  };
+  std::vector<Case> cases;
+  auto with = [](auto change) {
+    OrderArgs a;
+    change(a);
+    return a;
+  };
+  cases.push_back({"market byte 0", with([](OrderArgs& a) { a.market = 0; })});
+  cases.push_back({"market 9", with([](OrderArgs& a) { a.market = '9'; })});
+  cases.push_back({"side byte 0", with([](OrderArgs& a) { a.side = 0; })});
+  cases.push_back({"side 3", with([](OrderArgs& a) { a.side = '3'; })});
+  cases.push_back({"price type byte 0", with([](OrderArgs& a) { a.price_type = 0; })});
+  cases.push_back({"business byte 0", with([](OrderArgs& a) { a.business = 0; })});
+  cases.push_back({"quantity 0", with([](OrderArgs& a) { a.quantity = 0; })});
+  cases.push_back({"quantity -5", with([](OrderArgs& a) { a.quantity = -5; })});
+  cases.push_back({"limit price 0", with([](OrderArgs& a) { a.price = 0; })});
+  cases.push_back({"limit price -1", with([](OrderArgs& a) { a.price = -1; })});
+  cases.push_back({"limit price NaN", with([](OrderArgs& a) { a.price = std::nan(""); })});
+  cases.push_back({"limit price infinite", with([](OrderArgs& a) { a.price = HUGE_VAL; })});
+  cases.push_back({"empty ticker", with([](OrderArgs& a) { a.ticker = ""; })});
+  const std::int32_t error = sim.spot_orders().config().order_reject_error;
+  std::uint32_t seq = 100;
+  std::uint64_t push_no = 0;
+  for (auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    k.order.seq = seq++;
+    ASSERT_TRUE(client->request(kInsert, 1, insert_request(k.order)));
+    const Frame f = next_push();
+    EXPECT_EQ(f.msg, kOrderPush);
+    EXPECT_EQ(f.req, ++push_no);
+    ASSERT_EQ(f.body.size(), 160u);
+    EXPECT_EQ(f.body[55], '7');
+    EXPECT_EQ(static_cast<std::int32_t>(le(f.body, 60, 4)), error);
+    EXPECT_EQ(le(f.body, 97, 8), make_id(k.order.seq));
+    EXPECT_EQ(f.body[51], static_cast<std::uint8_t>(k.order.market));  // the codes as they came
+    EXPECT_EQ(f.body[52], static_cast<std::uint8_t>(k.order.side));
+    // not open: its cancel is refused, and it never filled
+    ASSERT_TRUE(client->request(kCancel, 2, cancel_request(k.order.seq, seq++)));
+    const Frame c = next_push();
+    EXPECT_EQ(c.msg, kCancelError);
+    EXPECT_EQ(static_cast<std::int32_t>(le(c.body, 24, 4)), sim.spot_orders().config().cancel_reject_error);
+    ++push_no;
+  }
+  EXPECT_FALSE(client->read_frame(kSilence).has_value());
+  EXPECT_EQ(sim.spot_orders().holding(kAccount, "600000"), 0);
+}
+
+TEST_F(SpotOrdersSimTest, LimitOrdersFillByTheBookOrStayWorking) {
+  auto cfg = sim.spot_orders().config();
+  cfg.book_prices["600000"] = 10.50;
+  sim.spot_orders().set_config(cfg);
+  struct Case {
+    const char* name;
+    char side;
+    double price;
+    bool fills;
+  } cases[] = {
+      {"buy below the book", '1', 10.49, false},
+      {"buy at the book", '1', 10.50, true},
+      {"buy above the book trades at the book", '1', 11.00, true},
+      {"sell above the book", '2', 10.51, false},
+      {"sell at the book", '2', 10.50, true},
+  };
+  std::uint32_t seq = 200;
+  std::uint64_t push_no = 0;
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    OrderArgs a;
+    a.seq = seq++;
+    a.side = k.side;
+    a.price = k.price;
+    a.quantity = 100;
+    ASSERT_TRUE(client->request(kInsert, 1, insert_request(a)));
+    Frame f = next_push();
+    EXPECT_EQ(f.req, ++push_no);
+    EXPECT_EQ(f.body[55], '2');  // accepted
+    if (k.fills) {
+      const Frame trade = next_push();
+      EXPECT_EQ(trade.msg, kTradePush);
+      std::uint64_t bits = le(trade.body, 40, 8);
+      double price;
+      std::memcpy(&price, &bits, 8);
+      EXPECT_DOUBLE_EQ(price, 10.50);
+      EXPECT_EQ(next_push().msg, kHolding);
+      f = next_push();
+      EXPECT_EQ(f.body[55], '5');
+      push_no += 3;
+    } else {
+      EXPECT_FALSE(client->read_frame(kSilence).has_value());
+      // a working order: its cancel succeeds
+      ASSERT_TRUE(client->request(kCancel, 2, cancel_request(a.seq, seq++)));
+      const Frame c = next_push();
+      EXPECT_EQ(c.msg, kOrderPush);
+      EXPECT_EQ(c.body[55], '6');
+      ++push_no;
+    }
+  }
+}
+
+TEST_F(SpotOrdersSimTest, OrderNumbersContinueOverLogins) {
+  EXPECT_EQ(sim.next_order_number(kAccount), 1u);
+  OrderArgs a;
+  a.seq = 41;
+  ASSERT_TRUE(client->request(kInsert, 1, insert_request(a)));
+  ASSERT_TRUE(client->request(kCancel, 2, cancel_request(41, 45)));
+  while (next_push().msg != kCancelError) {
+  }  // the order filled: its cancel is refused, last
+  EXPECT_EQ(sim.next_order_number(kAccount), 46u);
+  EXPECT_EQ(sim.next_order_number(kAccount + 1), 1u);
+  // the next login of the account starts above every id it used
+  Bytes login(306, 0);
+  put_le(login, 8, kAccount, 8);
+  ASSERT_TRUE(client->request(0x10a, 3, login));
+  for (;;) {
+    auto f = client->read_frame(kWait);
+    ASSERT_TRUE(f);
+    if (f->msg != 0x10b) continue;
+    EXPECT_EQ(le(f->body, 36, 4), 46u);
+    break;
+  }
 }
 
 // ---- command line ------------------------------------------------------------------------

@@ -475,22 +475,20 @@ TEST_F(SpotSimTest, SubscriptionCatchesUpFromItsStartSequence) {
   }
 }
 
-TEST_F(SpotSimTest, PublishStoresAndPushesLiveOnlyToALiveSubscription) {
+TEST_F(SpotSimTest, PublishPushesLiveToThePushRegisteredConnection) {
   const std::uint64_t acc = 21;
   auto c = connect_client();
-  // before any subscription: stored only
+  // before any registration: stored only
   auto p1 = sim.publish(acc, 0x121, push_body(160, 1));
   EXPECT_EQ(p1.seq, 1u);
   EXPECT_FALSE(p1.sent);
 
+  // registered for pushes: live from here on, with no subscription at all (resume type 2)
   ask(*c, kLogin, 1, spot_login_request(acc, 1));
-  ASSERT_TRUE(c->request(kSubscribe, 2, subscribe_request(1, 0, 2, acc)));
-  auto end = c->read_frame(kWait);
-  ASSERT_TRUE(end);
-  EXPECT_EQ(end->msg, kSubscribeEnd);  // push 1 lies before the start sequence
-  ASSERT_TRUE(sim.is_subscribed(acc));
-  EXPECT_EQ(sim.subscribed_connection(acc)->id(), sim.open_connections().at(0)->id());
-
+  ask(*c, 0xf0002, 2, account_body(acc, 8));
+  ASSERT_TRUE(sim.push_connection(acc));
+  EXPECT_EQ(sim.push_connection(acc)->id(), sim.open_connections().at(0)->id());
+  EXPECT_FALSE(sim.is_subscribed(acc));
   auto p2 = sim.publish(acc, 0x123, push_body(121, 2));
   EXPECT_EQ(p2.seq, 2u);
   EXPECT_TRUE(p2.sent);
@@ -501,23 +499,48 @@ TEST_F(SpotSimTest, PublishStoresAndPushesLiveOnlyToALiveSubscription) {
   EXPECT_EQ(live->req, 2u);
   EXPECT_EQ(live->body, push_body(121, 2));
   EXPECT_EQ(sim.push_store().size(acc), 2u);
-  EXPECT_FALSE(sim.publish(acc + 1, 0x121, {}).sent);  // another account has no subscription
+  EXPECT_FALSE(sim.publish(acc + 1, 0x121, {}).sent);  // another account is not registered
 
-  // a new spot login of the account ends the live flow until it subscribes again
-  ask(*c, kLogin, 3, spot_login_request(acc, 2));
-  EXPECT_FALSE(sim.is_subscribed(acc));
+  // a subscription only replays from its start sequence; the live flow goes on after it
+  ASSERT_TRUE(c->request(kSubscribe, 3, subscribe_request(1, 0, 2, acc)));
+  auto replayed = c->read_frame(kWait);
+  ASSERT_TRUE(replayed);
+  EXPECT_EQ(replayed->req, 2u);
+  auto end = c->read_frame(kWait);
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->msg, kSubscribeEnd);
+  EXPECT_TRUE(sim.publish(acc, 0x121, push_body(160, 3)).sent);
+  ASSERT_TRUE(c->read_frame(kWait));
+
+  // a new spot login of the account keeps the live flow on its push connection
+  ask(*c, kLogin, 4, spot_login_request(acc, 2));
+  EXPECT_TRUE(sim.publish(acc, 0x121, push_body(160, 4)).sent);
+  ASSERT_TRUE(c->read_frame(kWait));
+
+  // a refused registration registers nothing
+  auto other = connect_client();
+  sim.set_push_reg_error(5);
+  ask(*other, 0xf0002, 5, account_body(acc, 8));
+  sim.set_push_reg_error(0);
+  EXPECT_EQ(sim.push_connection(acc)->id(), sim.open_connections().at(0)->id());
+
+  // a logout ends it; the pushes are stored for the next login
+  ask(*c, 0xf0007, 6, account_body(acc, 12));
+  EXPECT_FALSE(sim.push_connection(acc));
   EXPECT_FALSE(sim.publish(acc, 0x121, {}).sent);
   EXPECT_FALSE(c->read_frame(kSilence));
 
-  // and a closed connection ends it too
-  ASSERT_TRUE(c->request(kSubscribe, 4, subscribe_request(1, 1, 100, acc)));
-  ASSERT_TRUE(c->read_frame(kWait));
-  ASSERT_TRUE(sim.is_subscribed(acc));
-  EXPECT_EQ(sim.close_connections(), 1u);
+  // a reconnected client registers again on its new connection; a closed connection ends it
+  ask(*other, 0xf0002, 7, account_body(acc, 8));
+  ASSERT_TRUE(sim.push_connection(acc));
+  EXPECT_TRUE(sim.publish(acc, 0x121, push_body(160, 5)).sent);
+  ASSERT_TRUE(other->read_frame(kWait));
+  EXPECT_FALSE(c->read_frame(kSilence));
+  EXPECT_EQ(sim.close_connections(), 2u);
   EXPECT_TRUE(sim.wait_for_open(0, kWait));
-  EXPECT_FALSE(sim.is_subscribed(acc));
+  EXPECT_FALSE(sim.push_connection(acc));
   EXPECT_FALSE(sim.publish(acc, 0x121, {}).sent);
-  EXPECT_EQ(sim.push_store().last_seq(acc), 4u);
+  EXPECT_EQ(sim.push_store().last_seq(acc), 7u);
 }
 
 // ---- reply modes ---------------------------------------------------------------------------

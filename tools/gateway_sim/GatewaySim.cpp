@@ -105,7 +105,10 @@ void GatewaySim::install_gateway_handlers() {
       std::lock_guard<std::mutex> lk(cfg_mu_);
       error = push_reg_error_;
     }
-    ex.answer(kMsgPushReg, make_push_reg_answer(account, error));
+    // registered before the answer leaves, so no push published after the client saw it is lost
+    std::lock_guard<std::mutex> lk(publish_mu_);
+    if (ex.answer(kMsgPushReg, make_push_reg_answer(account, error)) && error == 0)
+      push_conns_[account] = ex.conn;
   });
   on(kMsgLogoutReq, [this](const Exchange& ex) {
     const std::uint64_t account = WireReader(ex.request.body).get_uint(logout_req::kFundAccount).value_or(0);
@@ -113,6 +116,12 @@ void GatewaySim::install_gateway_handlers() {
     {
       std::lock_guard<std::mutex> lk(cfg_mu_);
       error = logout_error_;
+    }
+    if (error == 0) {
+      // a logged-out account gets no live pushes; they are stored for its next login
+      std::lock_guard<std::mutex> lk(publish_mu_);
+      push_conns_.erase(account);
+      subs_.erase(account);
     }
     ex.answer(kMsgLogoutRsp, make_logout_answer(account, error));
   });

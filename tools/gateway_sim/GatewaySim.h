@@ -1,6 +1,16 @@
 // A simulated trading gateway on 127.0.0.1: speaks the frame protocol over plain POSIX sockets,
 // answers heartbeats, plays the gateway's own messages and records every frame it receives.
 // Business handlers are added with on(msg_id, handler).
+//
+// Live pushes are one mechanism for every business: an account's pushes go to the connection
+// that registered the account for pushes (0xf0002), whatever the client's resume type, until the
+// account logs out (0xf0007) or that connection closes; a client that reconnects registers again
+// and its pushes follow it. A business module publishes a push with
+//   sim.publish(account, msg_id, body);
+// which stores it under the account's next push number (replayed by synchronisations and
+// subscriptions) and sends it live, as a push frame whose request id is that number. It notes
+// every order id a client sends with note_order_number(account, id), so that the next login of the
+// account starts its order numbers above them.
 #pragma once
 
 #include <atomic>
@@ -21,6 +31,7 @@
 #include "gateway_sim/SimPushStore.h"
 #include "gateway_sim/SimSpotOrders.h"
 #include "gateway_sim/SimSpotQueries.h"
+#include "gateway_sim/SimState.h"
 #include "gateway_sim/SimWire.h"
 
 namespace oxa_sim {
@@ -144,7 +155,9 @@ struct SpotLoginAnswer {
   std::optional<std::uint64_t> fund_account;  // unset: the account of the request
   std::optional<std::int32_t> trading_day;    // YYYYMMDD; unset: today's local date
   std::optional<std::uint32_t> fund_index;    // unset: the account's ordinal at this sim (1, 2, ...)
-  std::int32_t order_no_index = 1;            // first order number of the session
+  // First order number of the session; unset: one above the highest the account used so far
+  // (1 for a new account), so that a second login never reissues an order id of the first.
+  std::optional<std::int32_t> order_no_index;
   std::optional<std::uint32_t> session_no;    // unset: the account's ordinal at this sim
   std::int32_t error_code = 0;
   std::int32_t node_id = 1;
@@ -224,7 +237,8 @@ struct SyncAnswer {
 
 std::vector<std::uint8_t> make_spot_login_answer(const SpotLoginAnswer& a,
                                                  std::uint64_t request_account,
-                                                 std::uint64_t request_no, std::uint32_t ordinal);
+                                                 std::uint64_t request_no, std::uint32_t ordinal,
+                                                 std::uint32_t next_order_no = 1);
 std::vector<std::uint8_t> make_sync_answer(const SyncAnswer& a);
 std::vector<std::uint8_t> make_subscribe_end(const SubscribeRequest& r);
 // Today's local date as YYYYMMDD.
@@ -244,6 +258,11 @@ class GatewaySim {
 
   // Listens on 127.0.0.1:port (0 picks a free port, see port()). Once per object.
   bool start(std::uint16_t port = 0);
+  // Keeps what a gateway keeps over a restart (account ordinals, stored pushes, order numbers) in
+  // the file at path: read back now, appended to from here on. A sim started again with the same
+  // file continues the numbering its clients saw. Before start(); false when the file cannot be
+  // opened.
+  bool set_state_file(const std::string& path);
   // Closes the listener and every connection, drops scheduled sends, joins every thread.
   // Not to be called from a handler.
   void stop();
@@ -297,20 +316,32 @@ class GatewaySim {
   void enable_spot_queries(bool on);
   SpotQueryServer& spot_queries() { return *queries_; }
 
-  // The pushes of every account; the business simulators append to it.
+  // --- live pushes and order numbers, for every business --------------------------------
+  // The pushes of every account; the business simulators publish into it.
   PushStore& push_store() { return store_; }
   struct Published {
     std::uint32_t seq = 0;
-    bool sent = false;  // pushed live to a subscribed connection
+    bool sent = false;  // pushed live to the account's push connection
   };
-  // Stores a push and, when the account has a live subscription on an open connection, pushes it
-  // there with its number as request id. Under a delayed subscription answer, pushes published
-  // before that answer goes out reach the client ahead of its catch-up.
+  // Stores a push under the account's next number and, when a connection that is still open
+  // registered the account for pushes, pushes it there with its number as request id. A
+  // subscription's catch-up and publish() exclude each other, so an immediate catch-up reaches
+  // the client before any push published after it; under a delayed subscription answer, pushes
+  // published meanwhile go live ahead of it.
   Published publish(std::uint64_t account, std::uint32_t msg_id, std::vector<std::uint8_t> body);
+  // The connection that last registered the account for pushes without error (null when none,
+  // after the account's logout, or once that connection closed).
+  std::shared_ptr<SimConnection> push_connection(std::uint64_t account) const;
   // The connection whose subscription for the account was answered last (null when none, when it
-  // closed, or after a new spot login of the account).
+  // closed, or after a new spot login of the account). It only asked for a replay: live pushes go
+  // to the push connection.
   std::shared_ptr<SimConnection> subscribed_connection(std::uint64_t account) const;
   bool is_subscribed(std::uint64_t account) const { return subscribed_connection(account) != nullptr; }
+
+  // An order id (or its sequence: only the low 32 bits count) the account's client sent.
+  void note_order_number(std::uint64_t account, std::uint64_t order_id);
+  // One above the highest order number noted for the account (1 when none).
+  std::uint32_t next_order_number(std::uint64_t account) const;
 
   // The sync and subscription requests in the frame log, decoded.
   std::vector<SyncRequest> sync_requests() const;
@@ -413,7 +444,14 @@ class GatewaySim {
   std::unique_ptr<SpotQueryServer> queries_;
   // Serialises a subscription's catch-up against publish(), so no push is lost between them.
   mutable std::mutex publish_mu_;
-  std::map<std::uint64_t, std::weak_ptr<SimConnection>> subs_;  // under publish_mu_
+  std::map<std::uint64_t, std::weak_ptr<SimConnection>> subs_;        // under publish_mu_
+  std::map<std::uint64_t, std::weak_ptr<SimConnection>> push_conns_;  // under publish_mu_
+  std::map<std::uint64_t, std::uint32_t> order_numbers_;              // under publish_mu_
+
+  StateJournal journal_;
+  void journal(const StateRecord& r) {
+    if (journal_.is_open()) journal_.append(r);
+  }
 };
 
 }  // namespace oxa_sim

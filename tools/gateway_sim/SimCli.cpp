@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
@@ -77,6 +78,20 @@ bool parse_reply(const std::string& text, std::pair<std::uint32_t, ReplyPlan>* o
   return true;
 }
 
+// TICKER=PRICE, a finite price above 0
+bool parse_book_price(const std::string& text, std::map<std::string, double>* book) {
+  const auto eq = text.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  const std::string price = text.substr(eq + 1);
+  if (price.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(price.c_str(), &end);
+  if (errno != 0 || *end != '\0' || !std::isfinite(v) || v <= 0) return false;
+  (*book)[text.substr(0, eq)] = v;
+  return true;
+}
+
 // ACC=TYPE
 bool parse_account_business(const std::string& text, std::uint64_t* acc, std::uint8_t* type) {
   const auto eq = text.find('=');
@@ -108,14 +123,25 @@ std::string usage_text() {
          "  --spot-trading-day N       trading day YYYYMMDD of the spot login answer (default: today)\n"
          "  --spot-fund-index N        fund account index (default: 1, 2, ... per account)\n"
          "  --spot-session-no N        server session number (default: as the fund index)\n"
-         "  --spot-order-no-index N    first order number of the session (default 1)\n"
+         "  --spot-order-no-index N    first order number of the session (default: one above\n"
+         "                             the highest the account used, 1 for a new account)\n"
          "  --spot-login-error N       error code of the spot login answer (default 0)\n"
          "  --spot-node N              node id of the spot login answer (default 1)\n"
          "  --spot-order-limit N       orders per second (default 0: unlimited)\n"
          "  --spot-query-limit N       queries per second (default 0: unlimited)\n"
          "  --no-spot-orders           leave orders 0x111, cancels 0x112 and transfers 0x113\n"
          "                             unanswered\n"
-         "  --no-spot-fill             limit orders stay open after acceptance\n"
+         "  --no-spot-fill             every accepted order stays working\n"
+         "  --spot-price TICKER=PRICE  the price a ticker trades at (repeatable; default: a\n"
+         "                             small demo book, 600000 at 10.50): a limit buy at or\n"
+         "                             above it or a sell at or below it fills there, any other\n"
+         "                             limit order stays working; a ticker without a price\n"
+         "                             fills a limit order at its own price\n"
+         "  --no-spot-book             no ticker has a price\n"
+         "  --spot-reject-error N      error code of the push that refuses an order (default\n"
+         "                             200002); refused: unknown codes, a limit price that is\n"
+         "                             not a finite positive number, a quantity of 0 or below,\n"
+         "                             an empty ticker\n"
          "  --no-spot-queries          leave the spot queries unanswered (default: answered\n"
          "                             from a small demo book and the order server's records)\n"
          "  --spot-transfer-result N   result code of every fund-transfer push (default 1)\n"
@@ -128,6 +154,8 @@ std::string usage_text() {
          "  --no-heartbeat-reply       leave the client's heartbeats unanswered\n"
          "  --offline-request-id N     request id of the off-line command (SIGUSR1)\n"
          "  --offline-trading-day N    trading day of the off-line command (SIGUSR1)\n"
+         "  --state-file PATH          keep account ordinals, stored pushes and order numbers\n"
+         "                             in PATH and continue from them when started again\n"
          "  --verbose                  print every received frame\n"
          "signals: SIGUSR1 sends the off-line command 0xf000c to every connection,\n"
          "         SIGUSR2 closes every connection, SIGTERM/SIGINT stop the program\n";
@@ -208,7 +236,19 @@ bool parse_options(int argc, const char* const* argv, SimOptions& out, std::stri
       ok = value() && parse_unsigned(val, &no);
       if (ok) out.spot_login.session_no = no;
     } else if (opt == "--spot-order-no-index") {
-      ok = value() && parse_i32(val, &out.spot_login.order_no_index);
+      std::int32_t first = 0;
+      ok = value() && parse_i32(val, &first);
+      if (ok) out.spot_login.order_no_index = first;
+    } else if (opt == "--spot-price") {
+      ok = value() && parse_book_price(val, &out.spot_book_prices);
+    } else if (opt == "--no-spot-book") {
+      ok = !has_val;
+      out.spot_book_prices.clear();
+    } else if (opt == "--spot-reject-error") {
+      ok = value() && parse_i32(val, &out.spot_reject_error);
+    } else if (opt == "--state-file") {
+      ok = value() && !val.empty();
+      if (ok) out.state_file = val;
     } else if (opt == "--spot-login-error") {
       ok = value() && parse_i32(val, &out.spot_login.error_code);
     } else if (opt == "--spot-node") {
@@ -270,6 +310,8 @@ void apply_options(const SimOptions& opts, GatewaySim& sim) {
   SpotOrderConfig orders = sim.spot_orders().config();
   orders.fill_limit_orders = opts.spot_fill;
   orders.transfer_result = opts.spot_transfer_result;
+  orders.book_prices = opts.spot_book_prices;
+  orders.order_reject_error = opts.spot_reject_error;
   sim.spot_orders().set_config(orders);
   sim.spot_orders().set_faults(opts.spot_faults);
   sim.enable_spot_orders(opts.spot_orders);

@@ -20,6 +20,9 @@ struct SimOptions {
   bool spot_fill = true;
   bool spot_queries = true;  // the query server answers from the demo book
   std::uint32_t spot_transfer_result = 1;
+  std::map<std::string, double> spot_book_prices = demo_book_prices();
+  std::int32_t spot_reject_error = SpotOrderConfig{}.order_reject_error;
+  std::string state_file;  // empty: nothing is kept over a restart
   SpotPushFaults spot_faults;
   std::map<std::uint64_t, std::uint8_t> account_business;
   std::int32_t push_reg_error = 0;

@@ -60,13 +60,15 @@ SubscribeRequest decode_subscribe_request(const ReceivedFrame& f) {
 
 std::vector<std::uint8_t> make_spot_login_answer(const SpotLoginAnswer& a,
                                                  std::uint64_t request_account,
-                                                 std::uint64_t request_no, std::uint32_t ordinal) {
+                                                 std::uint64_t request_no, std::uint32_t ordinal,
+                                                 std::uint32_t next_order_no) {
   WireWriter w(spot_login_rsp::kLength);
   w.put_uint(spot_login_rsp::kRequestNo, a.request_no.value_or(request_no));
   w.put_uint(spot_login_rsp::kFundAccount, a.fund_account.value_or(request_account));
   w.put_int(spot_login_rsp::kTradingDay, a.trading_day ? *a.trading_day : local_date_yyyymmdd());
   w.put_uint(spot_login_rsp::kFundIndex, a.fund_index.value_or(ordinal));
-  w.put_int(spot_login_rsp::kOrderNoIndex, a.order_no_index);
+  w.put_int(spot_login_rsp::kOrderNoIndex,
+            a.order_no_index ? *a.order_no_index : static_cast<std::int32_t>(next_order_no));
   w.put_uint(spot_login_rsp::kSessionNo, a.session_no.value_or(ordinal));
   w.put_int(spot_login_rsp::kErrorCode, a.error_code);
   w.put_int(spot_login_rsp::kNodeId, a.node_id);
@@ -142,20 +144,25 @@ void GatewaySim::on_spot_login(const Exchange& ex) {
   const std::uint64_t request_no = r.get_uint(spot_login_req::kRequestNo).value_or(0);
   SpotLoginAnswer a;
   std::uint32_t ordinal;
+  bool new_account;
   {
     std::lock_guard<std::mutex> lk(cfg_mu_);
     auto it = account_spot_answer_.find(account);
     a = it != account_spot_answer_.end() ? it->second : spot_answer_;
     // the same account keeps its index and session number over logins
-    ordinal = ordinals_.emplace(account, static_cast<std::uint32_t>(ordinals_.size() + 1))
-                  .first->second;
+    const auto placed =
+        ordinals_.emplace(account, static_cast<std::uint32_t>(ordinals_.size() + 1));
+    ordinal = placed.first->second;
+    new_account = placed.second;
   }
+  if (new_account) journal({StateRecord::Kind::kOrdinal, account, ordinal, 0, {}});
   {
-    // a new session: its pushes flow again only after its own subscription
+    // a new session: its subscription is asked for again (live pushes keep to the push connection)
     std::lock_guard<std::mutex> lk(publish_mu_);
     subs_.erase(account);
   }
-  ex.answer(kMsgSpotLoginRsp, make_spot_login_answer(a, account, request_no, ordinal));
+  ex.answer(kMsgSpotLoginRsp,
+            make_spot_login_answer(a, account, request_no, ordinal, next_order_number(account)));
 }
 
 void GatewaySim::on_sync(const Exchange& ex) {
@@ -267,11 +274,58 @@ GatewaySim::Published GatewaySim::publish(std::uint64_t account, std::uint32_t m
   std::lock_guard<std::mutex> lk(publish_mu_);
   Published out;
   std::shared_ptr<SimConnection> conn;
-  auto it = subs_.find(account);
-  if (it != subs_.end()) conn = it->second.lock();
+  auto it = push_conns_.find(account);
+  if (it != push_conns_.end()) conn = it->second.lock();
   out.seq = store_.append(account, msg_id, body);
+  if (journal_.is_open()) journal({StateRecord::Kind::kPush, account, out.seq, msg_id, body});
   if (conn && conn->is_open()) out.sent = conn->push(msg_id, out.seq, body);
   return out;
+}
+
+std::shared_ptr<SimConnection> GatewaySim::push_connection(std::uint64_t account) const {
+  std::lock_guard<std::mutex> lk(publish_mu_);
+  auto it = push_conns_.find(account);
+  if (it == push_conns_.end()) return nullptr;
+  auto conn = it->second.lock();
+  return conn && conn->is_open() ? conn : nullptr;
+}
+
+void GatewaySim::note_order_number(std::uint64_t account, std::uint64_t order_id) {
+  const auto seq = static_cast<std::uint32_t>(order_id);
+  {
+    std::lock_guard<std::mutex> lk(publish_mu_);
+    std::uint32_t& highest = order_numbers_[account];
+    if (seq <= highest) return;
+    highest = seq;
+  }
+  journal({StateRecord::Kind::kOrderNumber, account, seq, 0, {}});
+}
+
+std::uint32_t GatewaySim::next_order_number(std::uint64_t account) const {
+  std::lock_guard<std::mutex> lk(publish_mu_);
+  auto it = order_numbers_.find(account);
+  return it == order_numbers_.end() ? 1u : it->second + 1u;
+}
+
+bool GatewaySim::set_state_file(const std::string& path) {
+  return journal_.open(path, [this](const StateRecord& r) {
+    switch (r.kind) {
+      case StateRecord::Kind::kOrdinal: {
+        std::lock_guard<std::mutex> lk(cfg_mu_);
+        ordinals_[r.account] = r.value;
+        break;
+      }
+      case StateRecord::Kind::kOrderNumber: {
+        std::lock_guard<std::mutex> lk(publish_mu_);
+        std::uint32_t& highest = order_numbers_[r.account];
+        if (r.value > highest) highest = r.value;
+        break;
+      }
+      case StateRecord::Kind::kPush:
+        store_.insert(r.account, r.value, r.msg_id, r.body);
+        break;
+    }
+  });
 }
 
 std::shared_ptr<SimConnection> GatewaySim::subscribed_connection(std::uint64_t account) const {

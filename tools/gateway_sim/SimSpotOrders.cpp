@@ -1,5 +1,7 @@
 #include "gateway_sim/SimSpotOrders.h"
 
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +29,34 @@ std::vector<std::vector<std::uint8_t>> records_of(const AccountRecords& all, std
 }
 
 }  // namespace
+
+namespace spot_code {
+bool known_market(char c) { return c >= '1' && c <= '5'; }
+bool known_side(char c) { return c == '1' || c == '2'; }
+bool known_price_type(char c) { return (c >= '1' && c <= '9') || c == 'A'; }
+bool known_business(char c) {
+  return c == '1' || c == '2' || c == '3' || c == '4' || c == '5' || c == 'B' || c == 'C';
+}
+}  // namespace spot_code
+
+std::map<std::string, double> demo_book_prices() {
+  return {{"600000", 10.50}, {"600036", 35.20}, {"600519", 1650.00}, {"000001", 11.02},
+          {"510050", 2.73}};
+}
+
+const char* SpotOrderServer::refusal(char market, char side, char price_type, char business,
+                                     double price, std::int64_t quantity,
+                                     const std::string& ticker) {
+  if (!spot_code::known_market(market)) return "unknown market code";
+  if (!spot_code::known_side(side)) return "unknown side code";
+  if (!spot_code::known_price_type(price_type)) return "unknown price type code";
+  if (!spot_code::known_business(business)) return "unknown business type code";
+  if (price_type == spot_code::kLimitPrice && !(std::isfinite(price) && price > 0))
+    return "limit price not a finite positive number";
+  if (quantity <= 0) return "quantity not above 0";
+  if (ticker.empty()) return "empty ticker";
+  return nullptr;
+}
 
 void SpotOrderServer::set_config(const SpotOrderConfig& c) {
   std::lock_guard<std::mutex> lk(mu_);
@@ -87,7 +117,7 @@ void SpotOrderServer::push(std::uint64_t account, std::uint32_t msg_id,
   const auto copy = faults_.duplicate || faults_.stale ? body : std::vector<std::uint8_t>{};
   const GatewaySim::Published p = sim_.publish(account, msg_id, std::move(body));
   if (!p.sent) return;
-  auto conn = sim_.subscribed_connection(account);
+  auto conn = sim_.push_connection(account);
   if (!conn) return;
   if (faults_.duplicate) conn->push(msg_id, p.seq, copy);
   if (faults_.stale && p.seq > 1) conn->push(msg_id, p.seq - 1, copy);
@@ -108,6 +138,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
   const auto side = static_cast<char>(*r.get_uint(q::kSide));
   const auto market = *r.get_uint(q::kMarket);
   const auto business = *r.get_uint(q::kBusinessType);
+  sim_.note_order_number(account, order_id);
 
   std::lock_guard<std::mutex> lk(mu_);
   char exch_id[16];
@@ -129,14 +160,41 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
   w.put_uint(o::kOrderId, order_id);
   w.put_int(o::kLeaves, quantity);
   Order order;
-  order.accepted = w.bytes();
   order.order_id = order_id;
   order.quantity = quantity;
+  const OrderKey key{account, client_of(order_id), sequence_of(order_id)};
+  if (refusal(static_cast<char>(market), side, price_type, static_cast<char>(business), price,
+              quantity, ticker) != nullptr) {
+    // refused before it reaches the book: one push with the error, never a fill
+    w.put_uint(o::kStatus, static_cast<std::uint8_t>(spot_code::kStatusRejected));
+    w.put_int(o::kErrorCode, cfg_.order_reject_error);
+    order.accepted = w.bytes();
+    order.latest = w.bytes();
+    order.open = false;
+    push(account, kMsgSpotOrderPush, w.take());
+    orders_[key] = std::move(order);
+    return;
+  }
+  order.accepted = w.bytes();
   order.latest = w.bytes();
   push(account, kMsgSpotOrderPush, w.bytes());
 
-  const bool fill = cfg_.fill_limit_orders && price_type == spot_code::kLimitPrice;
-  if (fill) {
+  // the price it trades at, when it trades now
+  std::optional<double> fill_price;
+  if (cfg_.fill_limit_orders) {
+    const auto book = cfg_.book_prices.find(ticker);
+    const bool buy_side = side == spot_code::kBuy;
+    if (price_type == spot_code::kLimitPrice) {
+      if (book == cfg_.book_prices.end())
+        fill_price = price;
+      else if (buy_side ? price >= book->second : price <= book->second)
+        fill_price = book->second;
+    } else if (book != cfg_.book_prices.end()) {
+      fill_price = book->second;
+    }
+  }
+  if (fill_price) {
+    const double fill = *fill_price;
     namespace t = spot_trade_rec;
     char exec_id[24];
     std::snprintf(exec_id, sizeof exec_id, "X%016u", ++next_exec_);
@@ -146,7 +204,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     tr.put_text(t::kExecId, exec_id);
     tr.put_uint(t::kSide, static_cast<std::uint8_t>(side));
     tr.put_uint(t::kBusinessType, business);
-    tr.put_double(t::kPrice, price);
+    tr.put_double(t::kPrice, fill);
     tr.put_int(t::kQuantity, quantity);
     tr.put_uint(t::kReportIndex, next_exec_);
     tr.put_int(t::kTime, cfg_.time_hhmmss);
@@ -162,7 +220,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     const bool buy = side == spot_code::kBuy;
     Holding& holding = holdings_[{account, ticker}];
     holding.market = static_cast<char>(market);
-    holding.last_price = price;
+    holding.last_price = fill;
     std::int64_t& held = holding.quantity;
     held += buy ? quantity : -quantity;
     namespace h = spot_holding_change;
@@ -173,7 +231,7 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     hc.put_int(h::kTotal, held);
     hc.put_int(h::kChange, buy ? quantity : -quantity);
     hc.put_int(h::kSellable, buy ? held - quantity : held);  // bought today: not yet sellable
-    hc.put_int(h::kCost, static_cast<std::int64_t>(price * static_cast<double>(quantity) * 10000.0));
+    hc.put_int(h::kCost, static_cast<std::int64_t>(fill * static_cast<double>(quantity) * 10000.0));
     hc.put_uint(h::kDirection, buy ? '1' : '2');
     hc.put_uint(h::kNodeId, node_of(order_id));
     hc.put_int(h::kTime, cfg_.time_hhmmss);
@@ -184,12 +242,12 @@ void SpotOrderServer::on_insert(const Exchange& ex) {
     fw.put_uint(o::kStatus, static_cast<std::uint8_t>(spot_code::kStatusFilled));
     fw.put_int(o::kTraded, quantity);
     fw.put_int(o::kLeaves, 0);
-    fw.put_double(o::kTradeAmount, price * static_cast<double>(quantity));
+    fw.put_double(o::kTradeAmount, fill * static_cast<double>(quantity));
     order.open = false;
     order.latest = fw.bytes();
     push(account, kMsgSpotOrderPush, fw.take());
   }
-  orders_[OrderKey{account, client_of(order_id), sequence_of(order_id)}] = std::move(order);
+  orders_[key] = std::move(order);
 }
 
 void SpotOrderServer::on_cancel(const Exchange& ex) {
@@ -201,6 +259,7 @@ void SpotOrderServer::on_cancel(const Exchange& ex) {
   const std::uint64_t cancel_id = *r.get_uint(q::kCancelId);
   const auto order_client = static_cast<std::uint32_t>(*r.get_uint(q::kOrderClientIdByte));
   const auto order_seq = static_cast<std::uint32_t>(*r.get_uint(q::kOrderSequence));
+  sim_.note_order_number(account, cancel_id);
 
   std::lock_guard<std::mutex> lk(mu_);
   auto it = orders_.find(OrderKey{account, order_client, order_seq});
@@ -233,6 +292,7 @@ void SpotOrderServer::on_transfer(const Exchange& ex) {
   if (req.size() < spot_transfer::kLength) return;
   const WireReader r(req);
   const std::uint64_t account = *r.get_uint(spot_transfer::kFundAccount);
+  sim_.note_order_number(account, *r.get_uint(spot_transfer::kSerialId));
   std::lock_guard<std::mutex> lk(mu_);
   // the push is the request returned with its result filled in
   WireWriter w(spot_transfer::kLength);

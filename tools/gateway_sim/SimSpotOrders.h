@@ -1,6 +1,13 @@
 // A small spot order server behind the simulated gateway: inserts 0x111, cancels 0x112 and fund
 // transfers 0x113, answered by pushes through GatewaySim::publish so that every push is stored
-// under the account's next sequence number and replayed by the synchronisation.
+// under the account's next sequence number, replayed by the synchronisation and sent live to the
+// account's push connection.
+//
+// It judges an order as a gateway would before anything else: wire codes it does not know (byte
+// 0 included), a limit order whose price is not a finite positive number, a quantity of 0 or
+// below or an empty ticker refuse the order with a reject push (status '7' and an error code);
+// such an order never fills. An accepted order fills by the book (see SpotOrderConfig) or stays
+// working until it is cancelled.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +30,13 @@ inline constexpr char kBuy = '1';
 inline constexpr char kStatusAccepted = '2';  // queued, nothing traded
 inline constexpr char kStatusFilled = '5';
 inline constexpr char kStatusCancelled = '6';
+inline constexpr char kStatusRejected = '7';  // refused, nothing traded
+
+// The codes the server knows; any other byte refuses the order.
+bool known_market(char c);
+bool known_side(char c);
+bool known_price_type(char c);
+bool known_business(char c);
 }  // namespace spot_code
 
 // Faults a script lays on the pushes the server publishes.
@@ -33,12 +47,23 @@ struct SpotPushFaults {
 };
 
 struct SpotOrderConfig {
-  bool fill_limit_orders = true;    // a limit order fills at its price right after acceptance
+  // Fills right after acceptance (off: every accepted order stays working). A limit order fills
+  // when its price reaches the ticker's book price (a buy at or above it, a sell at or below it)
+  // and trades at the book price; priced away from it, it stays working. A ticker without a book
+  // price fills a limit order at its own price. Other price types fill at the book price, and stay
+  // working for a ticker without one.
+  bool fill_limit_orders = true;
+  std::map<std::string, double> book_prices;  // ticker -> the price it trades at
+  std::int32_t order_reject_error = 200002;    // error code of the reject push of a refused order
   std::uint32_t transfer_result = 1;  // result code of every 0x124
   std::int32_t cancel_reject_error = 11000343;  // 0x122 for an order that is no longer open
   std::int32_t cancel_unknown_error = 11000344; // 0x122 for an order the server never saw
   std::int32_t time_hhmmss = 93000;  // time of day written into every push
 };
+
+// The book prices of the program and the demo: a buy of 600000 at 10.50 or above fills, below it
+// stays working.
+std::map<std::string, double> demo_book_prices();
 
 class SpotOrderServer {
  public:
@@ -82,6 +107,9 @@ class SpotOrderServer {
   using OrderKey = std::tuple<std::uint64_t, std::uint32_t, std::uint32_t>;
 
   void push(std::uint64_t account, std::uint32_t msg_id, std::vector<std::uint8_t> body);
+  // Why a gateway refuses the order (null: it does not).
+  static const char* refusal(char market, char side, char price_type, char business, double price,
+                             std::int64_t quantity, const std::string& ticker);
 
   GatewaySim& sim_;
   mutable std::mutex mu_;  // one request at a time: the pushes of one order keep their order

@@ -3,7 +3,8 @@
 // connection, push registration and the spot login are accepted, the synchronisation ends at
 // once (nothing is stored) and the subscription ends; orders, cancels and fund transfers are
 // answered by the spot order server (see --no-spot-orders) and every spot query by the query
-// server from a small demo book (see --no-spot-queries).
+// server from a small demo book (see --no-spot-queries). With --state-file it continues, after a
+// restart, the push and order numbering its clients saw.
 #include <signal.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "gateway_sim/GatewaySim.h"
 #include "gateway_sim/SimCli.h"
+#include "gateway_sim/SimOption.h"
 
 int main(int argc, char** argv) {
   oxa_sim::SimOptions opts;
@@ -37,7 +39,12 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   oxa_sim::GatewaySim sim;
+  oxa_sim::SimOption option(sim);  // option accounts: --account-business ACC=3
   oxa_sim::apply_options(opts, sim);
+  if (!opts.state_file.empty() && !sim.set_state_file(opts.state_file)) {
+    std::fprintf(stderr, "oxa_gateway_sim: cannot open the state file %s\n", opts.state_file.c_str());
+    return 1;
+  }
   if (opts.verbose) {
     sim.set_frame_observer([](const oxa_sim::ReceivedFrame& f) {
       std::printf("%s\n", oxa_sim::describe_frame(f).c_str());

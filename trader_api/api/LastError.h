@@ -16,8 +16,9 @@ constexpr std::size_t kErrorTextMax = sizeof(OXAErrorInfo::error_msg) - 1;
 void CopyErrorText(char* dst, const char* src, std::size_t max_bytes = kErrorTextMax);
 
 // Under the process-wide error mutex: error_id = code; a text (even empty) replaces the
-// record's text; without one (null) an empty record text is filled with the library's text
-// of the code and a non-empty one is kept. Logs the result at error level.
+// record's text; without one (null) the record's text becomes the library's text of the
+// code, whatever it held, so a code never stands beside another code's text. Logs the result
+// at error level.
 void RecordLastError(OXAErrorInfo* record, int code, const char* text);
 
 }  // namespace API

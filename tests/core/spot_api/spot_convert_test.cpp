@@ -124,7 +124,7 @@ TEST(SpotDecoders, UnknownCodeLogsItsEnumerationAtInfo) {
         LogCapture log;
         c.decode('Z');
         EXPECT_EQ(log.Count(std::string("info|[trader_api/core/spot_api/CTradeDriver #]Unknown ") + c.name +
-                            ":Z"),
+                            ":Z operation[] order_oxa_id[0]"),
                   1u)
             << (log.Lines().empty() ? "" : log.Lines()[0]);
         EXPECT_EQ(log.Lines().size(), 1u);
@@ -135,51 +135,74 @@ TEST(SpotDecoders, ControlByteIsLoggedAsItsHexCode) {
     LogCapture log;
     EXPECT_EQ(DecodeOrdType('\0'), 11);
     EXPECT_EQ(DecodeOrderStatus('\x7f'), 7);
-    EXPECT_EQ(log.Count(R"(info|[* #]Unknown Ord_Type:\x00)"), 1u);
-    EXPECT_EQ(log.Count(R"(info|[* #]Unknown OrderStatusType:\x7f)"), 1u);
+    EXPECT_EQ(log.Count(R"(info|[* #]Unknown Ord_Type:\x00 *)"), 1u);
+    EXPECT_EQ(log.Count(R"(info|[* #]Unknown OrderStatusType:\x7f *)"), 1u);
 }
 
-TEST(SpotDecoders, TickerTypeFromPlateAndType) {
-    struct Case {
-        char plate;
-        char type;
-        int32_t value;
-    };
-    const Case cases[] = {
-        {'0', '1', 0}, {'0', '2', 3}, {'0', '3', 2}, {'0', '4', 4},  // plate other than '1': by type
-        {'2', '1', 0}, {'2', '4', 4}, {'\0', '2', 3},
-        {'0', '5', 8}, {'0', '0', 8}, {'2', 'x', 8},  // unknown type
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string("plate ") + c.plate + " type " + c.type);
-        EXPECT_EQ(DecodeTickerType(c.plate, c.type), c.value);
-    }
-    // plate '1' is 5 whatever the type, without a warning
+// A refused order comes back with the codes it went out with; the line names where to look.
+TEST(SpotDecoders, UnknownCodeLineNamesTheOperationAndTheOrder) {
     LogCapture log;
-    for (int b = 0; b < 256; ++b) EXPECT_EQ(DecodeTickerType('1', static_cast<char>(b)), 5) << b;
-    EXPECT_TRUE(log.Lines().empty());
-    DecodeTickerType('0', '9');
-    EXPECT_EQ(log.Count("info|[trader_api/core/spot_api/CTradeDriver #]Unknown Security_Plate:0, Security_Type:9"),
+    {
+        const CodeTrace outer("OnQueryOrder", 0);
+        {
+            const CodeTrace inner("OnOrderEvent", 0x0102000500000007ull);
+            EXPECT_EQ(DecodeSide('1', '\0'), 50);
+        }
+        EXPECT_EQ(DecodeMarketTypeDigit('9'), 99);
+    }
+    EXPECT_EQ(DecodeOrdType('Q'), 11);
+    const auto lines = log.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(log.Count(R"(info|[* #]Unknown SIDE_TYPE:\x00 operation[OnOrderEvent] order_oxa_id[72620565466185735])"),
+              1u)
+        << lines[0];
+    EXPECT_EQ(log.Count("info|[* #]Unknown MarketType:9 operation[OnQueryOrder] order_oxa_id[0]"), 1u) << lines[1];
+    EXPECT_EQ(log.Count("info|[* #]Unknown Ord_Type:Q operation[] order_oxa_id[0]"), 1u) << lines[2];
+}
+
+TEST(SpotDecoders, TickerTypeOverEveryPlateAndTypeByte) {
+    LogCapture log;
+    std::size_t unknown = 0;
+    for (int plate = 0; plate < 256; ++plate) {
+        for (int type = 0; type < 256; ++type) {
+            const char p = static_cast<char>(plate), t = static_cast<char>(type);
+            int32_t want = 8;
+            if (p == '1') {
+                want = 5;  // whatever the type
+            } else if (t == '1') {
+                want = 0;
+            } else if (t == '2') {
+                want = 3;
+            } else if (t == '3') {
+                want = 2;
+            } else if (t == '4') {
+                want = 4;
+            }
+            if (want == 8) ++unknown;
+            ASSERT_EQ(DecodeTickerType(p, t), want) << "plate " << plate << " type " << type;
+        }
+    }
+    EXPECT_EQ(log.Lines().size(), unknown);  // one line per unknown pair, none for a known one
+    EXPECT_EQ(log.Count("info|[trader_api/core/spot_api/CTradeDriver #]Unknown Security_Plate:0, Security_Type:9 *"),
               1u);
+    EXPECT_EQ(log.Count(R"(info|[* #]Unknown Security_Plate:\x00, Security_Type:\x00 *)"), 1u);
 }
 
-TEST(SpotDecoders, SideFromBusinessAndSideCodes) {
-    struct Case {
-        char business;
-        char side;
-        uint8_t value;
-    };
-    const Case cases[] = {
-        {'1', '1', 1}, {'1', '2', 2}, {'1', '0', 2}, {'1', 'x', 2},  // anything but '1' sells
-        {'2', '1', 1}, {'3', '2', 2}, {'\0', '1', 1},
-        {'4', '1', 7}, {'4', '2', 8}, {'4', '9', 8},  // business code '4' adds 6
-    };
+TEST(SpotDecoders, SideOverEveryByteWithEveryBusinessCode) {
     LogCapture log;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string("business ") + c.business + " side " + c.side);
-        EXPECT_EQ(DecodeSide(c.business, c.side), c.value);
+    std::size_t unknown = 0;
+    for (int business = 0; business < 256; ++business) {
+        for (int side = 0; side < 256; ++side) {
+            const char b = static_cast<char>(business), c = static_cast<char>(side);
+            uint8_t want = 50;  // a code the library does not know, byte 0 included
+            if (c == '1') want = b == '4' ? 7 : 1;
+            if (c == '2') want = b == '4' ? 8 : 2;
+            if (want == 50) ++unknown;
+            ASSERT_EQ(DecodeSide(b, c), want) << "business " << business << " side " << side;
+        }
     }
-    EXPECT_TRUE(log.Lines().empty());  // the side has no unknown value
+    EXPECT_EQ(log.Lines().size(), unknown);
+    EXPECT_EQ(log.Count("info|[* #]Unknown SIDE_TYPE:9 *"), 256u);
 }
 
 TEST(SpotDecoders, DigitMinusZero) {
@@ -471,19 +494,31 @@ TEST(SpotOrderRecord, UnknownStatusIsDeliveredWithAWarningAndAnError) {
     EXPECT_EQ(Val(o.order_submit_status), 0);
     EXPECT_EQ(Val(o.qty_traded), 0);
     EXPECT_EQ(Val(o.qty_left), 0);
-    EXPECT_EQ(log.Count("info|[trader_api/core/spot_api/CTradeDriver #]Unknown OrderStatusType:8"), 1u);
+    EXPECT_EQ(log.Count("info|[trader_api/core/spot_api/CTradeDriver #]Unknown OrderStatusType:8 "
+                        "operation[OnQueryOrder] order_oxa_id[720579268978933860]"),
+              1u);
     EXPECT_EQ(log.Count("error|Unknown order status 7 trader_api/core/spot_api/CTradeDriver # OnQueryOrder"), 1u);
     EXPECT_EQ(Val(o.order_oxa_id), 0x0A00030700000064u);  // the rest of the record is still there
 }
 
+// A gateway echoes an order's codes as they went out; codes the library sent as byte 0 (values
+// it has no code for) come back as the interface's fallbacks, never as values it does not have.
 TEST(SpotOrderRecord, UnknownCodesTakeTheirFallbacks) {
-    Wire w = OrderWire();
-    w.Put<char>(53, 'Z').Put<char>(54, 'Z');
-    OXAOrderInfo o;
-    ASSERT_TRUE(ConvertOrderMessage(w.data(), w.size(), RecordSource::Push, kDay, "h", o));
-    EXPECT_EQ(Val(o.price_type), 11);
-    EXPECT_EQ(Val(o.business_type), 255);
-    EXPECT_EQ(Val(o.side), 2);
+    for (const char code : {'\0', 'Z'}) {
+        SCOPED_TRACE(static_cast<int>(code));
+        Wire w = OrderWire();
+        w.Put<char>(51, code).Put<char>(52, code).Put<char>(53, code).Put<char>(54, code).Put<char>(55, code);
+        OXAOrderInfo o;
+        LogCapture log;
+        ASSERT_TRUE(ConvertOrderMessage(w.data(), w.size(), RecordSource::Push, kDay, "OnOrderEvent", o));
+        EXPECT_EQ(Val(o.market), 99);
+        EXPECT_EQ(Val(o.side), 50);
+        EXPECT_EQ(Val(o.price_type), 11);
+        EXPECT_EQ(Val(o.business_type), 255);
+        EXPECT_EQ(Val(o.order_status), 7);
+        // every line names the handler and the order
+        EXPECT_EQ(log.Count("info|[* #]Unknown * operation[OnOrderEvent] order_oxa_id[720579268978933860]"), 5u);
+    }
 }
 
 TEST(SpotOrderRecord, TextsStopAtTheirNulAndNeverPassTheField) {
@@ -570,7 +605,7 @@ TEST(SpotTradeRecord, ConvertsIntoThePublicRecord) {
     OXATradeReport t;
     std::memset(&t, 0x77, sizeof t);
     LogCapture log;
-    ASSERT_TRUE(ConvertTradeMessage(w.data(), w.size(), kDay, t));
+    ASSERT_TRUE(ConvertTradeMessage(w.data(), w.size(), kDay, "test", t));
     EXPECT_TRUE(log.Lines().empty());
 
     EXPECT_EQ(Val(t.order_oxa_id), 0x0A00030900000066u);
@@ -611,17 +646,31 @@ TEST(SpotTradeRecord, AmountByBusinessCode) {
         {'3', 1, 1, 2100.0},
         {'4', 3, 7, 2100.0},
         {'Z', 255, 1, 2100.0},
+        {'\0', 255, 1, 2100.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("business ") + c.business);
         Wire w = TradeWire();
         w.Put<char>(31, c.business);
         OXATradeReport t;
-        ASSERT_TRUE(ConvertTradeMessage(w.data(), w.size(), kDay, t));
+        ASSERT_TRUE(ConvertTradeMessage(w.data(), w.size(), kDay, "test", t));
         EXPECT_EQ(Val(t.business_type), c.decoded);
         EXPECT_EQ(Val(t.side), c.side);
         EXPECT_DOUBLE_EQ(Val(t.trade_amount), c.amount);
     }
+}
+
+TEST(SpotTradeRecord, UnknownCodesTakeTheirFallbacks) {
+    Wire w = TradeWire();
+    w.Put<char>(0, '\0').Put<char>(30, '\0').Put<char>(31, '\0').Put<char>(109, '\0');
+    OXATradeReport t;
+    LogCapture log;
+    ASSERT_TRUE(ConvertTradeMessage(w.data(), w.size(), kDay, "OnTradeEvent", t));
+    EXPECT_EQ(Val(t.market), 99);
+    EXPECT_EQ(Val(t.side), 50);
+    EXPECT_EQ(Val(t.price_type), 11);
+    EXPECT_EQ(Val(t.business_type), 255);
+    EXPECT_EQ(log.Count("info|[* #]Unknown * operation[OnTradeEvent] order_oxa_id[#]"), 4u);
 }
 
 TEST(SpotTradeRecord, EveryTruncatedLengthReadsNothing) {
@@ -635,12 +684,12 @@ TEST(SpotTradeRecord, EveryTruncatedLengthReadsNothing) {
         EXPECT_TRUE(AllZero(rec));
         OXATradeReport t;
         std::memset(&t, 0x77, sizeof t);
-        EXPECT_FALSE(ConvertTradeMessage(msg.get(), len, kDay, t));
+        EXPECT_FALSE(ConvertTradeMessage(msg.get(), len, kDay, "test", t));
         EXPECT_TRUE(AllZero(t));
     }
     const auto exact = w.Exact(kTradeRecordSize);
     OXATradeReport t;
-    EXPECT_TRUE(ConvertTradeMessage(exact.get(), kTradeRecordSize, kDay, t));
+    EXPECT_TRUE(ConvertTradeMessage(exact.get(), kTradeRecordSize, kDay, "test", t));
     EXPECT_EQ(Val(t.order_oxa_id), 0x0A00030900000066u);
 }
 

@@ -403,7 +403,7 @@ TEST_F(SpotQueryAnswerTest, ListRecords) {
     ASSERT_EQ(spi_.calls.back().what, "security");
     EXPECT_TRUE(spi_.calls.back().last);
     EXPECT_STREQ(spi_.security.ticker, "000001");
-    EXPECT_EQ(std::string(spi_.security.ticker_name), std::string(63, 'n'));
+    EXPECT_EQ(std::string(spi_.security.name), std::string(63, 'n'));
     EXPECT_EQ(V(spi_.security.market), 1);
     EXPECT_EQ(V(spi_.security.ticker_type), 3);
     EXPECT_EQ(V(spi_.security.field_88), 39);
@@ -416,7 +416,7 @@ TEST_F(SpotQueryAnswerTest, ListRecords) {
     i.put<double>(17 + 12, 12.5).put<uint64_t>(17 + 28, 0x700000009ull);
     Feed(SPOT::kMsgQueryIssueRsp, i);
     EXPECT_STREQ(spi_.issue.ticker, "732001");
-    EXPECT_STREQ(spi_.issue.ticker_name, "not_ready");
+    EXPECT_STREQ(spi_.issue.name, "not_ready");
     EXPECT_STREQ(spi_.issue.field_88, "not_ready");
     EXPECT_EQ(V(spi_.issue.ticker_type), 5);  // plate '1'
     EXPECT_DOUBLE_EQ(V(spi_.issue.field_104), 12.5);
@@ -636,7 +636,7 @@ TEST_F(SpotQueryAnswerTest, ContinuingListsEndWithoutAFullPage) {
     }
     EXPECT_EQ(V(spi_.ipo.market), 5);
     EXPECT_STREQ(spi_.ipo.ticker, "732001");
-    EXPECT_STREQ(spi_.ipo.ticker_name, "New Issue");
+    EXPECT_STREQ(spi_.ipo.name, "New Issue");
     EXPECT_EQ(V(spi_.ipo.ticker_type), 0);
     EXPECT_DOUBLE_EQ(V(spi_.ipo.field_88), 12.0);
     EXPECT_EQ(V(spi_.ipo.field_96), 108);

@@ -144,7 +144,7 @@ public:
     }
     void OnQuerySecurityInfo(OXASecurityInfo* r, OXAErrorInfo* e, int id, bool last, uint64_t) override {
         Classic<OXASecurityInfo>("security", r, e, id, last, [](const OXASecurityInfo& s, Call& c) {
-            c.ticker = s.ticker_name;
+            c.ticker = s.name;
             c.value = s.field_97;
         });
     }

@@ -721,7 +721,8 @@ TEST(SpotRequestPack, UnknownCodeAndMissingTickersAreLoggedOnceWhenPacked) {
     EXPECT_EQ(log.Text(), "") << "the check alone encodes nothing";
     ASSERT_TRUE(PackSpotRequest(insert, kTcp, buf, sizeof(buf)).ok());
     const std::string text = log.Text();
-    const std::regex unknown("info \\[trader_api/core/spot_api/SpotTraderApi [0-9]+\\]Unknown Ord_Type:11\n");
+    const std::regex unknown(
+        "info \\[trader_api/core/spot_api/SpotTraderApi [0-9]+\\]Unknown Ord_Type:11 operation\\[\\] order_oxa_id\\[0\\]\n");
     EXPECT_EQ(std::distance(std::sregex_iterator(text.begin(), text.end(), unknown), std::sregex_iterator()), 1)
         << text;
     EXPECT_EQ(text.find("Unknown", text.find("Unknown") + 1), std::string::npos) << text;
@@ -734,7 +735,7 @@ TEST(SpotRequestPack, UnknownCodeAndMissingTickersAreLoggedOnceWhenPacked) {
     const std::regex lines(
         "trace query_param->ticker == nullptr\n"
         "trace query_param->ticker == nullptr\n"
-        "info \\[trader_api/core/spot_api/SpotTraderApi [0-9]+\\]Unknown MARKET_TYPE:0\n"
+        "info \\[trader_api/core/spot_api/SpotTraderApi [0-9]+\\]Unknown MARKET_TYPE:0 operation\\[\\] order_oxa_id\\[0\\]\n"
         "trace ticker == nullptr\n");
     EXPECT_TRUE(std::regex_match(log.Text(), lines)) << log.Text();
 }
@@ -845,7 +846,8 @@ TEST(SpotRequestPack, EncodersWithTheirFallbacks) {
             EXPECT_EQ(text, "");
         } else {
             const std::regex line("info \\[trader_api/core/spot_api/SpotTraderApi [0-9]+\\]Unknown " +
-                                  std::string(row.name) + ":" + std::to_string(row.value) + "\n");
+                                  std::string(row.name) + ":" + std::to_string(row.value) +
+                                  " operation\\[\\] order_oxa_id\\[0\\]\n");
             EXPECT_TRUE(std::regex_match(text, line)) << text;
         }
     }
@@ -854,7 +856,7 @@ TEST(SpotRequestPack, EncodersWithTheirFallbacks) {
 TEST(SpotRequestPack, LowByteEncodersLogTheByteTheyRead) {
     CapturedLog log;
     EXPECT_EQ(EncodeSideType(0x10B), 0);
-    EXPECT_NE(log.Text().find("]Unknown SIDE_TYPE:11\n"), std::string::npos) << log.Text();
+    EXPECT_NE(log.Text().find("]Unknown SIDE_TYPE:11 operation[] order_oxa_id[0]\n"), std::string::npos) << log.Text();
 }
 
 }  // namespace

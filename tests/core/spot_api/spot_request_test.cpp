@@ -2,6 +2,7 @@
 // speed limit, refusals that send nothing, and the operations spot does not offer.
 #include "support/LoginFixture.h"
 
+#include "core/spot_api/LogCapture.h"
 #include "core/spot_api/SpotTraderImpl.h"
 
 namespace {
@@ -92,6 +93,32 @@ TEST_F(SpotRequestTest, OrdersReturnTheirIdsAtOnceInIssueOrder) {
     EXPECT_EQ(sim_.count(kTransfer), 1u);
 }
 
+// An order with values the wire has no code for still goes out (byte 0): the gateway judges it.
+// The log line of each unknown value names the operation and the new order's id.
+TEST_F(SpotRequestTest, UnknownValuesGoOutAsByteZeroAndAreTracedToTheOrder) {
+    const uint64_t session = Login(SpotLoginAnswer{});
+    ASSERT_NE(session, 0u);
+    OrderInsertInfo o = Order();
+    o.side = 99;
+    o.market = 77;
+    o.price_type = 99;
+    spot_test::LogCapture log;
+    const uint64_t id = api_->InsertOrder(&o, session);
+    ASSERT_NE(id, 0u);
+    for (const char* field : {"MARKET_TYPE:77", "SIDE_TYPE:99", "Ord_Type:99"}) {
+        EXPECT_EQ(log.Count(std::string("info|[trader_api/core/spot_api/SpotTraderApi #]Unknown ") + field +
+                            " operation[InsertOrder] order_oxa_id[" + std::to_string(id) + "]"),
+                  1u)
+            << field;
+    }
+    auto f = sim_.wait_for_frame(kInsert, 2000ms);
+    ASSERT_TRUE(f);
+    ASSERT_EQ(f->body.size(), 65u);
+    EXPECT_EQ(f->body[61], 0);  // market
+    EXPECT_EQ(f->body[62], 0);  // side
+    EXPECT_EQ(f->body[63], 0);  // price type
+}
+
 TEST_F(SpotRequestTest, SpeedLimitRefusesTheFourthRequestOfAWindow) {
     SpotLoginAnswer a;
     a.order_limit = 3;
@@ -153,8 +180,14 @@ TEST_F(SpotRequestTest, RefusalsSendNothingAndRecordTheirCode) {
     EXPECT_EQ(api_->QueryAsset(unknown, 1), -1);
     EXPECT_EQ(LastError(), 211004);
 
+    // a missing record is a failure the caller can read, whatever the last error held
+    api_->SetLastError(0, "");
     EXPECT_EQ(api_->InsertOrder(nullptr, session), 0u);
+    EXPECT_EQ(LastError(), 1009);
+    EXPECT_STREQ(api_->GetApiLastError()->error_msg, "输入参数格式校验错误");
+    api_->SetLastError(0, "");
     EXPECT_EQ(api_->FundTransfer(nullptr, session), 0u);
+    EXPECT_EQ(LastError(), 1009);
     EXPECT_EQ(Sent(kInsert, session), 0u);
     EXPECT_EQ(sim_.count(kTransfer), 0u);
     EXPECT_EQ(sim_.count(0x114), 0u);
@@ -174,6 +207,9 @@ TEST_F(SpotRequestTest, OperationsSpotDoesNotOffer) {
         {"InsertOptionCombinedOrder", [&] { return api_->InsertOptionCombinedOrder(nullptr, session); }, 0},
         {"CreditRequest", [&] { return api_->CreditRequest(nullptr, session); }, 0},
         {"QueryCreditInfo14", [&] { return static_cast<uint64_t>(api_->QueryCreditInfo14(nullptr, session, 1)); }, 6077},
+        // these two answer 0 on spot, with 6077 recorded
+        {"Reserved4", [&] { return static_cast<uint64_t>(api_->Reserved4(1, 2, session)); }, 0},
+        {"Reserved7", [&] { return static_cast<uint64_t>(api_->Reserved7(nullptr, session)); }, 0},
     };
     for (const auto& c : cases) {
         api_->SetLastError(0, "");

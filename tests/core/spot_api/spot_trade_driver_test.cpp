@@ -71,7 +71,7 @@ void OrderHandler(CTradeDriver& d, int, int32_t, const char* data, int len, int,
 void TradeHandler(CTradeDriver& d, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
                   uint32_t) {
     OXATradeReport t;
-    if (ConvertTradeMessage(data, static_cast<std::size_t>(len), d.GetTradingDay(), t)) g_trades.push_back(t);
+    if (ConvertTradeMessage(data, static_cast<std::size_t>(len), d.GetTradingDay(), "OnTradeEvent", t)) g_trades.push_back(t);
 }
 
 // A driver of its own per test (12 MB, zeroed by its constructor).

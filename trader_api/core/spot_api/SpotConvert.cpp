@@ -2,6 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "infra/utility/AnswerWait.h"
@@ -49,7 +50,41 @@ int64_t Minus(int64_t a, int64_t b) noexcept {
     return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
 }
 
+// The innermost open CodeTrace of this thread.
+struct TraceState {
+    const char* operation = nullptr;
+    uint64_t order_id = 0;
+};
+thread_local TraceState t_trace;
+
+void LogCode(const char* source, int line, const char* name, const char* value) noexcept {
+    const TraceState& t = t_trace;
+    spdlog::info("[{} {}]Unknown {}:{} operation[{}] order_oxa_id[{}]", source, line, name, value,
+                 t.operation ? t.operation : "", t.order_id);
+}
+
 }  // namespace
+
+CodeTrace::CodeTrace(const char* operation, uint64_t order_id) noexcept
+    : m_prevOperation(t_trace.operation), m_prevOrderId(t_trace.order_id) {
+    t_trace.operation = operation;
+    t_trace.order_id = order_id;
+}
+
+CodeTrace::~CodeTrace() {
+    t_trace.operation = m_prevOperation;
+    t_trace.order_id = m_prevOrderId;
+}
+
+void LogUnknownCode(const char* source, int line, const char* name, const char* value) noexcept {
+    LogCode(source, line, name, value ? value : "");
+}
+
+void LogUnknownCode(const char* source, int line, const char* name, int64_t value) noexcept {
+    char text[24];
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    LogCode(source, line, name, text);
+}
 
 bool ReadOrderRecord(const void* data, std::size_t len, SpotOrderRecord& out) noexcept {
     ZeroRecord(out);
@@ -145,13 +180,14 @@ double SpotTradeAmount(uint8_t business_type, int64_t quantity, double price) no
 
 void ConvertOrder(const SpotOrderRecord& rec, RecordSource source, int64_t trading_day, const char* handler,
                   OXAOrderInfo& out) noexcept {
+    const CodeTrace trace(handler, rec.order_id);
     ZeroRecord(out);
     out.order_oxa_id = rec.order_id;
     out.order_client_id = rec.order_client_id;
     if (source == RecordSource::Push) out.order_cancel_client_id = rec.cancel_client_id;
     out.order_cancel_oxa_id = rec.cancel_order_id;
     CopyText(out.ticker, rec.ticker, sizeof(rec.ticker));
-    out.market = DigitValue(rec.market);
+    out.market = DecodeMarketTypeDigit(rec.market);
     out.price = rec.price;
     out.quantity = rec.quantity;
     out.price_type = DecodeOrdType(rec.price_type);
@@ -176,12 +212,13 @@ void ConvertOrder(const SpotOrderRecord& rec, RecordSource source, int64_t tradi
     out.order_type = '0';
 }
 
-void ConvertTrade(const SpotTradeRecord& rec, int64_t trading_day, OXATradeReport& out) noexcept {
+void ConvertTrade(const SpotTradeRecord& rec, int64_t trading_day, const char* handler, OXATradeReport& out) noexcept {
+    const CodeTrace trace(handler, rec.order_id);
     ZeroRecord(out);
     out.order_oxa_id = rec.order_id;
     out.order_client_id = rec.order_client_id;
     CopyText(out.ticker, rec.ticker, sizeof(rec.ticker));
-    out.market = DigitValue(rec.market);
+    out.market = DecodeMarketTypeDigit(rec.market);
     out.price_type = DecodeOrdType(rec.price_type);
     // as wide as the wire field: 17 characters and the NUL
     CopyText(out.exec_id, rec.exec_id, sizeof(rec.exec_id));
@@ -212,13 +249,14 @@ bool ConvertOrderMessage(const void* data, std::size_t len, RecordSource source,
     return true;
 }
 
-bool ConvertTradeMessage(const void* data, std::size_t len, int64_t trading_day, OXATradeReport& out) noexcept {
+bool ConvertTradeMessage(const void* data, std::size_t len, int64_t trading_day, const char* handler,
+                         OXATradeReport& out) noexcept {
     SpotTradeRecord rec;
     if (!ReadTradeRecord(data, len, rec)) {
         std::memset(&out, 0, sizeof(out));
         return false;
     }
-    ConvertTrade(rec, trading_day, out);
+    ConvertTrade(rec, trading_day, handler, out);
     return true;
 }
 
@@ -235,7 +273,7 @@ int32_t DecodeOrdType(char code) noexcept {
         case '9': return 9;
         case 'A': return 10;
         default:
-            spdlog::info("[{} {}]Unknown Ord_Type:{}", kDriverSource, __LINE__, Shown(code).text);
+            LogUnknownCode(kDriverSource, __LINE__, "Ord_Type", Shown(code).text);
             return 11;
     }
 }
@@ -250,7 +288,7 @@ int32_t DecodeBusinessType(char code) noexcept {
         case 'B': return 14;
         case 'C': return 6;
         default:
-            spdlog::info("[{} {}]Unknown BusinessType:{}", kDriverSource, __LINE__, Shown(code).text);
+            LogUnknownCode(kDriverSource, __LINE__, "BusinessType", Shown(code).text);
             return -1;
     }
 }
@@ -266,7 +304,7 @@ int32_t DecodeOrderStatus(char code) noexcept {
         case '6': return 5;
         case '7': return 6;
         default:
-            spdlog::info("[{} {}]Unknown OrderStatusType:{}", kDriverSource, __LINE__, Shown(code).text);
+            LogUnknownCode(kDriverSource, __LINE__, "OrderStatusType", Shown(code).text);
             return 7;
     }
 }
@@ -278,7 +316,7 @@ int32_t DecodeFundTransferType(char code) noexcept {
         case '5': return 3;
         case '6': return 2;
         default:
-            spdlog::info("[{} {}]Unknown FundTransferType:{}", kDriverSource, __LINE__, Shown(code).text);
+            LogUnknownCode(kDriverSource, __LINE__, "FundTransferType", Shown(code).text);
             return 4;
     }
 }
@@ -289,14 +327,14 @@ int32_t DecodeMarketType(char code) noexcept {
         case '2': return 2;
         case '3': return 5;
         default:
-            spdlog::info("[{} {}]Unknown MarketType:{}", kDriverSource, __LINE__, Shown(code).text);
+            LogUnknownCode(kDriverSource, __LINE__, "MarketType", Shown(code).text);
             return 99;
     }
 }
 
 int32_t DecodeMarketTypeDigit(char code) noexcept {
     if (code >= '1' && code <= '5') return code - '0';
-    spdlog::info("[{} {}]Unknown MarketType:{}", kDriverSource, __LINE__, Shown(code).text);
+    LogUnknownCode(kDriverSource, __LINE__, "MarketType", Shown(code).text);
     return 99;
 }
 
@@ -306,7 +344,7 @@ int32_t DecodeExchangeType(char code) noexcept {
         case '2': return 1;
         case '3': return 3;
         default:
-            spdlog::info("[{} {}]Unknown ExchangeType:{}", kDriverSource, __LINE__, Shown(code).text);
+            LogUnknownCode(kDriverSource, __LINE__, "ExchangeType", Shown(code).text);
             return 100;
     }
 }
@@ -318,15 +356,26 @@ int32_t DecodeTickerType(char security_plate, char security_type) noexcept {
         case '2': return 3;
         case '3': return 2;
         case '4': return 4;
-        default:
-            spdlog::info("[{} {}]Unknown Security_Plate:{}, Security_Type:{}", kDriverSource, __LINE__,
-                         Shown(security_plate).text, Shown(security_type).text);
+        default: {
+            // the two codes read as one value: "<plate>, Security_Type:<type>"
+            char both[32];
+            std::snprintf(both, sizeof both, "%s, Security_Type:%s", Shown(security_plate).text,
+                          Shown(security_type).text);
+            LogUnknownCode(kDriverSource, __LINE__, "Security_Plate", both);
             return 8;
+        }
     }
 }
 
 uint8_t DecodeSide(char business_code, char side_code) noexcept {
-    const uint8_t side = side_code == '1' ? 1 : 2;
+    uint8_t side;
+    switch (side_code) {
+        case '1': side = 1; break;
+        case '2': side = 2; break;
+        default:
+            LogUnknownCode(kDriverSource, __LINE__, "SIDE_TYPE", Shown(side_code).text);
+            return 50;
+    }
     return business_code == '4' ? static_cast<uint8_t>(side + 6) : side;
 }
 

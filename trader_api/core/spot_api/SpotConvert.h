@@ -104,30 +104,53 @@ int64_t SpotTimestamp(int64_t trading_day, int32_t hhmmss) noexcept;
 // quantity x 100 for business type 2, else quantity x price.
 double SpotTradeAmount(uint8_t business_type, int64_t quantity, double price) noexcept;
 
-// The public records; out is zeroed first. handler names the caller in the log lines.
+// The public records; out is zeroed first. handler names the caller in the log lines, and
+// an unknown code of the record is traced to it and to the record's order id.
 void ConvertOrder(const SpotOrderRecord& rec, RecordSource source, int64_t trading_day, const char* handler,
                   OXAOrderInfo& out) noexcept;
-void ConvertTrade(const SpotTradeRecord& rec, int64_t trading_day, OXATradeReport& out) noexcept;
+void ConvertTrade(const SpotTradeRecord& rec, int64_t trading_day, const char* handler, OXATradeReport& out) noexcept;
 
 // Read and convert in one step; false (out zeroed, nothing logged) when len is below the
 // record's size.
 bool ConvertOrderMessage(const void* data, std::size_t len, RecordSource source, int64_t trading_day,
                          const char* handler, OXAOrderInfo& out) noexcept;
-bool ConvertTradeMessage(const void* data, std::size_t len, int64_t trading_day, OXATradeReport& out) noexcept;
+bool ConvertTradeMessage(const void* data, std::size_t len, int64_t trading_day, const char* handler,
+                         OXATradeReport& out) noexcept;
 
-// Decoders. An unknown character logs "[<source> <line>]Unknown <name>:<character>" at
-// info level and gives the fallback named on each.
+// What the log line of an unknown code names besides the field and the value, so a refused
+// order can be traced: the operation that met the code and the order id it belongs to (0 for
+// records without one). A handler or a request opens one on its own thread for its extent; an
+// inner one stands for the outer one until it ends.
+class CodeTrace {
+public:
+    CodeTrace(const char* operation, uint64_t order_id) noexcept;
+    ~CodeTrace();
+    CodeTrace(const CodeTrace&) = delete;
+    CodeTrace& operator=(const CodeTrace&) = delete;
+
+private:
+    const char* m_prevOperation;
+    uint64_t m_prevOrderId;
+};
+
+// "[<source> <line>]Unknown <name>:<value> operation[<op>] order_oxa_id[<id>]" at info level,
+// naming the innermost open CodeTrace of the thread (empty and 0 without one).
+void LogUnknownCode(const char* source, int line, const char* name, const char* value) noexcept;
+void LogUnknownCode(const char* source, int line, const char* name, int64_t value) noexcept;
+
+// Decoders. A character outside its table (byte 0 included) logs the unknown-code line and
+// gives the fallback named on each, a value the public enumeration has for it.
 int32_t DecodeOrdType(char code) noexcept;           // fallback 11
 int32_t DecodeBusinessType(char code) noexcept;      // fallback -1 (255 in a uint8 field)
 int32_t DecodeOrderStatus(char code) noexcept;       // fallback 7
 int32_t DecodeFundTransferType(char code) noexcept;  // fallback 4
-int32_t DecodeMarketType(char code) noexcept;        // answers: '1' 1, '2' 2, '3' 5; fallback 99
-int32_t DecodeMarketTypeDigit(char code) noexcept;   // '1'..'5' 1..5; fallback 99
+int32_t DecodeMarketType(char code) noexcept;        // IPO list answers: '1' 1, '2' 2, '3' 5; fallback 99
+int32_t DecodeMarketTypeDigit(char code) noexcept;   // every other market field: '1'..'5' 1..5; fallback 99
 int32_t DecodeExchangeType(char code) noexcept;      // fallback 100
 int32_t DecodeTickerType(char security_plate, char security_type) noexcept;  // fallback 8
-// 1 for side code '1', else 2; plus 6 for business-type code '4'.
+// Side code '1' 1, '2' 2, plus 6 for business-type code '4' (7 and 8); any other side code 50.
 uint8_t DecodeSide(char business_code, char side_code) noexcept;
-// Every other market field: the digit minus '0'.
+// A digit field that names no enumeration: the digit minus '0', passed on as the server sent it.
 inline int32_t DigitValue(char digit) noexcept { return static_cast<int32_t>(digit) - '0'; }
 
 // Order id from wire fields, each kept to its width: node 8 bits, fund index 16, client id 8,

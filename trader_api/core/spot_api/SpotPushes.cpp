@@ -47,7 +47,8 @@ void OnTradeEvent(CTradeDriver& driver, int seq, int32_t, const char* data, int 
     const uint64_t session_id = SessionOfId(At<uint64_t>(data, len, 112));
     if (!AcceptPushSeq(session_id, seq)) return;
     OXATradeReport report;
-    if (!ConvertTradeMessage(data, static_cast<std::size_t>(len), driver.GetTradingDay(), report)) return;
+    if (!ConvertTradeMessage(data, static_cast<std::size_t>(len), driver.GetTradingDay(), "OnTradeEvent", report))
+        return;
     if (TraderSpi* spi = GetTraderSpi()) spi->OnTradeEvent(&report, session_id);
 }
 
@@ -85,6 +86,7 @@ void OnFundTransfer(CTradeDriver& driver, int seq, int32_t, const char* data, in
     const uint64_t session_id = SessionOfId(serial_id);
     if (!AcceptPushSeq(session_id, seq)) return;
     const uint32_t result = At<uint32_t>(data, len, 66);
+    const CodeTrace trace("OnFundTransfer", serial_id);
     OXAFundTransferNotice notice{};
     notice.order_oxa_id = serial_id;
     notice.transfer_type = DecodeFundTransferType(At<char>(data, len, 65));
@@ -102,9 +104,10 @@ void OnFundTransfer(CTradeDriver& driver, int seq, int32_t, const char* data, in
 
 void OnHoldingChangeEvent(CTradeDriver&, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
                           uint32_t) {
+    const CodeTrace trace("OnHoldingChangeEvent", 0);
     OXAHoldingChangeInfo info{};
     CopyText(info.ticker, data + 12, 8);
-    info.market = DigitValue(At<char>(data, len, 20));
+    info.market = DecodeMarketTypeDigit(At<char>(data, len, 20));
     info.field_20 = DigitValue(At<char>(data, len, 61));
     info.field_24 = At<int32_t>(data, len, 63);
     info.field_28 = At<int64_t>(data, len, 21);

@@ -32,6 +32,9 @@ T At(const char* data, std::size_t len, std::size_t off) {
 
 char Byte(const char* data, std::size_t len, std::size_t off) { return At<char>(data, len, off); }
 int32_t Digit(const char* data, std::size_t len, std::size_t off) { return DigitValue(Byte(data, len, off)); }
+int32_t Market(const char* data, std::size_t len, std::size_t off) {
+    return DecodeMarketTypeDigit(Byte(data, len, off));
+}
 
 // A text of at most width bytes at off, bounded by the block and by the destination.
 template <std::size_t N>
@@ -75,7 +78,7 @@ void FillPosition(const char* rec, OXAPositionInfo& out) {
     out = OXAPositionInfo{};
     Text(out.ticker, rec, n, 8, 8);
     Literal(out.ticker_name, "not_ready");
-    out.market = Digit(rec, n, 77);
+    out.market = Market(rec, n, 77);
     out.total_qty = At<int64_t>(rec, n, 32);
     out.sellable_qty = At<int64_t>(rec, n, 40);
     out.avg_price = At<double>(rec, n, 64);
@@ -116,6 +119,7 @@ void FillFundTransfer(const char* rec, uint64_t session_id, int64_t trading_day,
     const std::size_t n = kFundTransferRecordSize;
     out = OXAFundTransferNotice{};
     out.order_oxa_id = ComposeOXAIDForSession(session_id, At<uint8_t>(rec, n, 82), At<uint64_t>(rec, n, 0));
+    const CodeTrace trace("OnQueryFundTransfer", out.order_oxa_id);
     out.transfer_type = DecodeFundTransferType(Byte(rec, n, 65));
     out.amount = At<double>(rec, n, 49);
     const uint32_t status = At<uint32_t>(rec, n, 66);
@@ -132,7 +136,7 @@ void FillOtherServerFund(const char* rec, OXAOtherServerFundInfo& out) {
 void FillETF(const char* body, OXAETFInfo& out) {
     const std::size_t n = kETFRecordSize;
     out = OXAETFInfo{};
-    out.market = Digit(body, n, 16);
+    out.market = Market(body, n, 16);
     Text(out.ticker, body, n, 8, 8);
     Text(out.field_20, body, n, 0, 8);
     out.field_36 = static_cast<int32_t>(At<uint32_t>(body, n, 17));
@@ -153,12 +157,12 @@ void FillETF(const char* body, OXAETFInfo& out) {
 void FillETFBasket(const char* body, OXAETFBasketInfo& out) {
     const std::size_t n = kETFBasketBodySize;
     out = OXAETFBasketInfo{};
-    out.market = Digit(body, n, 8);
+    out.market = Market(body, n, 8);
     // each ticker ends where the next field starts
     Text(out.ticker, body, n, 0, 8);
     Text(out.component_ticker, body, n, 9, 8);
     out.field_100 = At<int32_t>(body, n, 18);
-    out.component_market = Digit(body, n, 17);
+    out.component_market = Market(body, n, 17);
     out.field_112 = Digit(body, n, 22);
     out.field_132 = At<double>(body, n, 23);
     out.field_140 = At<double>(body, n, 31);
@@ -171,7 +175,7 @@ void FillIPOInfo(const char* body, OXAIPOInfo& out) {
     out = OXAIPOInfo{};
     out.market = DecodeMarketType(Byte(body, n, 8));
     Text(out.ticker, body, n, 0, 8);
-    Text(out.ticker_name, body, n, 28, 64);
+    Text(out.name, body, n, 28, 64);
     out.ticker_type = DecodeTickerType(Byte(body, n, 9), Byte(body, n, 10));
     out.field_88 = At<double>(body, n, 12);
     out.field_96 = At<int32_t>(body, n, 108);
@@ -183,7 +187,7 @@ void FillIPOInfo(const char* body, OXAIPOInfo& out) {
 void FillIPOQuota(const char* rec, OXAIPOQuotaInfo& out) {
     const std::size_t n = kIPOQuotaRecordSize;
     out = OXAIPOQuotaInfo{};
-    out.market = Digit(rec, n, 12);
+    out.market = Market(rec, n, 12);
     out.field_4 = static_cast<int32_t>(At<uint64_t>(rec, n, 27));
     out.field_8 = static_cast<int32_t>(At<uint64_t>(rec, n, 35));
 }
@@ -191,9 +195,9 @@ void FillIPOQuota(const char* rec, OXAIPOQuotaInfo& out) {
 void FillIssue(const char* rec, OXAIssueInfo& out) {
     const std::size_t n = kIssueRecordSize;
     out = OXAIssueInfo{};
-    out.market = Digit(rec, n, 8);
+    out.market = Market(rec, n, 8);
     Text(out.ticker, rec, n, 0, 8);
-    Literal(out.ticker_name, "not_ready");
+    Literal(out.name, "not_ready");
     out.ticker_type = DecodeTickerType(Byte(rec, n, 9), Byte(rec, n, 10));
     Literal(out.field_88, "not_ready");
     out.field_104 = At<double>(rec, n, 12);
@@ -204,8 +208,8 @@ void FillSecurity(const char* rec, OXASecurityInfo& out) {
     const std::size_t n = kSecurityRecordSize;
     out = OXASecurityInfo{};
     Text(out.ticker, rec, n, 0, 8);
-    Text(out.ticker_name, rec, n, 55, 64);
-    out.market = Digit(rec, n, 9);
+    Text(out.name, rec, n, 55, 64);
+    out.market = Market(rec, n, 9);
     out.ticker_type = DecodeTickerType(Byte(rec, n, 10), Byte(rec, n, 11));
     out.field_88 = At<int64_t>(rec, n, 39);
     out.field_96 = At<uint8_t>(rec, n, 14);
@@ -248,6 +252,7 @@ enum class LastRule {
 template <typename Rec, typename Fill, typename Call>
 void Classic(const char* name, uint32_t msg_id, const char* data, int len, uint32_t node_id, std::size_t rec_size,
              bool single, LastRule rule, Fill fill, Call call) {
+    const CodeTrace trace(name, 0);
     const std::size_t n_len = static_cast<std::size_t>(len);
     const ClassicHead h = ReadClassicHead(data, n_len);
     OXAErrorInfo error = ErrorOf(h.error);
@@ -299,7 +304,7 @@ OXA_HANDLER(OnQueryTrade) {
     Classic<OXATradeReport>(
         "OnQueryTrade", kMsgQueryTradeRsp, data, len, node_id, kTradeRecordSize, false, LastRule::Head,
         [day](const char* rec, OXATradeReport& out, const tagSessionInfo&) {
-            ConvertTradeMessage(rec, kTradeRecordSize, day, out);
+            ConvertTradeMessage(rec, kTradeRecordSize, day, "OnQueryTrade", out);
         },
         [](OXATradeReport* r, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = GetTraderSpi()) spi->OnQueryTrade(r, e, id, last, s);
@@ -443,6 +448,7 @@ struct PageHead {
 template <typename Rec, typename Fill, typename Call>
 void Paged(const char* name, uint32_t msg_id, const char* data, int len, uint32_t node_id, std::size_t rec_size,
            Fill fill, Call call) {
+    const CodeTrace trace(name, 0);
     const std::size_t n_len = static_cast<std::size_t>(len);
     PageHead h{};
     h.session_no = At<uint32_t>(data, n_len, 0);
@@ -486,7 +492,7 @@ OXA_HANDLER(OnQueryTradeByPage) {
     Paged<OXATradeReport>(
         "OnQueryTradeByPage", kMsgQueryTradeByPageRsp, data, len, node_id, kTradeRecordSize,
         [day](const char* rec, OXATradeReport& out, const char*, std::size_t) {
-            ConvertTradeMessage(rec, kTradeRecordSize, day, out);
+            ConvertTradeMessage(rec, kTradeRecordSize, day, "OnQueryTradeByPage", out);
         },
         [](OXATradeReport* r, int64_t rc, int64_t idx, int64_t ref, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = GetTraderSpi()) spi->OnQueryTradeByPage(r, rc, idx, ref, id, last, s);
@@ -542,6 +548,7 @@ ExtHead ReadExtHead(const char* data, std::size_t len) {
 template <typename Rec, typename Fill, typename Call>
 void ExtPaged(const char* name, const char* last_log, uint32_t msg_id, const char* data, int len, uint32_t node_id,
               std::size_t body_size, Fill fill, Call call) {
+    const CodeTrace trace(name, 0);
     const std::size_t n_len = static_cast<std::size_t>(len);
     const ExtHead h = ReadExtHead(data, n_len);
     const tagSessionInfo* info = GetAnswerSession(node_id, h.session_no);
@@ -647,6 +654,7 @@ template <typename Rec, typename Fill, typename Send, typename Call>
 void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::size_t len, const ExtHead& h,
                     const tagSessionInfo& info, OXAErrorInfo error, std::size_t stride, std::size_t body_size,
                     Fill fill, Send send, Call call) {
+    const CodeTrace trace(name, 0);
     const uint64_t session_id = info.nApiSessionID;
     const ContinueTable::Key key{session_id, msg_id, h.request_no};
     if (h.count == 0) {
@@ -804,6 +812,7 @@ OXA_HANDLER(OnQueryHKConnectSpreadTable) {
     const tagSessionInfo* info = GetAnswerSession(node_id, h.session_no);
     if (info == nullptr) return;
     const uint64_t session_id = info->nApiSessionID;
+    const CodeTrace trace("OnQueryHKConnectSpreadTable", 0);
     const int32_t ticker_type = DecodeTickerType('0', Byte(data, n_len, 32));
     const int32_t count = At<int32_t>(data, n_len, 33);
     constexpr std::size_t kFirst = 37;

@@ -8,6 +8,7 @@
 #include "api/ErrorMsg.h"
 #include "api/SessionTables.h"
 #include "api_common/RequestPack/RequestPack.h"
+#include "core/spot_api/SpotConvert.h"
 #include "infra/utility/AnswerWait.h"  // CopyText
 
 namespace OXA {
@@ -44,7 +45,7 @@ constexpr CodeTable kExchangeTable = Codes("ExchangeType", false, kExchangeCodes
 
 char EncodeWith(const CodeTable& table, int32_t value, int line) noexcept {
     const REQPACK::Lookup found = REQPACK::Find(table, value);
-    if (!found.known) spdlog::info("[{} {}]Unknown {}:{}", kPackSource, line, table.name, found.read);
+    if (!found.known) LogUnknownCode(kPackSource, line, table.name, found.read);  // names the operation and the order id
     return static_cast<char>(found.code);
 }
 

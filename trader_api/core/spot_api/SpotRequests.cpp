@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/spot_api/SpotConvert.h"
 #include "core/spot_api/SpotTraderImpl.h"
 #include "infra/utility/SystemFunctions.h"
 
@@ -50,6 +51,8 @@ uint64_t SpotTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id) {
     }
     req.new_id = id;
     if (req.op == PackOp::FundTransfer) req.time_hhmmss = GetLocalTimeHHMMSS();
+    // a value the wire has no code for still goes out (as byte 0): its log line names the id
+    const CodeTrace trace(pack->name, id);
     const PackResult r = PackSpotRequest(req, session, body, sizeof body);
     if (!r.ok()) {
         if (r.error_code != 0) SetLastError(r.error_code, r.error_text);
@@ -73,6 +76,7 @@ int SpotTraderImpl::SendQuery(PackRequest& req, uint64_t session_id, int request
     req.request_id = request_id;
     const PackSession session = MakePackSession(*info, session_id, GetClientId());
     char body[kPackMaxLength];
+    const CodeTrace trace(pack->name, 0);
     const PackResult r = PackSpotRequest(req, session, body, sizeof body);
     if (!r.ok()) {
         if (r.error_code != 0) SetLastError(r.error_code, r.error_text);
@@ -91,6 +95,7 @@ int SpotTraderImpl::SendQuery(PackRequest& req, uint64_t session_id, int request
 uint64_t SpotTraderImpl::InsertOrder(const OrderInsertInfo* order, uint64_t session_id) {
     if (order == nullptr) {
         spdlog::error("OrderInsertInfo == nullptr !");
+        SetLastError(kErrBadParameter);  // a failure the caller can read, not a stale last error
         return 0;
     }
     PackRequest req;
@@ -110,6 +115,7 @@ uint64_t SpotTraderImpl::FundTransfer(FundTransferInfo* fund_transfer, uint64_t 
     spdlog::debug("\nFundTransfer session_id :{}", session_id);
     if (fund_transfer == nullptr) {
         spdlog::error("fund_transfer == nullptr !");
+        SetLastError(kErrBadParameter);
         return 0;
     }
     PackRequest req;
@@ -218,6 +224,17 @@ int SpotTraderImpl::QueryOtherServerFund(const OtherServerFundQueryParam* q, uin
 }
 
 #undef OXA_SPOT_QUERY
+
+// Not offered by spot; unlike the other not-offered queries these two answer 0.
+int SpotTraderImpl::Reserved4(uint64_t, uint64_t, uint64_t) {
+    NotOffered(kErrNotOffered);
+    return 0;
+}
+
+int SpotTraderImpl::Reserved7(void*, uint64_t) {
+    NotOffered(kErrNotOffered);
+    return 0;
+}
 
 }  // namespace API
 }  // namespace OXA

@@ -99,6 +99,8 @@ public:
     int QueryHKConnectIndicativeExchangeRateInfo(uint64_t session_id, int request_id) override;
     int QueryHKConnectSpreadTable(const HKConnectSpreadQueryParam* query_param, uint64_t session_id,
                                   int request_id) override;
+    int Reserved4(uint64_t value1, uint64_t value2, uint64_t session_id) override;
+    int Reserved7(void* param, uint64_t session_id) override;
 
     // For the driver's handlers (receive thread).
     void OnInit(const SPOT::CoreLoginRsp& rsp);
