@@ -3,7 +3,10 @@
 // its own, never through the sim's tables.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -541,6 +544,84 @@ TEST_F(SpotSimTest, PublishPushesLiveToThePushRegisteredConnection) {
   EXPECT_FALSE(sim.push_connection(acc));
   EXPECT_FALSE(sim.publish(acc, 0x121, {}).sent);
   EXPECT_EQ(sim.push_store().last_seq(acc), 7u);
+}
+
+// ---- state kept over a restart ---------------------------------------------------------------
+
+TEST(SimState, RecordsRoundTripAndATornLineIsSkipped) {
+  const oxa_sim::StateRecord records[] = {
+      {oxa_sim::StateRecord::Kind::kOrdinal, 77, 3, 0, {}},
+      {oxa_sim::StateRecord::Kind::kOrderNumber, 77, 0xFFFFFFFFu, 0, {}},
+      {oxa_sim::StateRecord::Kind::kPush, 18446744073709551615ull, 9, 0x121, {0, 1, 0xAB, 0xFF}},
+      {oxa_sim::StateRecord::Kind::kPush, 5, 1, 0x146, {}},
+  };
+  for (const auto& r : records) {
+    const std::string line = oxa_sim::format_state_record(r);
+    SCOPED_TRACE(line);
+    oxa_sim::StateRecord back;
+    ASSERT_TRUE(oxa_sim::parse_state_record(line, back));
+    EXPECT_EQ(back.kind, r.kind);
+    EXPECT_EQ(back.account, r.account);
+    EXPECT_EQ(back.value, r.value);
+    EXPECT_EQ(back.msg_id, r.msg_id);
+    EXPECT_EQ(back.body, r.body);
+    // every cut of the line is refused
+    for (std::size_t n = 0; n < line.size(); ++n) EXPECT_FALSE(oxa_sim::parse_state_record(line.substr(0, n), back)) << n;
+  }
+  oxa_sim::StateRecord out;
+  for (const char* bad : {"push 1 2 3 0g end", "push 1 2 3 abc end", "ordinal x 1 end", "ordinal 1 4294967296 end",
+                          "other 1 2 end", "ordinal 1 2 end extra"})
+    EXPECT_FALSE(oxa_sim::parse_state_record(bad, out)) << bad;
+}
+
+TEST(SimState, ASimStartedAgainWithItsFileGoesOnWithItsNumbers) {
+  char dir[] = "/tmp/oxa_sim_state_XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/state";
+  {
+    GatewaySim first;
+    ASSERT_TRUE(first.set_state_file(path));
+    ASSERT_TRUE(first.start(0));
+    RawClient c(first.port());
+    for (std::uint64_t acc : {501u, 502u}) {
+      ASSERT_TRUE(c.request(kLogin, acc, spot_login_request(acc, 1)));
+      ASSERT_TRUE(c.read_frame(kWait));
+    }
+    first.publish(502, 0x121, push_body(160, 1));
+    first.publish(502, 0x123, push_body(121, 2));
+    first.note_order_number(502, 0x0100000500000011ull);
+  }
+  {
+    // a kill can cut the last line short: it is skipped, and the next record starts a new line
+    FILE* f = std::fopen(path.c_str(), "a");
+    ASSERT_NE(f, nullptr);
+    std::fputs("push 502 3 289 00", f);
+    std::fclose(f);
+  }
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    GatewaySim again;
+    ASSERT_TRUE(again.set_state_file(path));
+    ASSERT_TRUE(again.start(0));
+    EXPECT_EQ(again.push_store().last_seq(502), 2u + round);
+    EXPECT_EQ(again.push_store().list(502).at(1).body, push_body(121, 2));
+    EXPECT_EQ(again.next_order_number(502), 0x12u);
+    EXPECT_EQ(again.publish(502, 0x121, push_body(160, 3)).seq, 3u + round);
+    // the accounts keep their ordinals; a new one takes the next
+    RawClient c(again.port());
+    for (std::uint64_t acc : {502u, 501u, 503u + round}) {
+      ASSERT_TRUE(c.request(kLogin, 1, spot_login_request(acc, 1)));
+      auto f = c.read_frame(kWait);
+      ASSERT_TRUE(f);
+      const std::uint64_t want = acc == 501 ? 1 : acc == 502 ? 2 : 3 + round;
+      EXPECT_EQ(le(f->body, 32, 4), want) << acc;  // the fund index
+      if (acc == 502) {
+        EXPECT_EQ(le(f->body, 36, 4), 0x12u);  // the first order number
+      }
+    }
+  }
+  std::remove(path.c_str());
+  ::rmdir(dir);
 }
 
 // ---- reply modes ---------------------------------------------------------------------------

@@ -12,111 +12,19 @@ constexpr int64_t kTradingDay = 20261210;
 constexpr int64_t kStamp = kTradingDay * 1000000000 + 93000 * 1000;  // the server's 09:30:00
 constexpr uint32_t kNode = 2;
 
-// Copies of every callback's records, in arrival order.
-class TradeSpi : public OXA::API::TraderSpi {
-public:
-    struct Order {
-        OXAOrderInfo info;
-        int error;
-        uint64_t session;
-    };
-    struct Cancel {
-        OXAOrderCancelInfo info;
-        int error;
-        std::string text;
-        uint64_t session;
-    };
-    struct Transfer {
-        OXAFundTransferNotice info;
-        int error;
-        uint64_t session;
-    };
-    struct Holding {
-        OXAHoldingChangeInfo info;
-        uint64_t session;
-    };
-
-    void OnOrderEvent(OXAOrderInfo* o, OXAErrorInfo* e, uint64_t session) override {
-        std::lock_guard<std::mutex> lk(mu);
-        orders.push_back({*o, e ? e->error_id : -1, session});
-    }
-    void OnTradeEvent(OXATradeReport* t, uint64_t session) override {
-        std::lock_guard<std::mutex> lk(mu);
-        trades.push_back(*t);
-        trade_sessions.push_back(session);
-    }
-    void OnCancelOrderEvent(OXAOrderCancelInfo* c, OXAErrorInfo* e, uint64_t session) override {
-        std::lock_guard<std::mutex> lk(mu);
-        cancels.push_back({*c, e ? e->error_id : -1, e ? std::string(e->error_msg) : "", session});
-    }
-    void OnFundTransfer(OXAFundTransferNotice* f, OXAErrorInfo* e, uint64_t session) override {
-        std::lock_guard<std::mutex> lk(mu);
-        transfers.push_back({*f, e ? e->error_id : -1, session});
-    }
-    void OnHoldingChangeEvent(OXAHoldingChangeInfo* h, uint64_t session) override {
-        std::lock_guard<std::mutex> lk(mu);
-        holdings.push_back({*h, session});
-    }
-
-    struct Counts {
-        size_t orders, trades, cancels, transfers, holdings;
-        bool operator==(const Counts& o) const {
-            return orders == o.orders && trades == o.trades && cancels == o.cancels &&
-                   transfers == o.transfers && holdings == o.holdings;
-        }
-    };
-    Counts counts() {
-        std::lock_guard<std::mutex> lk(mu);
-        return {orders.size(), trades.size(), cancels.size(), transfers.size(), holdings.size()};
-    }
-    void clear() {
-        std::lock_guard<std::mutex> lk(mu);
-        orders.clear();
-        trades.clear();
-        trade_sessions.clear();
-        cancels.clear();
-        transfers.clear();
-        holdings.clear();
-    }
-
-    std::mutex mu;
-    std::vector<Order> orders;
-    std::vector<OXATradeReport> trades;
-    std::vector<uint64_t> trade_sessions;
-    std::vector<Cancel> cancels;
-    std::vector<Transfer> transfers;
-    std::vector<Holding> holdings;
-};
-
-std::ostream& operator<<(std::ostream& os, const TradeSpi::Counts& c) {
-    return os << "{orders " << c.orders << ", trades " << c.trades << ", cancels " << c.cancels
-              << ", transfers " << c.transfers << ", holdings " << c.holdings << "}";
-}
-
 class SpotEndToEndTest : public SpotFixture {
 protected:
     // client id 5; resume type 0 replays everything stored at every login
     SpotEndToEndTest() : SpotFixture(5, kNode, kTradingDay, 0) {}
     OXA::API::TraderSpi* Spi() override { return &spi_; }
 
-    static OrderInsertInfo Order(int32_t price_type = 1, uint8_t side = 1) {
-        OrderInsertInfo o{};
-        o.order_client_id = 77;
-        std::strncpy(o.ticker, "600000", sizeof o.ticker - 1);
-        o.market = 2;
-        o.price = 10.5;
-        o.quantity = 200;
-        o.price_type = price_type;
-        o.side = side;
-        o.business_type = 0;
-        return o;
-    }
-    bool WaitCounts(TradeSpi::Counts want, std::chrono::milliseconds bound = 5000ms) {
-        return WaitUntil([&] { return spi_.counts() == want; }, bound);
+    static OrderInsertInfo Order(int32_t price_type = 1, uint8_t side = 1) { return SpotOrder(price_type, side); }
+    bool WaitCounts(SpotEventSpi::Counts want, std::chrono::milliseconds bound = 5000ms) {
+        return oxa_test::WaitCounts(spi_, want, bound);
     }
     // Nothing more arrives: pushes of one session come in order over one connection, so once a
     // marker pushed last has been delivered every push before it has been handled.
-    void ExpectSettled(TradeSpi::Counts want, uint64_t session) {
+    void ExpectSettled(SpotEventSpi::Counts want, uint64_t session) {
         FundTransferInfo f{};
         f.amount = 1;
         f.transfer_type = 1;
@@ -125,7 +33,7 @@ protected:
         EXPECT_TRUE(WaitCounts(want)) << spi_.counts();
     }
 
-    TradeSpi spi_;
+    SpotEventSpi spi_;
 };
 
 TEST_F(SpotEndToEndTest, OrderFilledCancelsAndTransfer) {
