@@ -17,6 +17,7 @@
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 #include "api_common/CInnerApiInterface/LoginAnswer.h"
 #include "api_common/CInnerApiInterface/TcpClientArray.h"
+#include "core/option_api/OptionTraderImpl.h"
 #include "core/spot_api/SpotTraderImpl.h"
 #include "infra/tcp_framework/client/TcpClient.h"
 
@@ -324,6 +325,8 @@ CInnerApiInterface* TraderImpl::MakeInnerApi(uint32_t index, uint8_t business_ty
         inner_api = maker(business_type);
     } else if (business_type == 1) {
         inner_api = new SpotTraderImpl();
+    } else if (business_type == 3) {
+        inner_api = new OptionTraderImpl();
     }
     if (inner_api == nullptr) return nullptr;
     inner_api->RegisterSpi(GetSpi());
