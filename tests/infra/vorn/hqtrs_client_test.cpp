@@ -58,7 +58,9 @@ CoordLayout Layout() {
 HqtrsTiming FastTiming() {
     HqtrsTiming t;
     t.attempts = 3;
-    t.reply_wait_ms = 300;
+    // a lost reply costs this much; a whole second keeps a loaded machine from turning a late
+    // reply into a lost one, which would change the attempt counts the tests check
+    t.reply_wait_ms = 1000;
     t.primary_retry_ms = 30;
     t.failure_retry_ms = 50;
     return t;
