@@ -33,11 +33,19 @@ public:
     // on the same thread.
     virtual const char* GetApiErrorMsg(int error_id, uint64_t session_id) = 0;
     // Ends every back-end and connection; the object itself stays and can log in again.
+    // The gateway's off-line command runs it too, on a thread of the library.
     virtual void Release() = 0;
     // Trading day as decimal text, "0" before any login. Valid until the next call on the
     // same thread.
     virtual const char* GetTradingDay() = 0;
-    // Callback object for back-ends created from now on.
+    // Callback object for back-ends created from now on. Each line of business (spot,
+    // margin, option) has one back-end, created by the first Login of that business, and it
+    // calls the object that was registered at that moment until Release, whatever is
+    // registered later. So register before the first Login; an application may give each
+    // business its own object by registering it before that business's first Login. An
+    // object must stay alive until Release has returned (the log file names, at info level,
+    // which back-end keeps which object). OnConnected and OnDisconnected go to the object
+    // registered last.
     virtual void RegisterSpi(TraderSpi* spi) = 0;
     // The last-error record; a successful call does not clear it.
     virtual OXAErrorInfo* GetApiLastError() = 0;
@@ -50,10 +58,15 @@ public:
     virtual void Reserved1() = 0;
     virtual void Reserved2() = 0;
 
-    // sock_type 1 = TCP, 2 = UDP (orders over the bus). Returns the session id, 0 on
-    // failure.
+    // sock_type 1 = TCP, 2 = UDP (orders over the bus); any other value is refused with 1009.
+    // The first Login that succeeds fixes the socket type for the process; a later one with
+    // another type fails with 1006. Returns the session id, 0 on failure. Waits for the
+    // gateway's answers, so on a callback thread it is refused at once with 1012.
     virtual uint64_t Login(const char* ip, int port, const char* user, const char* password, int sock_type,
                            const char* ether_name = nullptr, OXATerminalInfo* terminal_info = nullptr) = 0;
+    // Waits up to 5 s for the gateway's answer, then ends the session (0), or returns 1005
+    // and the session stays. On a callback thread it sends the logout and returns 0 at once;
+    // the session ends when the gateway's answer arrives (a refusal keeps it).
     virtual int Logout(uint64_t session_id) = 0;
     virtual int Reserved3(uint64_t session_id) = 0;
 

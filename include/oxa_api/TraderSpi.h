@@ -1,10 +1,26 @@
 // Callback interface of the trading API. The application derives from TraderSpi and
 // overrides what it needs; every operation has an empty default body.
 //
-// Callbacks run on the library's threads. A record passed to a callback is owned by the
-// library and valid only during the call. S is the session id that Login returned, R the
-// request id the application gave the query; the error argument is never null and carries
-// error_id 0 when there is no error.
+// Which object is called: each line of business (spot, margin, option) has one back-end,
+// created by the first Login of that business, and it calls the object that RegisterSpi had
+// registered at that moment, until TraderApi::Release; registering another object later
+// does not change it (the log names, at info level, the object each back-end keeps). So one
+// object may serve every business, or each business its own. The library never deletes an
+// object; it must stay alive until Release has returned. OnConnected and OnDisconnected go
+// to the object registered last.
+//
+// Callbacks run on the library's threads: a connection's io thread (or the bus deliver
+// thread) for answers, pushes and OnDisconnected; OnConnected on a thread of its own. A
+// record passed to a callback is owned by the library and valid only during the call. S is
+// the session id that Login returned, R the request id the application gave the query; the
+// error argument is never null and carries error_id 0 when there is no error.
+//
+// From a callback the application may call every request operation (orders, cancels,
+// transfers, queries: they return at once), the getters and setters, Release, and Logout,
+// which there sends the logout and returns 0 at once; the session then ends when the
+// gateway's answer arrives. Login waits for answers that only these threads deliver, so it
+// is refused there at once with 1012 (from OnConnected, which runs on a thread of its own,
+// it may wait). A callback that blocks holds up every message of its connection.
 #pragma once
 
 #include <cstdint>

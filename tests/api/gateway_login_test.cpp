@@ -308,3 +308,83 @@ TEST_F(GatewayLoginTest, OfflineCommandReleasesAndANewLoginWorks) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace oxa_test;
+using namespace std::chrono_literals;
+
+// A callback runs on the io thread that must deliver the answers of Logout and Login: neither
+// may wait there. Logout sends and returns at once, its answer ends the session; Login is
+// refused at once with 1012.
+TEST_F(GatewayLoginTest, LogoutAndLoginFromACallbackReturnAtOnce) {
+    const uint64_t session = Login("1001");
+    ASSERT_NE(session, 0u);
+    // the answers would be long in coming if they were waited for on this thread
+    TraderImpl::Timeouts t = api_->GetTimeouts();
+    t.gateway_login = 5000ms;
+    t.logout = 5000ms;
+    api_->SetTimeouts(t);
+
+    struct Result {
+        std::atomic<bool> done{false};
+        int logout = -1;
+        uint64_t login = 1;
+        int login_error = 0;
+        std::chrono::steady_clock::duration logout_took{}, login_took{};
+    } r;
+    backend_->on_recv = [&](uint32_t msg_id) {
+        if (msg_id != 0x1FE || r.done.load()) return;
+        auto start = std::chrono::steady_clock::now();
+        r.logout = api_->Logout(session);
+        r.logout_took = std::chrono::steady_clock::now() - start;
+        start = std::chrono::steady_clock::now();
+        r.login = Login("1002");
+        r.login_took = std::chrono::steady_clock::now() - start;
+        r.login_error = LastError();
+        r.done.store(true);
+    };
+    auto conns = sim_.open_connections();
+    ASSERT_EQ(conns.size(), 1u);
+    conns[0]->push(0x1FE, 1, {});
+    ASSERT_TRUE(WaitUntil([&] { return r.done.load(); }, 10000ms));
+    backend_->on_recv = nullptr;
+    EXPECT_EQ(r.logout, 0);
+    EXPECT_LT(r.logout_took, 100ms);
+    EXPECT_EQ(r.login, 0u);
+    EXPECT_EQ(r.login_error, 1012);
+    EXPECT_LT(r.login_took, 100ms);
+    // the gateway's answer ends the session, as a waiting Logout would
+    ASSERT_TRUE(WaitUntil([&] { return backend_->logouts.load() == 1; }, 5000ms));
+    EXPECT_EQ(api_->Logout(session), 1004);
+    EXPECT_EQ(sim_.count(OXA::API::FUNC_ID_LOGIN), 1u) << "the refused login sent nothing";
+}
+
+TEST_F(GatewayLoginTest, RefusedLogoutFromACallbackKeepsTheSession) {
+    const uint64_t session = Login("1001");
+    ASSERT_NE(session, 0u);
+    sim_.set_logout_error(4103);
+    std::atomic<int> rc{-1};
+    backend_->on_recv = [&](uint32_t msg_id) {
+        if (msg_id == 0x1FE && rc.load() == -1) rc.store(api_->Logout(session));
+    };
+    sim_.open_connections()[0]->push(0x1FE, 1, {});
+    ASSERT_TRUE(WaitUntil([&] { return rc.load() != -1; }));
+    backend_->on_recv = nullptr;
+    EXPECT_EQ(rc.load(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return LastError() == 4103; }));
+    EXPECT_EQ(backend_->logouts.load(), 0);
+    sim_.set_logout_error(0);
+    EXPECT_EQ(api_->Logout(session), 0) << "the session stayed usable";
+    EXPECT_EQ(backend_->logouts.load(), 1);
+}
+
+TEST_F(GatewayLoginTest, ALoggedOutAccountRegistersForPushesAgainAtItsNextLogin) {
+    const uint64_t session = Login("1001");
+    ASSERT_NE(session, 0u);
+    ASSERT_EQ(api_->Logout(session), 0);
+    ASSERT_NE(Login("1001"), 0u);
+    EXPECT_EQ(sim_.count(OXA::API::FUNC_ID_PUSH_REG), 2u);
+}
+
+}  // namespace

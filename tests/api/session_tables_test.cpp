@@ -261,20 +261,60 @@ TEST_F(GlobalTables, OutOfRangeKeysAreRefusedAndStoreNothing) {
     EXPECT_FALSE(UnregisterSession(0x1000001));
 }
 
-TEST_F(GlobalTables, ReleaseEmptiesEverything) {
+TEST_F(GlobalTables, ReleaseEmptiesEveryTableAndFreesNothing) {
     const SessionNoKey key{9, 4};
-    ASSERT_NE(RegisterSession(Info(0x090004, 4, 1), &key, true), nullptr);
+    tagSessionInfo* rec = RegisterSession(Info(0x090004, 4, 1), &key, true);
+    ASSERT_NE(rec, nullptr);
+    SeqNoReg* reg = _gArrSeqNoReg[0x090004];
+    ASSERT_NE(reg, nullptr);
     ASSERT_NE(RegisterSession(Info(0x090005, 5, 2), nullptr, false), nullptr);
     ASSERT_TRUE(UnregisterSession(0x090005));
+    const std::size_t retired_before = RetiredSessionRecords();
     ReleaseSessionTables();
     EXPECT_EQ(_gArrSessionInfo[0x090004], nullptr);
     EXPECT_EQ(_gArrSeqNoReg[0x090004], nullptr);
     EXPECT_EQ(_gArrSessionByNo.Get(9, 4), nullptr);
-    EXPECT_EQ(_gArrSessionByNo.RowsInUse(), 0u);
     EXPECT_TRUE(_gMapNodeFundAcc.Accounts(9).empty());
+    // a reader that took the pointers before still reads the session as it was
+    EXPECT_EQ(rec->nFundAcc, 1u);
+    EXPECT_EQ(rec->nApiSessionID, 0x090004u);
+    EXPECT_TRUE(reg->RegSeqNo(3));
+    EXPECT_EQ(RetiredSessionRecords(), retired_before + 1);
     // The tables take sessions again after a release.
     EXPECT_NE(RegisterSession(Info(0x090004, 4, 1), &key, true), nullptr);
     EXPECT_NE(_gArrSessionByNo.Get(9, 4), nullptr);
+}
+
+// Release comes when the gateway says so, while requests and handlers read the records:
+// under the sanitizers no read may meet freed memory or race with the release.
+TEST_F(GlobalTables, ReadersSurviveRelease) {
+    constexpr int kSessions = 8;
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> sink{0};
+    auto reader = [&](int which) {
+        uint64_t sum = 0;
+        while (!stop.load(std::memory_order_acquire)) {
+            for (int i = 0; i < kSessions; ++i) {
+                const tagSessionInfo* rec = which == 0 ? _gArrSessionInfo[0x080000 + i] : _gArrSessionByNo.Get(8, 40 + i);
+                if (rec != nullptr) sum += rec->nFundAcc + rec->nSessionID + rec->nLastOrderID;
+                if (SeqNoReg* reg = _gArrSeqNoReg[0x080000 + i]) reg->RegSeqNo(static_cast<int32_t>(sum & 0xff));
+            }
+        }
+        sink.fetch_add(sum);
+    };
+    std::thread by_id(reader, 0);
+    std::thread by_no(reader, 1);
+    for (int round = 0; round < 200; ++round) {
+        for (int i = 0; i < kSessions; ++i) {
+            const SessionNoKey key{8, static_cast<uint64_t>(40 + i)};
+            ASSERT_NE(RegisterSession(Info(0x080000 + i, 40 + i, 2000 + i), &key, true), nullptr);
+        }
+        ReleaseSessionTables();
+    }
+    stop.store(true, std::memory_order_release);
+    by_id.join();
+    by_no.join();
+    EXPECT_EQ(_gArrSessionInfo[0x080000], nullptr);
 }
 
 TEST_F(GlobalTables, AccountsAreACopyInAscendingOrder) {

@@ -439,16 +439,40 @@ TEST_F(ForwardingTest, SessionsOfOneNodeReachOneBackEndWhateverTheirFundIndex) {
     StubInnerApi node5, node6;
     api->SetInnerApiForNode(5, &node5);
     api->SetInnerApiForNode(6, &node6);
-    // bits above 23 do not select the node
-    for (uint64_t s : {Session(5, 0), Session(5, 1), Session(5, 0xffff), (uint64_t{1} << 24) | Session(5, 3)}) {
+    for (uint64_t s : {Session(5, 0), Session(5, 1), Session(5, 0xffff)}) {
         EXPECT_EQ(api->QueryAsset(s, 1), 0);
         EXPECT_EQ(node5.LastCall().args, StubArgs(s, 1));
     }
-    EXPECT_EQ(node5.CallCount(), 4u);
+    EXPECT_EQ(node5.CallCount(), 3u);
     EXPECT_EQ(node6.CallCount(), 0u);
     api->QueryAsset(Session(6, 1), 2);
     EXPECT_EQ(node6.CallCount(), 1u);
-    EXPECT_EQ(node5.CallCount(), 4u);
+    EXPECT_EQ(node5.CallCount(), 3u);
+}
+
+// An id with a bit above 23 set names no session: it must not alias the session whose low
+// bits it shares, so every operation refuses it as it refuses an unknown session.
+TEST_F(ForwardingTest, SessionIdsWithBitsAbove23AreRefusedAsUnknown) {
+    StubInnerApi stub;
+    const uint8_t node = 0x2A;
+    api->SetInnerApiForNode(node, &stub);
+    stub.SetResult(0);
+    for (uint64_t high : {uint64_t{1} << 24, uint64_t{1} << 32, uint64_t{1} << 63, ~uint64_t{0} << 24}) {
+        const uint64_t s = high | Session(node, 7);
+        SCOPED_TRACE(s);
+        for (const auto& c : Cases()) {
+            SCOPED_TRACE(c.op);
+            api->SetLastError(0, "");
+            EXPECT_EQ(c.call(*api, s), c.none);
+            EXPECT_EQ(LastErrorId(), 1004);
+        }
+        api->SetLastError(0, "");
+        EXPECT_EQ(api->Logout(s), 1004);
+        EXPECT_EQ(LastErrorId(), 1004);
+        EXPECT_EQ(api->GetApiErrorMsg(1001, s), nullptr);
+    }
+    EXPECT_EQ(stub.CallCount(), 0u) << "the session with the same low bits is never reached";
+    EXPECT_EQ(api->QueryAsset(Session(node, 7), 1), 0) << "while the session id itself still works";
 }
 
 TEST_F(ForwardingTest, UnalignedDoubleArrivesByValue) {

@@ -88,9 +88,15 @@ public:
     }
     void OnRecv(int, uint32_t msg_id, const char*, int length, int, uint8_t, int16_t, int16_t,
                 uint32_t node_id) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        routed.push_back({msg_id, node_id, length});
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            routed.push_back({msg_id, node_id, length});
+        }
+        // where a real back-end calls the application's callbacks: on the io thread
+        if (on_recv) on_recv(msg_id);
     }
+    // Runs on the io thread for every routed message; set before the message is sent.
+    std::function<void(uint32_t msg_id)> on_recv;
     struct Routed {
         uint32_t msg_id;
         uint32_t node;
@@ -154,7 +160,11 @@ protected:
         return api_->Login("127.0.0.1", sim_.port(), user, "secret", sock_type_, sock_type_ == 2 ? "lo" : nullptr,
                            terminal);
     }
-    int LastError() { return api_->GetApiLastError()->error_id; }
+    // Under the library's error mutex: an io thread may be recording at the same moment.
+    int LastError() {
+        std::lock_guard<std::mutex> lock(OXA::API::_gErrorMutex);
+        return api_->GetApiLastError()->error_id;
+    }
 
     const int sock_type_;
     TraderImpl* api_ = nullptr;

@@ -2,6 +2,7 @@
 // connection.
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "api/ApiGlobals.h"
 #include "api/BusAdaptor.h"
+#include "api/CallbackThread.h"
 #include "api/ErrorCodes.h"
 #include "api/IdGenerator.h"
 #include "api/SessionTables.h"
@@ -40,6 +42,7 @@ TraderContext* ContextOf(const std::shared_ptr<TcpClient>& client) {
 
 int tcp_response_async_callback(std::shared_ptr<TcpClient> client, unsigned int msg_id, unsigned long request_id,
                                 const unsigned char* body, unsigned int length) {
+    CallbackThreadScope on_io_thread;
     TraderContext* context = ContextOf(client);
     if (context == nullptr) return 0;
     if (context->owner == nullptr) {
@@ -64,11 +67,13 @@ int connected_callback(std::shared_ptr<TcpClient> client) {
 int tcp_heartbeat_callback(std::shared_ptr<TcpClient>, int, const char*) { return 0; }
 
 int disconnected_callback(std::shared_ptr<TcpClient> client, int code, const char*) {
+    CallbackThreadScope on_io_thread;
     TraderContext* context = ContextOf(client);
     if (context == nullptr || context->owner == nullptr) {
         spdlog::error("[{}] pImpl == nullptr", "disconnected_callback");
         return 0;
     }
+    context->OnLinkLost();
     context->owner->OnTcpDisconnected(code);
     return 0;
 }
@@ -112,9 +117,18 @@ GatewayLoginRsp TraderImpl::GetGatewayLoginRsp() const {
 
 uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const char* password, int sock_type,
                            const char* ether_name, OXATerminalInfo* terminal_info) {
+    // Its answers arrive on the library's threads: waiting for them on one would wait out
+    // every timeout, and the login lock may be held by a login that waits for this thread.
+    if (OnCallbackThread()) {
+        spdlog::error("[{}] called on a callback thread of the library: refused", "Login");
+        SetLastError(kErrOnCallbackThread);
+        return 0;
+    }
     std::lock_guard<std::mutex> lock(m_mtxLogin);
+    const uint64_t release_epoch = m_nReleaseEpoch.load(std::memory_order_acquire);
 
-    if (ip == nullptr || user == nullptr || password == nullptr || port < 0 || port > 65535) {
+    if (ip == nullptr || user == nullptr || password == nullptr || port < 0 || port > 65535 ||
+        (sock_type != 1 && sock_type != 2)) {
         spdlog::error("[{}] invalid parameter", "Login");
         SetLastError(kErrBadParameter);
         return 0;
@@ -126,12 +140,21 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
         spdlog::debug("ether_name :{}", m_szEtherName);
     }
 
+    // The first login's socket type is in force while it runs (its requests and sends depend
+    // on it), but only a login that succeeds fixes it for the process.
     int expected = kSockTypeUnset;
-    if (!SockType.compare_exchange_strong(expected, sock_type) && expected != sock_type) {
+    const bool first_socket_type = SockType.compare_exchange_strong(expected, sock_type);
+    if (!first_socket_type && expected != sock_type) {
         spdlog::error("Sock Type {} Inconsistent.", sock_type);
         SetLastError(kErrSockTypeInconsistent);
         return 0;
     }
+    struct SocketTypeAttempt {
+        bool undo;
+        ~SocketTypeAttempt() {
+            if (undo) SockType.store(kSockTypeUnset);
+        }
+    } attempt{first_socket_type};
 
     ClientPtr client;
     {
@@ -141,7 +164,9 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
         if (it != m_mapTcpClient.end()) {
             client = it->second;
         } else {
-            if (SockType.load() == 2 && !m_mapTcpClient.empty()) {
+            // The bus serves one gateway; a connection that a failed login left retrying
+            // serves none and does not count.
+            if (SockType.load() == 2 && !_gArrTcpClient.Distinct().empty()) {
                 spdlog::error("Multi Nodes Access Do Not Support Sock Type [UDP].");
                 SetLastError(kErrUdpMultiNode);
                 return 0;
@@ -199,6 +224,13 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
     }
     spdlog::info("Login Finish. SessionId={}", session_id);
     if (session_id == 0) return 0;
+    if (m_nReleaseEpoch.load(std::memory_order_acquire) != release_epoch) {
+        // released meanwhile (the gateway's off-line command): the connection is stopped and
+        // the back-end out of service, so the session must not be published
+        spdlog::error("[{}] released while logging in: session {} dropped", "Login", session_id);
+        SetLastError(kErrNotConnected);
+        return 0;
+    }
 
     const uint8_t node = static_cast<uint8_t>((session_id >> 16) & 0xff);
     SetInnerApiForNode(node, inner_api);
@@ -207,19 +239,18 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
     const int sync = inner_api->StartSyncPush();
     if (sync != 0) spdlog::error("Sync Push Failed. errorcode={}", sync);
     if (SockType.load() == 2) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    attempt.undo = false;
     return session_id;
 }
 
 TraderImpl::ClientPtr TraderImpl::CreateTcpClient(int reconnect_interval_ms) {
-    TraderContext* context;
-    {
-        // m_mtxTcpClients is held by the caller
-        m_contexts.emplace_back(this);
-        context = &m_contexts.back();
-    }
+    // m_mtxTcpClients is held by the caller
+    PruneContexts();
     ClientPtr client;
     try {
-        client = std::make_shared<TcpClient>(reconnect_interval_ms, context);
+        auto context = std::make_unique<TraderContext>(this);
+        client = std::make_shared<TcpClient>(reconnect_interval_ms, context.get());
+        m_contexts.push_back(ContextEntry{client, std::move(context)});
     } catch (const std::exception& e) {
         spdlog::error("[{}] {}", "CreateTcpClient", e.what());
         return nullptr;
@@ -329,7 +360,11 @@ CInnerApiInterface* TraderImpl::MakeInnerApi(uint32_t index, uint8_t business_ty
         inner_api = new OptionTraderImpl();
     }
     if (inner_api == nullptr) return nullptr;
-    inner_api->RegisterSpi(GetSpi());
+    TraderSpi* spi = GetSpi();
+    // kept for the back-end's life: a later RegisterSpi does not reach it
+    spdlog::info("[{}] business {} back-end created; it calls callback object {} until Release", "CreateInnerApi",
+                 business_type, static_cast<const void*>(spi));
+    inner_api->RegisterSpi(spi);
     // the generator lives as long as its back-end, which is never freed while the process runs
     auto* generator = new CIdGenerator(GetClientId());
     inner_api->Init(m_pBusAdaptor.load(std::memory_order_acquire), generator, &m_stLastError);
@@ -354,6 +389,8 @@ int TraderImpl::Logout(uint64_t session_id) {
     uint8_t request[kLogoutReqSize];
     PackLogoutReq(request, fund_account, info->nprotocol_type, info->nClientID);
 
+    if (OnCallbackThread()) return LogoutWithoutWaiting(inner_api, session_id, fund_account, request);
+
     std::lock_guard<std::mutex> lock(m_mtxLogout);
     const uint64_t ticket = m_logoutWait.arm(fund_account);
     const int rc = inner_api->SendToGatewayServer(session_id, FUNC_ID_LOGOUT_REQ, request, sizeof(request), 0);
@@ -367,7 +404,32 @@ int TraderImpl::Logout(uint64_t session_id) {
         return kErrLogoutTimeout;
     }
     if (error != 0) return error;  // refused: the session stays, the code is recorded
+    return FinishLogout(inner_api, session_id, fund_account);
+}
+
+int TraderImpl::FinishLogout(CInnerApiInterface* inner_api, uint64_t session_id, uint64_t fund_account) {
+    const ClientPtr client = _gArrTcpClient.Get(CInnerApiInterface::GetNodeIdBySession(session_id));
+    if (TraderContext* context = ContextOf(client)) context->ForgetPushRegistered(fund_account);
     return inner_api->Logout(session_id);
+}
+
+// On the io thread that must deliver the answer: send, and let the answer end the session
+// (as a waiting Logout would) when it comes. Never takes the logout lock, which a waiting
+// Logout holds until this very thread has delivered its answer.
+int TraderImpl::LogoutWithoutWaiting(CInnerApiInterface* inner_api, uint64_t session_id, uint64_t fund_account,
+                                     const uint8_t* request) {
+    {
+        std::lock_guard<std::mutex> lock(m_mtxDeferredLogouts);
+        m_deferredLogouts[fund_account] = DeferredLogout{inner_api, session_id};
+    }
+    const int rc = inner_api->SendToGatewayServer(session_id, FUNC_ID_LOGOUT_REQ, request, kLogoutReqSize, 0);
+    if (rc != 0) {
+        std::lock_guard<std::mutex> lock(m_mtxDeferredLogouts);
+        m_deferredLogouts.erase(fund_account);
+        return rc;
+    }
+    spdlog::info("[{}] sessionId={} on a callback thread: ends when the gateway answers", "Logout", session_id);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -478,6 +540,18 @@ void TraderImpl::OnGatewayLogoutRsp(const char* body, int length) {
         SetLastError(rsp.error);
     }
     m_logoutWait.deliver(rsp.fundid, rsp.error);
+
+    DeferredLogout deferred;
+    {
+        std::lock_guard<std::mutex> lock(m_mtxDeferredLogouts);
+        auto it = m_deferredLogouts.find(rsp.fundid);
+        if (it == m_deferredLogouts.end()) return;
+        deferred = it->second;
+        m_deferredLogouts.erase(it);
+    }
+    if (rsp.error != 0) return;  // refused: the session stays
+    FinishLogout(deferred.inner_api, deferred.session_id, rsp.fundid);
+    spdlog::info("[{}] logout of sessionId={} answered: session ended", "OnRecv", deferred.session_id);
 }
 
 void TraderImpl::OnGatewayOffline(const char* body, int length) {
@@ -521,15 +595,28 @@ void TraderImpl::NotifyDisconnected(int code) {
 // Release
 
 void TraderImpl::StopTcpClients() {
-    std::vector<ClientPtr> clients = _gArrTcpClient.Distinct();  // the array keeps its pointers
+    std::vector<ClientPtr> clients = _gArrTcpClient.TakeAll();
     {
         std::lock_guard<std::mutex> lock(m_mtxTcpClients);
-        for (auto& entry : m_mapTcpClient) clients.push_back(entry.second);
+        for (auto& entry : m_mapTcpClient) {
+            if (std::find(clients.begin(), clients.end(), entry.second) == clients.end()) clients.push_back(entry.second);
+        }
         m_mapTcpClient.clear();
     }
     // On a connection's own io thread (the off-line command) stop does not wait for it;
     // stopping a stopped client returns at once.
     for (auto& client : clients) client->stop();
+    // The facade's last references: each connection ends once its own threads let go.
+    clients.clear();
+    std::lock_guard<std::mutex> lock(m_mtxTcpClients);
+    PruneContexts();
+}
+
+void TraderImpl::PruneContexts() {
+    // A context is read only through a live connection, so one whose connection is gone can go.
+    m_contexts.erase(std::remove_if(m_contexts.begin(), m_contexts.end(),
+                                    [](const ContextEntry& e) { return e.client.expired(); }),
+                     m_contexts.end());
 }
 
 }  // namespace API

@@ -39,7 +39,8 @@ SessionNoTable g_sessionNo;
 // Serialises the writers; readers never take it.
 std::mutex g_writeMutex;
 
-// Records and registers taken out of the tables; a handler may still be reading them.
+// Records and registers taken out of the tables: never freed, since a request or handler may
+// still be reading one; listed so they stay reachable.
 struct Retired {
     std::vector<SessionRecord*> records;
     std::vector<SeqNoReg*> seq_regs;
@@ -130,7 +131,8 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
     }
     try {
         // Reserve room now: retiring below must not fail after the old record left the tables.
-        retired.records.reserve(retired.records.size() + 1);
+        if (retired.records.size() == retired.records.capacity())
+            retired.records.reserve(retired.records.size() < 16 ? 16 : retired.records.size() * 2);
     } catch (...) {
         ready = false;
     }
@@ -176,21 +178,38 @@ void ReleaseSessionTables() {
     std::lock_guard<std::mutex> lock(g_writeMutex);
     Retired& retired = RetiredList();
 
-    g_sessionInfo.ForEachSlot([](std::atomic<tagSessionInfo*>& slot) {
-        if (tagSessionInfo* info = slot.exchange(nullptr, std::memory_order_acq_rel)) delete RecordOf(info);
+    // Retired, not freed: the application cannot know when the gateway's off-line command
+    // releases the API, so a request (or a handler on another connection's io thread) may be
+    // reading any of these records right now. They stay readable for the life of the process;
+    // a record is a few dozen bytes, one per login.
+    g_sessionInfo.ForEachSlot([&](std::atomic<tagSessionInfo*>& slot) {
+        SessionRecord* record = RecordOf(slot.load(std::memory_order_acquire));
+        if (record == nullptr) return;
+        try {
+            retired.records.push_back(record);
+        } catch (...) {
+            return;  // out of memory: leave it filed rather than lose track of it
+        }
+        slot.store(nullptr, std::memory_order_release);
+        if (record->has_key) g_sessionNo.ClearIf(record->key.nNodeId, record->key.nIndex, &record->info);
     });
-    g_seqNoReg.ForEachSlot([](std::atomic<SeqNoReg*>& slot) {
-        delete slot.exchange(nullptr, std::memory_order_acq_rel);
+    g_seqNoReg.ForEachSlot([&](std::atomic<SeqNoReg*>& slot) {
+        SeqNoReg* reg = slot.load(std::memory_order_acquire);
+        if (reg == nullptr) return;
+        try {
+            retired.seq_regs.push_back(reg);
+        } catch (...) {
+            return;
+        }
+        slot.store(nullptr, std::memory_order_release);
     });
-    for (SessionRecord* record : retired.records) delete record;
-    for (SeqNoReg* reg : retired.seq_regs) delete reg;
-    retired.records.clear();
-    retired.records.shrink_to_fit();
-    retired.seq_regs.clear();
-    retired.seq_regs.shrink_to_fit();
-
-    g_sessionNo.FreeRows();
+    // The rows stay too (a reader may hold a slot of one); the next logins reuse them.
     _gMapNodeFundAcc.Clear();
+}
+
+std::size_t RetiredSessionRecords() {
+    std::lock_guard<std::mutex> lock(g_writeMutex);
+    return RetiredList().records.size();
 }
 
 }  // namespace API

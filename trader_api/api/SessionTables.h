@@ -103,7 +103,8 @@ public:
         }
     }
 
-    // Frees every row. Only when no thread can still hold a slot of them.
+    // Frees every row. Only when no thread can still hold a slot of them (the process-wide
+    // tables never do).
     void FreeRows() noexcept {
         for (auto& row : m_rows) {
             Slot* cells = row.exchange(nullptr, std::memory_order_acq_rel);
@@ -283,15 +284,19 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
                                 bool with_seq_reg);
 
 // Takes the session out of every table (record, entry by session number, sequence
-// register, account) and retires what it held: a handler that already read a pointer may
-// go on reading it until ReleaseSessionTables. Returns whether a record was there; its
-// fund account goes to *fund_acc (0 when none). Speed control entries stay.
+// register, account) and retires what it held: a request or handler that already read a
+// pointer may go on reading it. Returns whether a record was there; its fund account goes
+// to *fund_acc (0 when none). Speed control entries stay.
 bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc = nullptr);
 
-// Frees every session record and sequence register (those in the tables and the retired
-// ones), frees the per-node rows of _gArrSessionByNo and clears _gMapNodeFundAcc; the
-// speed control entries stay. For TraderApi::Release, once no thread can be reading them.
+// Takes every session out of every table and clears _gMapNodeFundAcc, for TraderApi::Release;
+// the speed control entries stay. Nothing is freed: Release may come at any moment (the
+// gateway's off-line command), while requests and handlers still read records, so retired
+// records, sequence registers and table rows are kept for the life of the process.
 void ReleaseSessionTables();
+
+// How many records have been retired so far (they are never freed).
+std::size_t RetiredSessionRecords();
 
 }  // namespace API
 }  // namespace OXA

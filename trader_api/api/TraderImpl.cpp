@@ -13,6 +13,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include "api/ApiGlobals.h"
+#include "api/CallbackThread.h"
 #include "api/ErrorCodes.h"
 #include "api/ErrorMsg.h"
 #include "api/LastError.h"
@@ -121,10 +122,27 @@ const char* TraderImpl::GetApiErrorMsg(int error_id, uint64_t session_id) {
 }
 
 void TraderImpl::Release() {
+    // The off-line command runs this on an io thread while the application may run it too.
+    // There it never waits: a Release already under way (which may be waiting for this very
+    // thread to leave its callback) does all the work.
+    std::unique_lock<std::mutex> release(m_mtxRelease, std::defer_lock);
+    if (OnCallbackThread()) {
+        if (!release.try_lock()) {
+            spdlog::info("[{}] already in progress", "Release");
+            return;
+        }
+    } else {
+        release.lock();
+    }
     spdlog::info("Trader API Release.");
+    m_nReleaseEpoch.fetch_add(1, std::memory_order_acq_rel);
     {
         std::lock_guard<std::mutex> lock(m_mtxAccounts);
         m_mapAccounts.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mtxDeferredLogouts);
+        m_deferredLogouts.clear();
     }
     // Unpublish first, then end: the node slots point at the same objects.
     for (auto& node : m_pInnerApiByNode) node.store(nullptr, std::memory_order_release);
@@ -132,14 +150,14 @@ void TraderImpl::Release() {
         CInnerApiInterface* inner_api = slot.exchange(nullptr, std::memory_order_acq_rel);
         if (inner_api == nullptr) continue;
         inner_api->Release();
-        // Kept, not freed: Release may run on an io thread (the off-line command) while
-        // another connection's io thread is still inside one of this back-end's handlers.
+        // Kept, not freed: a request thread or another connection's io thread may still be
+        // inside one of this back-end's operations.
         std::lock_guard<std::mutex> lock(m_mtxRetired);
         m_retiredInnerApis.push_back(inner_api);
     }
-    // Stop the connections before freeing the tables: an io thread in a push handler may
-    // still be reading a session record.
+    // Every connection stopped and let go of, so its threads and buffers end.
     StopTcpClients();
+    // The records are retired, never freed: requests may be reading them right now.
     ReleaseSessionTables();
 }
 
@@ -179,8 +197,10 @@ void TraderImpl::Reserved2() {}
 void TraderImpl::SetLastError(int code, const char* text) { RecordLastError(&m_stLastError, code, text); }
 
 CInnerApiInterface* TraderImpl::GetInnerApi(uint64_t session_id) {
+    // A session id is node << 16 | fund index: one with any bit above 23 names no session,
+    // and must not reach the session whose low bits it shares.
     CInnerApiInterface* inner_api =
-        m_pInnerApiByNode[(session_id >> 16) & 0xff].load(std::memory_order_acquire);
+        (session_id >> 24) != 0 ? nullptr : m_pInnerApiByNode[(session_id >> 16) & 0xff].load(std::memory_order_acquire);
     if (inner_api == nullptr) SetLastError(kErrSessionNotRegistered);
     return inner_api;
 }

@@ -159,7 +159,8 @@ public:
     // The facade's twin of CInnerApiInterface::SetLastError, on the shared record.
     void SetLastError(int code, const char* text = nullptr);
 
-    // Back-end serving the session's node (bits 23-16); records 1004 when there is none.
+    // Back-end serving the session's node (bits 23-16); records 1004 when there is none or
+    // when the id has a bit above 23 set.
     CInnerApiInterface* GetInnerApi(uint64_t session_id);
 
     // Installs the back-end of a node (Login does this after a back-end login). The object
@@ -229,6 +230,9 @@ private:
     void OnGatewayPushRegRsp(const char* body, int length);
     void OnGatewayLogoutRsp(const char* body, int length);
     void OnGatewayOffline(const char* body, int length);
+    int FinishLogout(CInnerApiInterface* inner_api, uint64_t session_id, uint64_t fund_account);
+    int LogoutWithoutWaiting(CInnerApiInterface* inner_api, uint64_t session_id, uint64_t fund_account,
+                             const uint8_t* request);
 
     template <typename R, typename F>
     R Forward(uint64_t session_id, R no_backend_result, F&& call);
@@ -254,11 +258,17 @@ private:
     std::atomic<int> m_nDeliverCpu{-1};
     int m_nHeartbeatIntervalMs = 5000;
 
-    // Gateway connections by "ip:port", and their contexts (never freed: a connection that
-    // once connected lives until the process ends and keeps pointing at its context).
+    // Gateway connections by "ip:port", and the context of every connection that may still
+    // be alive (freed once its connection is gone, since only a connection reads it).
     std::mutex m_mtxTcpClients;
     std::map<std::string, ClientPtr> m_mapTcpClient;
-    std::deque<TraderContext> m_contexts;
+    struct ContextEntry {
+        std::weak_ptr<tcp_framework::client::TcpClient> client;
+        std::unique_ptr<TraderContext> context;
+    };
+    std::vector<ContextEntry> m_contexts;
+    void PruneContexts();  // under m_mtxTcpClients
+    std::mutex m_mtxRelease;
 
     struct GatewayLoginAnswer {
         bool accepted = false;  // false: refused, the code is in the record
@@ -271,6 +281,15 @@ private:
 
     std::mutex m_mtxLogout;              // one logout waits at a time
     AnswerWait<int32_t> m_logoutWait;     // keyed by fund account, answered with the error
+    // Logouts asked for on a callback thread, ended by their answer, by fund account.
+    struct DeferredLogout {
+        CInnerApiInterface* inner_api = nullptr;
+        uint64_t session_id = 0;
+    };
+    std::mutex m_mtxDeferredLogouts;
+    std::unordered_map<uint64_t, DeferredLogout> m_deferredLogouts;
+    // Advanced by every Release; a login that sees it move publishes nothing.
+    std::atomic<uint64_t> m_nReleaseEpoch{0};
 
     mutable std::mutex m_mtxSettings;
     Timeouts m_timeouts;

@@ -19,6 +19,7 @@
 #include "api/IdGenerator.h"
 #include "api/SessionTables.h"
 #include "api_common/CInnerApiInterface/TcpClientArray.h"
+#include "api/TraderContext.h"
 #include "gateway_sim/GatewaySim.h"
 #include "infra/tcp_framework/client/TcpClient.h"
 #include "support/FakeBus.h"
@@ -349,8 +350,8 @@ protected:
     }
 
     // A connection that hands push-registration answers to the back-end, as the router does.
-    std::shared_ptr<TcpClient> MakeClient() {
-        auto c = std::make_shared<TcpClient>(0, nullptr);
+    std::shared_ptr<TcpClient> MakeClient(void* context = nullptr) {
+        auto c = std::make_shared<TcpClient>(0, context);
         c->set_heartbeat_interval(0);
         CInnerApiInterface* target = &backend;
         c->set_response_async_callback([target](std::shared_ptr<TcpClient>, unsigned int msg_id, unsigned long,
@@ -409,6 +410,48 @@ TEST_F(GatewayTest, PushRegistrationSendsTheAccountWithTheSequenceAsRequestId) {
     EXPECT_EQ(backend.TradeGatewayPushRegister(client, 7), 0);
     ASSERT_EQ(Frames(kPushReg).size(), 2u);
     EXPECT_EQ(Frames(kPushReg)[1].request_id, seq + 2);
+}
+
+// On a connection of the facade an account's own login and the re-registration of every
+// account when the link comes up may both register it: once per link is enough.
+TEST_F(GatewayTest, AnAccountIsRegisteredOncePerLink) {
+    OXA::API::TraderContext context(nullptr);
+    client->stop();
+    client = MakeClient(&context);
+    ASSERT_EQ(client->connect("127.0.0.1", sim.port()), 0);
+    sim.clear_frames();
+
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 5), 0);
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 5), 0) << "registered on this link already";
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 6), 0);
+    ASSERT_EQ(Frames(kPushReg).size(), 2u);
+
+    // a refusal is no registration: the next attempt sends again
+    sim.set_push_reg_error(4109);
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 7), 4109);
+    sim.set_push_reg_error(0);
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 7), 0);
+    EXPECT_EQ(Frames(kPushReg).size(), 4u);
+
+    // a new link registers every account again; a logged-out account at its next login
+    context.OnLinkLost();
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 5), 0);
+    context.ForgetPushRegistered(6);
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 6), 0);
+    std::vector<uint64_t> accounts;
+    for (const auto& f : Frames(kPushReg)) accounts.push_back(Account(f));
+    EXPECT_EQ(accounts, (std::vector<uint64_t>{5, 6, 7, 7, 5, 6}));
+    client->stop();
+}
+
+TEST(TraderContextPush, AMarkForALostLinkIsDropped) {
+    OXA::API::TraderContext context(nullptr);
+    const uint64_t link = context.PushLink();
+    context.OnLinkLost();  // the answer came just before the link went down
+    context.MarkPushRegistered(9, link);
+    EXPECT_FALSE(context.PushRegistered(9));
+    context.MarkPushRegistered(9, context.PushLink());
+    EXPECT_TRUE(context.PushRegistered(9));
 }
 
 TEST_F(GatewayTest, RefusedRegistrationReturnsTheGatewaysError) {

@@ -11,6 +11,7 @@
 #include "api/IdGenerator.h"
 #include "api/LastError.h"
 #include "api/SessionTables.h"
+#include "api/TraderContext.h"
 #include "api_common/CInnerApiInterface/TcpClientArray.h"
 #include "infra/tcp_framework/client/TcpClient.h"
 #include "infra/utility/WireCodec.h"
@@ -62,6 +63,15 @@ int CInnerApiInterface::TradeGatewayPushRegister(const ClientPtr& client, uint64
     // One registration at a time: the application's Login and the on-connect thread's
     // re-registration share this back-end's wait.
     std::lock_guard<std::mutex> registration(m_mtxPushReg);
+    // The facade's connections carry their context; whichever of the two comes second on a
+    // link finds the account registered there already.
+    TraderContext* context = static_cast<TraderContext*>(client->context());
+    const uint64_t link = context ? context->PushLink() : 0;
+    if (context && context->PushRegistered(fund_account)) {
+        spdlog::debug("[{}] fund account {} is registered on this connection already", "TradeGatewayPushRegister",
+                      fund_account);
+        return 0;
+    }
     // Armed before the send, so an answer that comes before the wait begins is kept.
     const uint64_t ticket = m_pushRegWait.arm(fund_account);
 
@@ -79,6 +89,7 @@ int CInnerApiInterface::TradeGatewayPushRegister(const ClientPtr& client, uint64
         SetLastError(kErrAnswerTimeout);
         return kErrAnswerTimeout;
     }
+    if (error == 0 && context) context->MarkPushRegistered(fund_account, link);
     return error;  // the gateway's refusal, recorded by the answer side
 }
 

@@ -71,8 +71,9 @@ public:
     // Registers the account for pushes at the gateway (0xf0002) and waits for the answer.
     // 0 when accepted (or in bus mode, where nothing is sent), the gateway's error when it
     // refused, the send's code when the request could not be sent, 1001 when no answer came
-    // in time. Registrations of one
-    // back-end run one after another, so two of them never take each other's answer.
+    // in time. Registrations of one back-end run one after another, so two of them never take
+    // each other's answer. On a connection of the facade an account is registered once per
+    // link: one that is registered on the current link already returns 0 without a send.
     int TradeGatewayPushRegister(const ClientPtr& client, uint64_t fund_account);
     // The answer side, run by the receiving thread with the account and the error the
     // answer names. True when a registration of that account was waiting for it; a refusal

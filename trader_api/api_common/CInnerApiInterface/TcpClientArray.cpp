@@ -23,6 +23,15 @@ std::vector<TcpClientArray::ClientPtr> TcpClientArray::Distinct() const {
     return out;
 }
 
+std::vector<TcpClientArray::ClientPtr> TcpClientArray::TakeAll() {
+    std::vector<ClientPtr> out;
+    for (std::size_t node = 0; node < kNodes; ++node) {
+        ClientPtr client = std::atomic_exchange_explicit(&m_slots[node], ClientPtr(), std::memory_order_acq_rel);
+        if (client && std::find(out.begin(), out.end(), client) == out.end()) out.push_back(std::move(client));
+    }
+    return out;
+}
+
 namespace {
 
 // Constant-initialised storage whose destructor never runs.

@@ -31,6 +31,9 @@ public:
     void Set(uint8_t node, ClientPtr client) noexcept;
     // Each connection held once, in node order (for stopping them all).
     std::vector<ClientPtr> Distinct() const;
+    // Empties every slot and returns each connection it held once, in node order: the
+    // array keeps no reference, so a stopped connection can end.
+    std::vector<ClientPtr> TakeAll();
 
 private:
     ClientPtr m_slots[kNodes] = {};
