@@ -12,6 +12,7 @@
 
 #include "gateway_sim/GatewaySim.h"
 #include "gateway_sim/SimCli.h"
+#include "gateway_sim/SimMargin.h"
 #include "gateway_sim/SimOption.h"
 
 int main(int argc, char** argv) {
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   oxa_sim::GatewaySim sim;
+  oxa_sim::SimMargin margin(sim);  // margin accounts: --account-business ACC=2
   oxa_sim::SimOption option(sim);  // option accounts: --account-business ACC=3
   oxa_sim::apply_options(opts, sim);
   if (!opts.state_file.empty() && !sim.set_state_file(opts.state_file)) {

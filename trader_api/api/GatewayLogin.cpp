@@ -19,6 +19,7 @@
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 #include "api_common/CInnerApiInterface/LoginAnswer.h"
 #include "api_common/CInnerApiInterface/TcpClientArray.h"
+#include "core/margin_api/MarginTraderImpl.h"
 #include "core/option_api/OptionTraderImpl.h"
 #include "core/spot_api/SpotTraderImpl.h"
 #include "infra/tcp_framework/client/TcpClient.h"
@@ -356,6 +357,8 @@ CInnerApiInterface* TraderImpl::MakeInnerApi(uint32_t index, uint8_t business_ty
         inner_api = maker(business_type);
     } else if (business_type == 1) {
         inner_api = new SpotTraderImpl();
+    } else if (business_type == 2) {
+        inner_api = new MarginTraderImpl();
     } else if (business_type == 3) {
         inner_api = new OptionTraderImpl();
     }
