@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace OXA {
 namespace API {
@@ -131,6 +132,35 @@ constexpr bool BodySound(const Body& b) {
     }
     return true;
 }
+
+// A table of requests, one row per operation in the order of the operation enum: row i is
+// operation i's (rows[i].info.op), no body is longer than max_length and every body is sound.
+// body_of gives a row's Body.
+template <typename Row, std::size_t N, typename BodyOf>
+constexpr bool TableSound(const Row (&rows)[N], std::size_t max_length, BodyOf body_of) {
+    for (std::size_t i = 0; i < N; ++i) {
+        const Row& row = rows[i];
+        if (static_cast<std::size_t>(row.info.op) != i) return false;
+        if (row.info.length == 0 || row.info.length > max_length) return false;
+        if (!BodySound(body_of(row))) return false;
+    }
+    return true;
+}
+
+// The row of an operation; null for one past the table.
+template <typename Row, std::size_t N, typename Op>
+const Row* RowOf(const Row (&rows)[N], Op op) noexcept {
+    const auto i = static_cast<std::size_t>(op);
+    return i < N ? &rows[i] : nullptr;
+}
+
+// Source values: a double as its bits, a signed value sign-extended.
+inline uint64_t Bits(double v) noexcept {
+    uint64_t u;
+    std::memcpy(&u, &v, sizeof(u));
+    return u;
+}
+inline uint64_t Widen(int64_t v) noexcept { return static_cast<uint64_t>(v); }
 
 // What the texts of a request come to before anything is written.
 struct TextCheck {

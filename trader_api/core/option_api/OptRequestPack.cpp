@@ -298,24 +298,13 @@ constexpr REQPACK::Body BodyOf(const Layout& l) {
     return REQPACK::Body{static_cast<uint16_t>(l.info.length), {l.parts[0], l.parts[1], l.parts[2]}};
 }
 
-constexpr bool LayoutsSound() {
-    for (std::size_t i = 0; i < kLayoutCount; ++i) {
-        const Layout& l = kLayouts[i];
-        if (static_cast<std::size_t>(l.info.op) != i) return false;
-        if (l.info.length == 0 || l.info.length > kPackMaxLength) return false;
-        if (!REQPACK::BodySound(BodyOf(l))) return false;
-    }
-    return true;
-}
-static_assert(LayoutsSound(), "option request layouts: order, bounds and overlaps");
+static_assert(REQPACK::TableSound(kLayouts, kPackMaxLength, BodyOf),
+              "option request layouts: order, bounds and overlaps");
 
 // ---------------------------------------------------------------------------------------
 // Packing
 
-const Layout* LayoutOf(PackOp op) noexcept {
-    const auto i = static_cast<std::size_t>(op);
-    return i < kLayoutCount ? &kLayouts[i] : nullptr;
-}
+const Layout* LayoutOf(PackOp op) noexcept { return REQPACK::RowOf(kLayouts, op); }
 
 bool HasNeeded(Need need, const PackRequest& r) noexcept {
     switch (need) {
@@ -329,13 +318,8 @@ bool HasNeeded(Need need, const PackRequest& r) noexcept {
     return false;
 }
 
-uint64_t Bits(double v) noexcept {
-    uint64_t u;
-    std::memcpy(&u, &v, sizeof(u));
-    return u;
-}
-
-uint64_t Widen(int64_t v) noexcept { return static_cast<uint64_t>(v); }
+using REQPACK::Bits;
+using REQPACK::Widen;
 uint64_t Code(char c) noexcept { return static_cast<uint8_t>(c); }
 
 template <std::size_t N>
@@ -462,9 +446,10 @@ PackResult PackCheckOptRequest(const PackRequest& req) noexcept {
         spdlog::error("{}", l->missing_log);
         return Refused(PackStatus::RecordMissing);
     }
-    if (req.op == PackOp::CombOrder && (req.comb->num_legs < 0 || req.comb->num_legs > kMaxLegs)) {
+    const int32_t legs = req.op == PackOp::CombOrder ? req.comb->num_legs : 0;  // a copy: the record is packed
+    if (legs < 0 || legs > kMaxLegs) {
         // the body has room for four legs; a count it cannot carry would name legs not sent
-        spdlog::error("[{}] num_legs {} outside 0 to {}, request refused", l->info.name, req.comb->num_legs, kMaxLegs);
+        spdlog::error("[{}] num_legs {} outside 0 to {}, request refused", l->info.name, legs, kMaxLegs);
         return Refused(PackStatus::TooManyLegs);
     }
     PackResult ok;

@@ -4,8 +4,10 @@
 #include <spdlog/spdlog.h>
 
 #include <cstring>
+#include <optional>
 
 #include "api/SessionTables.h"
+#include "api_common/RequestGate.h"
 #include "core/option_api/OptionTraderImpl.h"
 
 namespace OXA {
@@ -14,19 +16,6 @@ namespace API {
 using namespace OPT;
 
 namespace {
-
-// Holds the back-end's order flag from the id to the end of its send, so that option orders
-// are handed on in the order of their ids.
-struct SpinGuard {
-    std::atomic<bool>& flag;
-    explicit SpinGuard(std::atomic<bool>& f) : flag(f) {
-        while (flag.exchange(true, std::memory_order_acquire)) {
-        }
-    }
-    ~SpinGuard() { flag.store(false, std::memory_order_release); }
-    SpinGuard(const SpinGuard&) = delete;
-    SpinGuard& operator=(const SpinGuard&) = delete;
-};
 
 // A business type the operation does not pack: logged and recorded, nothing is sent.
 uint64_t BusinessNotServed(CInnerApiInterface& api, int business_type) {
@@ -49,8 +38,9 @@ uint64_t OptionTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, 
     }
     const PackSession session = MakePackSession(*info);
     char body[kPackMaxLength];
-    std::unique_ptr<SpinGuard> spin;
-    if (req.op == PackOp::InsertOrder || req.op == PackOp::LockOrder) spin.reset(new SpinGuard(m_bOrderLock));
+    // InsertOrder holds the flag from the id to the end of its send
+    std::optional<OrderSpin> spin;
+    if (req.op == PackOp::InsertOrder || req.op == PackOp::LockOrder) spin.emplace(m_bOrderLock);
     const uint64_t id = NextOrderId(session_id);
     if (id == 0) {
         spdlog::error("[{}] no order id for session {}", pack->name, session_id);
@@ -67,7 +57,8 @@ uint64_t OptionTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, 
         spdlog::debug("FundTransfer:   session_no           :{}", session.session_no);
         spdlog::debug("                dest_fund_id         :{}", session.fund_account);
         spdlog::debug("                serial_id            :{}", id);
-        spdlog::debug("                amt                  :{}", req.transfer->amount);
+        const double amount = req.transfer->amount;  // a copy: the record is packed
+        spdlog::debug("                amt                  :{}", amount);
         spdlog::debug("                side                 :{}", static_cast<int>(body[40]));
     }
     if (Send(false, nullptr, session_id, r.msg_id, body, static_cast<int>(r.length),

@@ -10,6 +10,7 @@
 #include "api/TraderContext.h"
 #include "api/TraderImpl.h"
 #include "api_common/CInnerApiInterface/LoginAnswer.h"
+#include "api_common/RequestGate.h"
 #include "core/option_api/OptTradeDriver.h"
 #include "infra/tcp_framework/client/TcpClient.h"
 #include "infra/utility/WireCodec.h"
@@ -185,19 +186,7 @@ tagSessionInfo* OptionTraderImpl::FindSessionInfo(uint32_t node_id, uint64_t ses
 }
 
 tagSessionInfo* OptionTraderImpl::CheckRequest(uint64_t session_id, int ctrl_type) {
-    tagSessionInfo* info = _gArrSessionInfo.Get(session_id);
-    if (info == nullptr) {
-        spdlog::error("[session_id:{}] _gArrSessionInfo is nullptr", session_id);
-        // recorded, so the caller never reads an older code as this request's
-        SetLastError(kErrSessionInvalid);
-        return nullptr;
-    }
-    if (!m_speedControl.CheckSpeed(session_id, ctrl_type)) {
-        spdlog::error("[session_id:{}] OXA_ERR_API_OVER_SPEED. CtrlType={}", session_id, ctrl_type);
-        SetLastError(kErrOverSpeed);
-        return nullptr;
-    }
-    return info;
+    return GateRequest(*this, m_speedControl, session_id, ctrl_type);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -273,24 +273,13 @@ constexpr REQPACK::Body BodyOf(const Layout& l) {
     return REQPACK::Body{static_cast<uint16_t>(l.info.length), {l.head, l.body, kNoFields}};
 }
 
-constexpr bool LayoutsSound() {
-    for (std::size_t i = 0; i < kLayoutCount; ++i) {
-        const Layout& l = kLayouts[i];
-        if (static_cast<std::size_t>(l.info.op) != i) return false;
-        if (l.info.length == 0 || l.info.length > kPackMaxLength) return false;
-        if (!REQPACK::BodySound(BodyOf(l))) return false;
-    }
-    return true;
-}
-static_assert(LayoutsSound(), "spot request layouts: order, bounds and overlaps");
+static_assert(REQPACK::TableSound(kLayouts, kPackMaxLength, BodyOf),
+              "spot request layouts: order, bounds and overlaps");
 
 // ---------------------------------------------------------------------------------------
 // Packing
 
-const Layout* LayoutOf(PackOp op) noexcept {
-    const auto i = static_cast<std::size_t>(op);
-    return i < kLayoutCount ? &kLayouts[i] : nullptr;
-}
+const Layout* LayoutOf(PackOp op) noexcept { return REQPACK::RowOf(kLayouts, op); }
 
 bool HasNeeded(Need need, const PackRequest& r) noexcept {
     switch (need) {
@@ -306,13 +295,8 @@ bool HasNeeded(Need need, const PackRequest& r) noexcept {
     return false;
 }
 
-uint64_t Bits(double v) noexcept {
-    uint64_t u;
-    std::memcpy(&u, &v, sizeof(u));
-    return u;
-}
-
-uint64_t Widen(int64_t v) noexcept { return static_cast<uint64_t>(v); }
+using REQPACK::Bits;
+using REQPACK::Widen;
 
 // The spot request's sources: the request record and the session's values.
 class SpotSources final : public REQPACK::FieldSource {

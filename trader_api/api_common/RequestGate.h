@@ -1,0 +1,38 @@
+// What every back-end runs before it packs a request: the session's record and its rate, and
+// the order flag that hands a back-end's orders on in the order of their ids.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace OXA {
+namespace API {
+
+class CInnerApiInterface;
+class CSpeedControl;
+struct tagSessionInfo;
+
+// The session's record when there is one and the rate of ctrl_type (0 orders, cancels and
+// transfers; 1 queries) allows the request; otherwise null, logged, with 211004 (no record,
+// so the caller never reads an older code as this request's) or 211008 recorded on api.
+tagSessionInfo* GateRequest(CInnerApiInterface& api, const CSpeedControl& speed, uint64_t session_id,
+                            int ctrl_type);
+
+// Holds a back-end's order flag for its scope, spinning while another thread holds it: kept
+// only across an order's id, packing and send, so the wait is short.
+class OrderSpin {
+public:
+    explicit OrderSpin(std::atomic<bool>& flag) noexcept : m_flag(flag) {
+        while (m_flag.exchange(true, std::memory_order_acquire)) {
+        }
+    }
+    ~OrderSpin() { m_flag.store(false, std::memory_order_release); }
+    OrderSpin(const OrderSpin&) = delete;
+    OrderSpin& operator=(const OrderSpin&) = delete;
+
+private:
+    std::atomic<bool>& m_flag;
+};
+
+}  // namespace API
+}  // namespace OXA
