@@ -2,10 +2,13 @@
 // connection.
 #include <spdlog/spdlog.h>
 
+#include <asio/error.hpp>
+
 #include <algorithm>
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "api/ApiGlobals.h"
@@ -77,6 +80,29 @@ int disconnected_callback(std::shared_ptr<TcpClient> client, int code, const cha
     context->OnLinkLost();
     context->owner->OnTcpDisconnected(code);
     return 0;
+}
+
+// At exit the connections of an application that never called Release must stop before the
+// objects their io threads use are destroyed. Registered once the error categories those
+// threads use exist, so it runs before they are destroyed (exit runs in reverse order).
+std::atomic<TraderImpl*> g_exitOwner{nullptr};
+
+void StopConnectionsAtExit() {
+    if (TraderImpl* impl = g_exitOwner.load()) impl->StopConnectionsForExit();
+}
+
+void RegisterExitStop(TraderImpl* impl) {
+    static const bool registered = [impl] {
+        (void)std::system_category();
+        (void)std::generic_category();
+        (void)asio::error::get_system_category();
+        (void)asio::error::get_netdb_category();
+        (void)asio::error::get_addrinfo_category();
+        (void)asio::error::get_misc_category();
+        g_exitOwner.store(impl);
+        return std::atexit(StopConnectionsAtExit) == 0;
+    }();
+    (void)registered;
 }
 
 // The user text as a decimal fund account; a text that is not a number reads as 0.
@@ -246,6 +272,7 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
 
 TraderImpl::ClientPtr TraderImpl::CreateTcpClient(int reconnect_interval_ms) {
     // m_mtxTcpClients is held by the caller
+    RegisterExitStop(this);
     PruneContexts();
     ClientPtr client;
     try {
@@ -596,6 +623,11 @@ void TraderImpl::NotifyDisconnected(int code) {
 
 // ---------------------------------------------------------------------------------------
 // Release
+
+void TraderImpl::StopConnectionsForExit() {
+    spdlog::info("[{}] stopping the connections at exit", "StopConnectionsForExit");
+    StopTcpClients();
+}
 
 void TraderImpl::StopTcpClients() {
     std::vector<ClientPtr> clients = _gArrTcpClient.TakeAll();

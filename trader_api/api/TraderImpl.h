@@ -195,6 +195,10 @@ public:
     // The last accepted gateway login answer.
     GatewayLoginRsp GetGatewayLoginRsp() const;
 
+    // Stops and lets go of every connection; run at process exit, so that no io thread is
+    // still at work while the objects it uses are destroyed.
+    void StopConnectionsForExit();
+
     // Inbound routing.
     void OnRecv(int request_id, uint64_t msg_id, const char* body, int length, int playback, int byte_order,
                 int src_group, int src_member, TraderContext* context);
