@@ -1,106 +1,130 @@
 // A small trading application: creates the API object and reports what it set up; given a
-// gateway port it then logs a spot account in, buys at a limit price, cancels the order,
-// transfers funds, queries its orders, positions and asset and logs out, printing every callback
-// as one line.
+// gateway port it then logs a spot account in (with the default resume type: live events only),
+// places one order that fills and one that stays working, cancels the working one (the cancel
+// succeeds), cancels the filled one (the gateway refuses it), transfers funds, queries its orders,
+// positions and asset and logs out, printing every callback as one readable line.
 //
 //   oxa_demo [--host IP] [--port N] [--account ACC] [LOG_PATH]
 #include <oxa_api/TraderApi.h>
 
 #include <chrono>
-#include <cstdarg>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::seconds kStepBound{5};
 
-// Prints each callback and lets the main thread wait for the one a step expects.
+// What the library's conversions make of each order status (see OrderStatusType).
+const char* StatusName(int32_t status) {
+    switch (status) {
+        case OXA_ORDER_STATUS_0: return "new";
+        case OXA_ORDER_STATUS_1: return "filled";
+        case OXA_ORDER_STATUS_2: return "partly filled";
+        case OXA_ORDER_STATUS_3: return "partly cancelled";
+        case OXA_ORDER_STATUS_4: return "working";
+        case OXA_ORDER_STATUS_5: return "cancelled";
+        case OXA_ORDER_STATUS_6: return "refused";
+        default: return "unknown";
+    }
+}
+
+const char* SideName(uint8_t side) {
+    switch (side) {
+        case OXA_SIDE_BUY: return "buy";
+        case OXA_SIDE_SELL: return "sell";
+        case OXA_SIDE_UNKNOWN: return "unknown side";
+        default: return "side";
+    }
+}
+
+// Prints each callback and lets the main thread wait for the event a step expects.
 class PrintingSpi : public OXA::API::TraderSpi {
 public:
-    void OnConnected() override { Event("OnConnected"); }
-    void OnDisconnected(int reason) override { Event("OnDisconnected reason=%d", reason); }
-    void OnOrderEvent(OXAOrderInfo* o, OXAErrorInfo* e, uint64_t session) override {
-        Event("OnOrderEvent session=%llu order=%llu ticker=%s market=%d side=%u price=%.2f qty=%lld "
-              "traded=%lld left=%lld status=%d submit=%d local_id=%.11s cancel_id=%llu error=%d",
-              U(session), U(o->order_oxa_id), o->ticker, o->market, o->side, o->price,
-              L(o->quantity), L(o->qty_traded), L(o->qty_left), o->order_status,
-              o->order_submit_status, o->order_local_id, U(o->order_cancel_oxa_id),
-              e ? e->error_id : 0);
-        Note(o->order_status == 1 ? kFilled : kOrder);
+    void OnConnected() override { Event("OnConnected: the gateway connection is up"); }
+    void OnDisconnected(int reason) override { Event("OnDisconnected: reason %d", reason); }
+    void OnOrderEvent(OXAOrderInfo* o, OXAErrorInfo* e, uint64_t) override {
+        std::string extra;
+        if (o->order_cancel_oxa_id != 0) extra += ", by cancel " + std::to_string(o->order_cancel_oxa_id);
+        if (e && e->error_id != 0) extra += ", error " + std::to_string(e->error_id) + " " + e->error_msg;
+        Event("OnOrderEvent: order %llu %s %lld %s @ %.2f is %s (status %d), traded %lld, left %lld%s",
+              U(o->order_oxa_id), SideName(o->side), L(o->quantity), o->ticker, o->price,
+              StatusName(o->order_status), o->order_status, L(o->qty_traded), L(o->qty_left), extra.c_str());
+        Note(Seen{Seen::kOrder, o->order_oxa_id, o->order_status});
     }
-    void OnTradeEvent(OXATradeReport* t, uint64_t session) override {
-        Event("OnTradeEvent session=%llu order=%llu ticker=%s exec_id=%.18s price=%.2f qty=%lld "
-              "amount=%.2f time=%lld",
-              U(session), U(t->order_oxa_id), t->ticker, t->exec_id, t->price, L(t->quantity),
-              t->trade_amount, L(t->trade_time));
-        Note(kTrade);
+    void OnTradeEvent(OXATradeReport* t, uint64_t) override {
+        Event("OnTradeEvent: order %llu %s %lld %s @ %.2f, amount %.2f, exec id %.18s", U(t->order_oxa_id),
+              SideName(t->side), L(t->quantity), t->ticker, t->price, t->trade_amount, t->exec_id);
     }
-    void OnCancelOrderEvent(OXAOrderCancelInfo* c, OXAErrorInfo* e, uint64_t session) override {
-        Event("OnCancelOrderEvent session=%llu cancel=%llu order=%llu error=%d (%.124s)", U(session),
-              U(c->order_cancel_oxa_id), U(c->order_oxa_id), e ? e->error_id : 0,
-              e ? e->error_msg : "");
-        Note(kCancel);
+    void OnHoldingChangeEvent(OXAHoldingChangeInfo* h, uint64_t) override {
+        Event("OnHoldingChangeEvent: %.16s now held %lld (change %lld)", h->ticker, L(h->field_28), L(h->field_36));
     }
-    void OnFundTransfer(OXAFundTransferNotice* f, OXAErrorInfo* e, uint64_t session) override {
-        Event("OnFundTransfer session=%llu serial=%llu type=%d amount=%.2f status=%d time=%lld error=%d",
-              U(session), U(f->order_oxa_id), f->transfer_type, f->amount, f->oper_status,
-              L(static_cast<int64_t>(f->transfer_time)), e ? e->error_id : 0);
-        Note(kTransfer);
+    void OnCancelOrderEvent(OXAOrderCancelInfo* c, OXAErrorInfo* e, uint64_t) override {
+        Event("OnCancelOrderEvent: cancel %llu of order %llu refused: error %d %.124s", U(c->order_cancel_oxa_id),
+              U(c->order_oxa_id), e ? e->error_id : 0, e ? e->error_msg : "");
+        Note(Seen{Seen::kCancelRefused, c->order_cancel_oxa_id, 0});
     }
-    void OnHoldingChangeEvent(OXAHoldingChangeInfo* h, uint64_t session) override {
-        Event("OnHoldingChangeEvent session=%llu ticker=%.16s market=%d holding=%lld change=%lld",
-              U(session), h->ticker, h->market, L(h->field_28), L(h->field_36));
+    void OnFundTransfer(OXAFundTransferNotice* f, OXAErrorInfo* e, uint64_t) override {
+        Event("OnFundTransfer: transfer %llu of %.2f, status %d, error %d", U(f->order_oxa_id), f->amount,
+              f->oper_status, e ? e->error_id : 0);
+        Note(Seen{Seen::kTransfer, f->order_oxa_id, 0});
     }
 
     // Query answers: one line per record; the last one of a query ends its step.
-    void OnQueryOrder(OXAOrderInfo* o, OXAErrorInfo* e, int request_id, bool is_last, uint64_t session) override {
+    void OnQueryOrder(OXAOrderInfo* o, OXAErrorInfo* e, int request_id, bool is_last, uint64_t) override {
         if (o)
-            Event("OnQueryOrder request=%d session=%llu order=%llu ticker=%s price=%.2f qty=%lld traded=%lld "
-                  "status=%d error=%d last=%d",
-                  request_id, U(session), U(o->order_oxa_id), o->ticker, o->price, L(o->quantity),
-                  L(o->qty_traded), o->order_status, e ? e->error_id : 0, is_last);
+            Event("OnQueryOrder %d: order %llu %s %lld %s @ %.2f is %s, traded %lld%s", request_id,
+                  U(o->order_oxa_id), SideName(o->side), L(o->quantity), o->ticker, o->price,
+                  StatusName(o->order_status), L(o->qty_traded), is_last ? " (last)" : "");
         else
-            Event("OnQueryOrder request=%d no orders error=%d last=%d", request_id, e ? e->error_id : 0, is_last);
-        if (is_last) Note(kQueryEnd);
+            Event("OnQueryOrder %d: no orders, error %d", request_id, e ? e->error_id : 0);
+        if (is_last) Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
     }
-    void OnQueryPosition(OXAPositionInfo* p, OXAErrorInfo* e, int request_id, bool is_last,
-                         uint64_t session) override {
+    void OnQueryPosition(OXAPositionInfo* p, OXAErrorInfo* e, int request_id, bool is_last, uint64_t) override {
         if (p)
-            Event("OnQueryPosition request=%d session=%llu ticker=%s market=%d total=%lld sellable=%lld "
-                  "avg_price=%.2f yesterday=%lld error=%d last=%d",
-                  request_id, U(session), p->ticker, p->market, L(p->total_qty), L(p->sellable_qty),
-                  p->avg_price, L(p->yesterday_position), e ? e->error_id : 0, is_last);
+            Event("OnQueryPosition %d: %s market %d, total %lld, sellable %lld, average price %.2f%s", request_id,
+                  p->ticker, p->market, L(p->total_qty), L(p->sellable_qty), p->avg_price,
+                  is_last ? " (last)" : "");
         else
-            Event("OnQueryPosition request=%d no positions error=%d last=%d", request_id, e ? e->error_id : 0,
-                  is_last);
-        if (is_last) Note(kQueryEnd);
+            Event("OnQueryPosition %d: no positions, error %d", request_id, e ? e->error_id : 0);
+        if (is_last) Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
     }
-    void OnQueryAsset(OXAAssetInfo* a, OXAErrorInfo* e, int request_id, bool is_last, uint64_t session) override {
+    void OnQueryAsset(OXAAssetInfo* a, OXAErrorInfo* e, int request_id, bool is_last, uint64_t) override {
         if (a)
-            Event("OnQueryAsset request=%d session=%llu total=%.2f buying_power=%.2f withholding=%.2f "
-                  "error=%d last=%d",
-                  request_id, U(session), a->total_asset, a->buying_power, a->withholding_amount,
-                  e ? e->error_id : 0, is_last);
+            Event("OnQueryAsset %d: total %.2f, buying power %.2f, withholding %.2f", request_id, a->total_asset,
+                  a->buying_power, a->withholding_amount);
         else
-            Event("OnQueryAsset request=%d no asset error=%d last=%d", request_id, e ? e->error_id : 0, is_last);
-        if (is_last) Note(kQueryEnd);
+            Event("OnQueryAsset %d: no asset, error %d", request_id, e ? e->error_id : 0);
+        if (is_last) Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
     }
 
-    enum Kind { kOrder, kFilled, kTrade, kCancel, kTransfer, kQueryEnd, kKinds };
-    // True once a callback of the kind has come (counted from the last Reset), within the bound.
-    bool Wait(Kind k) {
+    struct Seen {
+        enum Kind { kOrder, kCancelRefused, kTransfer, kQueryEnd } kind;
+        uint64_t id;  // order, cancel, transfer or request id
+        int32_t status;
+    };
+    // True once an event matching want has come, within the bound.
+    bool Wait(const std::function<bool(const Seen&)>& want) {
         std::unique_lock<std::mutex> lk(m_mu);
-        return m_cv.wait_until(lk, Clock::now() + kStepBound, [&] { return m_seen[k] > 0; });
+        return m_cv.wait_until(lk, Clock::now() + kStepBound, [&] {
+            for (const Seen& s : m_seen)
+                if (want(s)) return true;
+            return false;
+        });
     }
-    void Reset() {
-        std::lock_guard<std::mutex> lk(m_mu);
-        for (int& n : m_seen) n = 0;
+    bool WaitOrder(uint64_t id, int32_t status) {
+        return Wait([=](const Seen& s) { return s.kind == Seen::kOrder && s.id == id && s.status == status; });
+    }
+    bool WaitFor(Seen::Kind kind, uint64_t id) {
+        return Wait([=](const Seen& s) { return s.kind == kind && s.id == id; });
     }
 
 private:
@@ -108,7 +132,7 @@ private:
     static long long L(int64_t v) { return static_cast<long long>(v); }
     __attribute__((format(printf, 2, 3))) void Event(const char* fmt, ...) {
         std::lock_guard<std::mutex> lk(m_print);
-        std::printf("  callback ");
+        std::printf("  ");
         va_list args;
         va_start(args, fmt);
         std::vprintf(fmt, args);
@@ -116,10 +140,10 @@ private:
         std::printf("\n");
         std::fflush(stdout);
     }
-    void Note(Kind k) {
+    void Note(const Seen& s) {
         {
             std::lock_guard<std::mutex> lk(m_mu);
-            ++m_seen[k];
+            m_seen.push_back(s);
         }
         m_cv.notify_all();
     }
@@ -127,7 +151,7 @@ private:
     std::mutex m_print;
     std::mutex m_mu;
     std::condition_variable m_cv;
-    int m_seen[kKinds] = {};
+    std::vector<Seen> m_seen;
 };
 
 int Fail(OXA::API::TraderApi* api, const char* step) {
@@ -135,6 +159,19 @@ int Fail(OXA::API::TraderApi* api, const char* step) {
     std::fprintf(stderr, "%s failed: %d %s\n", step, e ? e->error_id : 0, e ? e->error_msg : "");
     api->Release();
     return 1;
+}
+
+OrderInsertInfo Buy(const char* ticker, double price, int64_t quantity) {
+    OrderInsertInfo order{};
+    order.order_client_id = 1;
+    std::strncpy(order.ticker, ticker, sizeof order.ticker - 1);
+    order.market = OXA_MKT_2;
+    order.price = price;
+    order.quantity = quantity;
+    order.price_type = OXA_PRICE_TYPE_1;
+    order.side = OXA_SIDE_BUY;
+    order.business_type = OXA_BUSINESS_TYPE_CASH;
+    return order;
 }
 
 }  // namespace
@@ -165,48 +202,51 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("oxa_api version %s\n", api->GetApiVersion());
-    std::printf("trading day %s\n", api->GetTradingDay());
     std::printf("log file %s\n", log_path);
     if (port <= 0) return 0;  // no gateway given: only the set-up
 
     PrintingSpi spi;
     api->RegisterSpi(&spi);
-    api->SubscribePublicTopic(0);  // replay what the account missed
     const uint64_t session = api->Login(host, port, account, "password", 1, nullptr, nullptr);
     if (session == 0) return Fail(api, "Login");
-    std::printf("logged in %s at %s:%d session=%llu trading day %s\n", account, host, port,
+    std::printf("logged in %s at %s:%d, session %llu, trading day %s\n", account, host, port,
                 static_cast<unsigned long long>(session), api->GetTradingDay());
 
-    OrderInsertInfo order{};
-    order.order_client_id = 1;
-    std::strncpy(order.ticker, "600000", sizeof order.ticker - 1);
-    order.market = 2;
-    order.price = 10.50;
-    order.quantity = 100;
-    order.price_type = 1;  // limit
-    order.side = 1;        // buy
-    order.business_type = 0;
-    spi.Reset();
-    const uint64_t order_id = api->InsertOrder(&order, session);
-    if (order_id == 0) return Fail(api, "InsertOrder");
-    std::printf("buy 100 600000 at 10.50: order %llu\n", static_cast<unsigned long long>(order_id));
-    if (!spi.Wait(PrintingSpi::kFilled)) return Fail(api, "waiting for the fill");
+    // the gateway's book has 600000 at 10.50: a buy at 10.50 fills, a buy at 9.80 waits
+    OrderInsertInfo fills = Buy("600000", 10.50, 100);
+    const uint64_t filled_id = api->InsertOrder(&fills, session);
+    if (filled_id == 0) return Fail(api, "InsertOrder");
+    std::printf("buy 100 600000 at 10.50: order %llu\n", static_cast<unsigned long long>(filled_id));
+    if (!spi.WaitOrder(filled_id, OXA_ORDER_STATUS_1)) return Fail(api, "waiting for the fill");
 
-    spi.Reset();
-    const uint64_t cancel_id = api->CancelOrder(order_id, session);
-    if (cancel_id == 0) return Fail(api, "CancelOrder");
-    std::printf("cancel order %llu: cancel %llu\n", static_cast<unsigned long long>(order_id),
-                static_cast<unsigned long long>(cancel_id));
-    if (!spi.Wait(PrintingSpi::kCancel)) return Fail(api, "waiting for the cancel answer");
+    OrderInsertInfo waits = Buy("600000", 9.80, 100);
+    const uint64_t working_id = api->InsertOrder(&waits, session);
+    if (working_id == 0) return Fail(api, "InsertOrder");
+    std::printf("buy 100 600000 at 9.80: order %llu\n", static_cast<unsigned long long>(working_id));
+    if (!spi.WaitOrder(working_id, OXA_ORDER_STATUS_4)) return Fail(api, "waiting for the working order");
+
+    const uint64_t cancel_working = api->CancelOrder(working_id, session);
+    if (cancel_working == 0) return Fail(api, "CancelOrder");
+    std::printf("cancel the working order %llu: cancel %llu\n", static_cast<unsigned long long>(working_id),
+                static_cast<unsigned long long>(cancel_working));
+    if (!spi.WaitOrder(working_id, OXA_ORDER_STATUS_5)) return Fail(api, "waiting for the cancel");
+    std::printf("cancel %llu succeeded: order %llu is cancelled\n", static_cast<unsigned long long>(cancel_working),
+                static_cast<unsigned long long>(working_id));
+
+    const uint64_t cancel_filled = api->CancelOrder(filled_id, session);
+    if (cancel_filled == 0) return Fail(api, "CancelOrder");
+    std::printf("cancel the filled order %llu: cancel %llu\n", static_cast<unsigned long long>(filled_id),
+                static_cast<unsigned long long>(cancel_filled));
+    if (!spi.WaitFor(PrintingSpi::Seen::kCancelRefused, cancel_filled)) return Fail(api, "waiting for the refusal");
+    std::printf("cancel %llu was refused: the order had filled\n", static_cast<unsigned long long>(cancel_filled));
 
     FundTransferInfo transfer{};
     transfer.amount = 10000.0;
-    transfer.transfer_type = 1;
-    spi.Reset();
+    transfer.transfer_type = OXA_FUND_TRANSFER_1;
     const uint64_t serial = api->FundTransfer(&transfer, session);
     if (serial == 0) return Fail(api, "FundTransfer");
     std::printf("transfer 10000.00: serial %llu\n", static_cast<unsigned long long>(serial));
-    if (!spi.Wait(PrintingSpi::kTransfer)) return Fail(api, "waiting for the transfer result");
+    if (!spi.WaitFor(PrintingSpi::Seen::kTransfer, serial)) return Fail(api, "waiting for the transfer result");
 
     // A query returns 0 once sent; its answers arrive as callbacks.
     struct Query {
@@ -221,11 +261,11 @@ int main(int argc, char** argv) {
     };
     int request_id = 0;
     for (const Query& q : queries) {
-        spi.Reset();
         const int sent = q.send(api, session, ++request_id);
         std::printf("%s request %d: %d\n", q.name, request_id, sent);
         if (sent != 0) return Fail(api, q.name);
-        if (!spi.Wait(PrintingSpi::kQueryEnd)) return Fail(api, "waiting for the query answer");
+        if (!spi.WaitFor(PrintingSpi::Seen::kQueryEnd, static_cast<uint64_t>(request_id)))
+            return Fail(api, "waiting for the query answer");
     }
 
     const int rc = api->Logout(session);

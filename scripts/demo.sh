@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # Builds the library and runs the example trading application against the simulated gateway
-# on loopback: log in, buy at a limit price, cancel, transfer funds, log out.
+# on loopback: log in, one buy that fills and one that stays working, cancel the working one
+# (done) and the filled one (refused), transfer funds, query, log out. The library's log file
+# stays in build/demo/ for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target oxa_demo oxa_gateway_sim
+demo_dir="$root/build/demo"
+log_file="$demo_dir/oxa_api_log/oxa.log"
+mkdir -p "$demo_dir"
+rm -rf "$demo_dir/oxa_api_log"
 work=$(mktemp -d)
 sim_pid=
 cleanup() {
@@ -35,7 +42,13 @@ fi
 echo "simulated gateway on 127.0.0.1:$port"
 
 rc=0
-(cd "$work" && timeout 20 "$OLDPWD/build/examples/oxa_demo" --port "$port") || rc=$?
-echo "log written:"
-find "$work/oxa_api_log" -type f -printf '  %P\n' 2>/dev/null || true
+(cd "$demo_dir" && timeout 30 "$root/build/examples/oxa_demo" --port "$port" "$log_file") || rc=$?
+# the daily file sink names each day's file after the base name and the date
+kept=$(find "$demo_dir/oxa_api_log" -type f 2>/dev/null | sort)
+if [ -n "$kept" ]; then
+  echo "log file kept: $kept"
+else
+  echo "no log file under $demo_dir/oxa_api_log" >&2
+  [ "$rc" -ne 0 ] || rc=1
+fi
 exit "$rc"
