@@ -48,12 +48,12 @@ public:
     }
 
     // Binds every entry of a list; an id beyond the table is logged and left out.
-    void BindAll(const Binding* bindings, std::size_t count, const char* source) noexcept {
+    void BindAll(const Binding* bindings, std::size_t count) noexcept {
         if (bindings == nullptr) return;
         for (std::size_t i = 0; i < count; ++i) {
             if (!Bind(bindings[i].msg_id, bindings[i].handler, bindings[i].min_len)) {
-                spdlog::error("[{}:{}] MsgID[0x{:02x}] beyond the handler table, not bound", source,
-                              "RegisterHandlers", bindings[i].msg_id);
+                spdlog::error("[{}] MsgID[0x{:02x}] beyond the handler table, not bound", "RegisterHandlers",
+                              bindings[i].msg_id);
             }
         }
     }

@@ -53,13 +53,14 @@ public:
     // Receiving thread: the subscription's end notice.
     void SubscribeEnd();
 
-    // The passes are over (or none runs): a synchronisation answer now is late.
+    // The passes of the last run are over: a synchronisation answer now is late. False until
+    // a run has ended its passes or an answer said so.
     bool IsSyncEnd() const { return m_bSyncEnd.load(); }
     // The first push sequence number the next request asks for.
     uint32_t StartSeqNo() const { return m_nStartSeqNo.load(); }
 
 private:
-    std::atomic<bool> m_bSyncEnd{true};
+    std::atomic<bool> m_bSyncEnd{false};
     std::atomic<uint32_t> m_nStartSeqNo{0};
     // Keyed by the pass and the subscription's own counters, so a notice never ends a later one.
     std::atomic<uint64_t> m_nPass{0};

@@ -267,7 +267,12 @@ TEST_F(MarginDriverTest, ReplayedPayloadsAreCheckedAgainstTheirRecordSize) {
     }
 }
 
-TEST_F(MarginDriverTest, SynchronisationAnswerOutsideThePassesIsIgnored) {
+TEST_F(MarginDriverTest, SynchronisationAnswerAfterThePassesIsIgnored) {
+    // passes that end at once: without a session nothing can be sent
+    api_->SubscribePublicTopic(0);
+    EXPECT_EQ(api_->StartSyncPush(), 211004);
+    api_->SubscribePublicTopic(2);
+    ASSERT_TRUE(api_->IsSyncEnd());
     Msg a(56);
     a.put<uint32_t>(32, 200).put<uint32_t>(36, 1).put<uint32_t>(40, 8 + 284);
     Msg rec(8);

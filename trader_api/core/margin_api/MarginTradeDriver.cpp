@@ -19,7 +19,7 @@ std::atomic<TraderSpi*> g_traderSpi{nullptr};
 
 void CTradeDriver::RegisterHandlers(std::initializer_list<HandlerSet> sets) noexcept {
     m_table.Clear();
-    for (const HandlerSet& set : sets) m_table.BindAll(set.bindings, set.count, kDriverSource);
+    for (const HandlerSet& set : sets) m_table.BindAll(set.bindings, set.count);
 }
 
 void CTradeDriver::onNotify(int flag) noexcept { spdlog::info("{} Flag[{}]", "onNotify", flag); }

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "api_common/HandlerTable.h"
+
 namespace OXA {
 namespace API {
 
@@ -24,20 +26,10 @@ namespace SPOT {
 
 class CTradeDriver;
 
-// seq: the push sequence number (the frame's request id in TCP mode); node_id: the node the
-// message came from; playback, byte_order, src_group and src_member are only logged or passed
-// on (spot never swaps bytes). len is at least the bound minimum and data is never null
-// when it is above 0.
-using RecvHandFunc = void (*)(CTradeDriver& driver, int seq, int32_t msg_id, const char* data, int len,
-                              int playback, bool byte_order, int16_t src_group, int16_t src_member,
-                              uint32_t node_id);
-
-// One entry to bind: the handler, and the shortest message it reads (0 for none).
-struct HandlerBinding {
-    uint32_t msg_id;
-    RecvHandFunc handler;
-    uint32_t min_len;
-};
+// The shared handler shape and binding; playback, byte_order, src_group and src_member are only
+// logged or passed on (spot never swaps bytes).
+using RecvHandFunc = HandlerTable<CTradeDriver>::Handler;
+using HandlerBinding = HandlerTable<CTradeDriver>::Binding;
 
 // The spot messages the driver serves.
 enum SpotMsgId : uint32_t {
@@ -74,9 +66,9 @@ enum SpotMsgId : uint32_t {
 class CTradeDriver {
 public:
     // 0xFFFFF entries, indexed by message id.
-    static constexpr uint32_t kHandlerCount = 0xFFFFF;
+    static constexpr uint32_t kHandlerCount = HandlerTable<CTradeDriver>::kCount;
 
-    constexpr CTradeDriver() noexcept : m_handlers{}, m_minLen{}, m_tradingDay{0} {}
+    constexpr CTradeDriver() noexcept : m_table{}, m_tradingDay{0} {}
     CTradeDriver(const CTradeDriver&) = delete;
     CTradeDriver& operator=(const CTradeDriver&) = delete;
 
@@ -105,8 +97,7 @@ public:
     int64_t GetTradingDay() const noexcept { return m_tradingDay.load(std::memory_order_seq_cst); }
 
 private:
-    std::atomic<RecvHandFunc> m_handlers[kHandlerCount];
-    std::atomic<uint32_t> m_minLen[kHandlerCount];
+    HandlerTable<CTradeDriver> m_table;
     std::atomic<int64_t> m_tradingDay;
 };
 

@@ -2,13 +2,12 @@
 
 #include <spdlog/spdlog.h>
 
-#include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "api/ApiGlobals.h"
 #include "api/SessionTables.h"
 #include "api_common/CInnerApiInterface/LoginAnswer.h"
+#include "api_common/SessionFiling.h"
 #include "core/spot_api/SpotPushes.h"
 #include "core/spot_api/SpotQueryAnswers.h"
 #include "core/spot_api/SpotTradeDriver.h"
@@ -178,13 +177,7 @@ void SpotTraderImpl::SubscribePublicTopic(int resume_type) { m_nResumeType.store
 
 int SpotTraderImpl::Reserved3(uint64_t) { return 0; }
 
-const char* SpotTraderImpl::GetAccountByOXAID(uint64_t order_oxa_id) {
-    thread_local char text[24];
-    const tagSessionInfo* info = _gArrSessionInfo.Get(GetSessionIdByOXAID(order_oxa_id));
-    if (info == nullptr) return "";
-    std::snprintf(text, sizeof text, "%" PRIu64, info->nFundAcc);
-    return text;
-}
+const char* SpotTraderImpl::GetAccountByOXAID(uint64_t order_oxa_id) { return AccountTextOfOrderId(order_oxa_id); }
 
 tagSessionInfo* SpotTraderImpl::GetSessionInfo(uint64_t session_id) {
     tagSessionInfo* info = _gArrSessionInfo.Get(session_id);
@@ -272,28 +265,24 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
     spdlog::debug("OnInit Add Session[{}] [{} - {}] OrderNoIndex[{}] TradingDay[{}]  normalSession [{}]",
                   rsp.session_no, rsp.fund_account, rsp.fund_index, rsp.order_no_index, rsp.trading_day, session_id);
 
-    tagSessionInfo info{};
-    info.nSessionID = rsp.session_no;
-    info.nFundAcc = rsp.fund_account;
-    info.nClientID = GetClientId();
-    info.nFundAccIndex = static_cast<uint16_t>(rsp.fund_index);
-    info.nprotocol_type = static_cast<uint16_t>(SockType.load() == 1 ? 1 : 2);
-    info.nLastOrderID = static_cast<uint64_t>(static_cast<int64_t>(rsp.order_no_index));
-    info.nApiSessionID = session_id;
-    info.nReserved = 0;
+    SessionGrant grant;
+    grant.session_id = session_id;
+    grant.session_no = rsp.session_no;
+    grant.fund_account = rsp.fund_account;
+    grant.fund_index = static_cast<uint16_t>(rsp.fund_index);
+    grant.last_order_no = static_cast<uint64_t>(static_cast<int64_t>(rsp.order_no_index));
+    // The first order id ends in OrderNoIndex; an index below 1 starts at 1 instead of
+    // carrying into the client id's bits.
+    grant.order_id_base = rsp.order_no_index >= 1 ? static_cast<uint32_t>(rsp.order_no_index - 1) : 0u;
+    grant.order_limit = SpeedControlCfg{0, 1000, rsp.order_limit > 0 ? static_cast<uint32_t>(rsp.order_limit) : 0u};
+    grant.query_limit =
+        SpeedControlCfg{1, 1000, rsp.query_limit >= 0 ? static_cast<uint32_t>(rsp.query_limit) : 0u};
     const SessionNoKey key{static_cast<uint64_t>(rsp.node_id), rsp.session_no};
-    if (RegisterSession(info, &key, true) == nullptr) {
+    if (FileSession(*this, m_speedControl, grant, &key) == nullptr) {
         spdlog::error("OnInit: session {} not filed", session_id);
         DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0, result);
         return;
     }
-    m_speedControl.SetSpeedControl(
-        session_id, SpeedControlCfg{0, 1000, rsp.order_limit > 0 ? static_cast<uint32_t>(rsp.order_limit) : 0u});
-    m_speedControl.SetSpeedControl(
-        session_id, SpeedControlCfg{1, 1000, rsp.query_limit >= 0 ? static_cast<uint32_t>(rsp.query_limit) : 0u});
-    // The first order id ends in OrderNoIndex; an index below 1 starts at 1 instead of
-    // carrying into the client id's bits.
-    InitOrderId(session_id, rsp.order_no_index >= 1 ? static_cast<uint32_t>(rsp.order_no_index - 1) : 0u);
 
     result.accepted = true;
     result.session_id = session_id;
@@ -305,55 +294,12 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
 
 int SpotTraderImpl::StartSyncPush() {
     if (m_nResumeType.load() == 2) return 0;
-    m_bSyncEnd.store(false);
-    m_nStartSeqNo.store(0);
     m_nSyncCounter.store(0);
-
     const Timeouts timeouts = GetTimeouts();
-    uint32_t rounds = 0;
-    while (!m_bSyncEnd.load()) {
-        if (++rounds > kMaxSyncRounds) {
-            spdlog::warn("[{}] Sync Push stopped after {} rounds.", "StartSyncPush", kMaxSyncRounds);
-            m_bSyncEnd.store(true);
-            break;
-        }
-        const uint32_t before = m_nStartSeqNo.load();
-        // the counter of the round is its key; SendSyncPushReq advances it
-        const uint64_t ticket = m_syncWait.arm(m_nSyncCounter.load() + 1);
-        const int rc = SendSyncPushReq();
-        if (rc != 0) {
-            m_syncWait.cancel(ticket);
-            SetLastError(rc);
-            break;
-        }
-        uint32_t last_seq = 0;
-        if (!m_syncWait.wait(ticket, timeouts.sync, last_seq)) {
-            spdlog::warn("[{}] Sync Push TimeOut.", "StartSyncPush");
-            m_bSyncEnd.store(true);
-            break;
-        }
-        if (!m_bSyncEnd.load() && m_nStartSeqNo.load() <= before) {
-            // another round would ask for the same pushes again
-            spdlog::warn("[{}] Sync Push made no progress, ending.", "StartSyncPush");
-            m_bSyncEnd.store(true);
-        }
-    }
-
-    const uint64_t key = m_nSubscribeKey.fetch_add(1) + 1;
-    const uint64_t ticket = m_subscribeWait.arm(key);
-    const int rc = ReqSubscribeMsg();
-    if (rc != 0) {
-        m_subscribeWait.cancel(ticket);
-        SetLastError(rc);
-        return rc;
-    }
-    int done = 0;
-    if (!m_subscribeWait.wait(ticket, timeouts.subscribe, done)) {
-        spdlog::warn("[{}] Subscribe Msg TimeOut.", "StartSyncPush");
-        SetLastError(kErrLoginTimeout);
-        return kErrLoginTimeout;
-    }
-    return 0;
+    PushResumption::Requests requests;
+    requests.send_sync = [this] { return SendSyncPushReq(); };
+    requests.send_subscribe = [this] { return ReqSubscribeMsg(); };
+    return m_resumption.Run(*this, requests, timeouts.sync, timeouts.subscribe);
 }
 
 int SpotTraderImpl::SendSyncPushReq() {
@@ -378,28 +324,17 @@ int SpotTraderImpl::ReqSubscribeMsg() {
     WireWriter w(req, sizeof req);
     w.write_host<uint32_t>(static_cast<uint32_t>(m_nSessionNo.load()));
     w.write_host<int64_t>(m_nSubscribeCounter.fetch_add(1));
-    w.write_host<uint32_t>(m_nStartSeqNo.load());
+    w.write_host<uint32_t>(m_resumption.StartSeqNo());
     w.write_host<uint64_t>(m_nFundAcc.load());
     spdlog::info("[{}] ReqSubscribeMsg: FundAcc [{}], SessionID [{}], StartSeqNo [{}]", "ReqSubscribeMsg",
-                 m_nFundAcc.load(), m_nSessionNo.load(), m_nStartSeqNo.load());
+                 m_nFundAcc.load(), m_nSessionNo.load(), m_resumption.StartSeqNo());
     return SendToGatewayServer(m_nApiSessionID.load(), kMsgSubscribeReq, req, static_cast<int>(sizeof req),
                                static_cast<int>(NextRequestId()));
 }
 
-void SpotTraderImpl::SyncNotify(uint32_t last_seq, bool ended) {
-    m_bSyncEnd.store(ended);
-    if (last_seq != 0) m_nStartSeqNo.store(last_seq + 1);
-    if (ended)
-        spdlog::info("[{}] Sync End.", "SyncNotify");
-    else
-        spdlog::debug("[{}] Sync Push Has Remain, Current Last SeqNo[{}]", "SyncNotify", last_seq);
-    m_syncWait.deliver(m_nSyncCounter.load(), last_seq);
-}
+void SpotTraderImpl::SyncNotify(uint32_t last_seq, bool ended) { m_resumption.PassDone(last_seq, ended); }
 
-void SpotTraderImpl::SubscribeEndNotify() {
-    spdlog::info("[{}] Subscribe End.", "SubscribeEndNotify");
-    m_subscribeWait.deliver(m_nSubscribeKey.load(), 1);
-}
+void SpotTraderImpl::SubscribeEndNotify() { m_resumption.SubscribeEnd(); }
 
 // ---------------------------------------------------------------------------------------
 // Requests and logout
@@ -421,10 +356,7 @@ tagSessionInfo* SpotTraderImpl::CheckRequest(uint64_t session_id, int ctrl_type)
 }
 
 int SpotTraderImpl::Logout(uint64_t session_id) {
-    uint64_t fund_account = 0;
-    // every table lets go of the session before anything is freed
-    if (UnregisterSession(session_id, &fund_account))
-        spdlog::info("Logout Success: fundAcc={},sessionId={}", fund_account, session_id);
+    EndSession(session_id);
     return 0;
 }
 

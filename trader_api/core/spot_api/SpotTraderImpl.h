@@ -10,6 +10,7 @@
 
 #include "api/SpeedControl.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "api_common/PushResumption.h"
 #include "core/spot_api/SpotRequestPack.h"
 #include "infra/utility/AnswerWait.h"
 
@@ -45,14 +46,7 @@ bool ReadCoreLoginRsp(const char* data, int len, CoreLoginRsp* out) noexcept;
 
 class SpotTraderImpl : public CInnerApiInterface {
 public:
-    // Synchronisation rounds of one StartSyncPush before it stops asking.
-    static constexpr uint32_t kMaxSyncRounds = 100000;
-
-    struct Timeouts {
-        std::chrono::milliseconds login{30000};
-        std::chrono::milliseconds sync{10000};
-        std::chrono::milliseconds subscribe{10000};
-    };
+    using Timeouts = SessionTimeouts;
 
     SpotTraderImpl();
     ~SpotTraderImpl() override;
@@ -107,7 +101,7 @@ public:
     // last_seq: sequence number of the answer's last record (0 without records).
     void SyncNotify(uint32_t last_seq, bool ended);
     void SubscribeEndNotify();
-    bool IsSyncEnd() const { return m_bSyncEnd.load(); }
+    bool IsSyncEnd() const { return m_resumption.IsSyncEnd(); }
     static uint64_t ComposeOXAID(const tagSessionInfo& info);
 
     // For the requests: the session's record when it exists and the rate allows the request.
@@ -118,7 +112,7 @@ public:
     void SetTimeouts(const Timeouts& t);
     Timeouts GetTimeouts() const;
     uint64_t GetApiSessionId() const { return m_nApiSessionID.load(); }
-    uint32_t GetStartSeqNo() const { return m_nStartSeqNo.load(); }
+    uint32_t GetStartSeqNo() const { return m_resumption.StartSeqNo(); }
     TraderSpi* GetSpi() const { return m_pSpi.load(); }
 
 private:
@@ -143,16 +137,11 @@ private:
     CSpeedControl m_speedControl;
     std::atomic<int> m_nResumeType{2};
 
-    std::atomic<bool> m_bSyncEnd{false};
-    std::atomic<uint32_t> m_nStartSeqNo{0};
     std::atomic<uint32_t> m_nSyncCounter{0};
 
-    // Keyed by fund account (login) and by the round's counter (synchronisation); the
-    // subscription by its counter too, so a late notice never ends a later subscription.
+    // Keyed by fund account.
     AnswerWait<LoginResult> m_loginWait;
-    AnswerWait<uint32_t> m_syncWait;
-    AnswerWait<int> m_subscribeWait;
-    std::atomic<uint64_t> m_nSubscribeKey{0};
+    PushResumption m_resumption;
 
     mutable std::mutex m_mtxTimeouts;
     Timeouts m_timeouts;
