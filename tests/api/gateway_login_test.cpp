@@ -2,6 +2,8 @@
 // stub back-end put in through the creation hook.
 #include "support/LoginFixture.h"
 
+#include "api_common/CInnerApiInterface/TcpClientArray.h"
+
 namespace {
 
 using namespace oxa_test;
@@ -189,6 +191,20 @@ TEST_F(GatewayLoginTest, SecondLoginReusesTheConnection) {
     EXPECT_NE(first, second);
     EXPECT_EQ(sim_.accepted_count(), 1u);
     EXPECT_EQ(sim_.count(OXA::API::FUNC_ID_LOGIN), 2u);
+    EXPECT_EQ(sim_.count(OXA::API::FUNC_ID_PUSH_REG), 2u);
+}
+
+// The connection's on-connect thread re-registers every account of its nodes; on a loaded
+// machine it may run only after the logins on that connection registered their accounts
+// themselves. Each account is registered once per link all the same.
+TEST_F(GatewayLoginTest, ALateOnConnectRegistersNoAccountTwice) {
+    ASSERT_NE(Login("1001"), 0u);
+    ASSERT_NE(Login("1002"), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.connected.load() == 1; }));
+    auto client = OXA::API::_gArrTcpClient.Get(LoginBackend::kNode);
+    ASSERT_TRUE(client);
+    api_->OnTcpConnected(client);  // what the on-connect thread does when it comes late
+    EXPECT_EQ(spi_.connected.load(), 2);
     EXPECT_EQ(sim_.count(OXA::API::FUNC_ID_PUSH_REG), 2u);
 }
 
