@@ -379,13 +379,14 @@ void FrameTestServer::reader_loop(Conn* c) {
 void FrameTestServer::handle_frame(Conn* c, WireFrame&& f) {
     if (!f.sound()) bad_frames_.fetch_add(1);
     if (on_frame_) on_frame_(f);
+    // The answer is built first but sent only once the frame is stored and counted: a client
+    // that has its answer must find the frame among what the peer saw.
+    std::vector<uint8_t> answer;
     if (f.content_type == kFrameHeartbeat && answer_heartbeats_.load()) {
-        auto hb = encode_heartbeat();
-        send_on(c, hb.data(), hb.size());
+        answer = encode_heartbeat();
     } else if (f.content_type == kFrameRequest && echo_requests_.load()) {
-        auto rsp = encode_frame(kFrameResponse, f.message_id, f.request_id, f.body.data(),
-                                static_cast<uint32_t>(f.body.size()), f.async_flag);
-        send_on(c, rsp.data(), rsp.size());
+        answer = encode_frame(kFrameResponse, f.message_id, f.request_id, f.body.data(),
+                              static_cast<uint32_t>(f.body.size()), f.async_flag);
     }
     const uint8_t type = f.content_type;
     {
@@ -400,6 +401,7 @@ void FrameTestServer::handle_frame(Conn* c, WireFrame&& f) {
         ++events_;
     }
     cv_.notify_all();
+    if (!answer.empty()) send_on(c, answer.data(), answer.size());
 }
 
 void FrameTestServer::note_event() {

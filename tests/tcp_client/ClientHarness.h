@@ -229,6 +229,11 @@ struct ClientRig {
     bool wait_logged(const std::string& part, int n, std::chrono::milliseconds timeout) {
         return rec->wait([&] { return logged(part) >= n; }, timeout);
     }
+    // n connected callbacks have returned and the on-connect thread is gone: a connection lost
+    // from now on is reported where it was lost, not behind its connected callback.
+    bool wait_connected_done(size_t n, std::chrono::milliseconds timeout) {
+        return rec->wait([&] { return rec->n_connected() >= n && threads_named("tcp_on_connect") == 0; }, timeout);
+    }
 };
 
 }  // namespace oxa_test

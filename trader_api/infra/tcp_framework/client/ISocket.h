@@ -18,16 +18,27 @@ namespace client {
 class ISocket {
 public:
     using ReadHandler = std::function<void(std::error_code, std::size_t)>;
+    // Asked now and then while a connect attempt waits; true gives the attempt up.
+    using AbandonCheck = std::function<bool()>;
 
     ISocket(asio::io_context& io, std::shared_ptr<spdlog::logger> logger)
         : m_logger(std::move(logger)), m_io(io) {}
     ISocket(const ISocket&) = delete;
     ISocket& operator=(const ISocket&) = delete;
 
-    // Synchronous on the calling thread; replaces the previous connection.
-    virtual void connect(const std::string& host, uint16_t port, std::error_code& ec) = 0;
+    // On the calling thread; replaces the previous connection once the new one is up. An
+    // attempt that `abandoned` gives up ends within a few milliseconds with
+    // operation_canceled and leaves the previous connection as it was.
+    virtual void connect(const std::string& host, uint16_t port, std::error_code& ec,
+                         const AbandonCheck& abandoned) = 0;
+    void connect(const std::string& host, uint16_t port, std::error_code& ec) {
+        connect(host, port, ec, AbandonCheck());
+    }
     // ec is set on failure, including on a socket that is not open.
     virtual void write(const void* data, uint32_t length, std::error_code& ec) = 0;
+    // The whole frame now, or nothing: never waits for room or for another writer. False when
+    // nothing was written (ec set only on a failure).
+    virtual bool try_write(const void* data, uint32_t length, std::error_code& ec) = 0;
     // Reads exactly length bytes, then calls handler on the event-loop thread.
     virtual void async_read(void* buffer, uint32_t length, ReadHandler handler) = 0;
     virtual bool is_open() = 0;
@@ -42,6 +53,12 @@ protected:
     std::shared_ptr<spdlog::logger> m_logger;
     asio::io_context& m_io;
 };
+
+// Connects the open descriptor fd to addr without blocking the caller beyond a few ms at a time:
+// the attempt is given up when `abandoned` says so. The descriptor's blocking mode is as before
+// afterwards. Errors are the system's codes; a given-up attempt is operation_canceled.
+std::error_code connect_descriptor(int fd, const void* addr, std::size_t addr_length,
+                                   const ISocket::AbandonCheck& abandoned);
 
 }  // namespace client
 }  // namespace tcp_framework

@@ -21,12 +21,17 @@ public:
     LocalSocket(asio::io_context& io, std::shared_ptr<spdlog::logger> logger);
     ~LocalSocket() override;
 
+    using ISocket::connect;
     // path: the socket file; port is ignored. A longer path fails with ENAMETOOLONG.
-    void connect(const std::string& path, uint16_t port, std::error_code& ec) override;
-    // Blocks until every byte is sent (no SIGPIPE). Not open: EBADF.
+    void connect(const std::string& path, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned) override;
+    // Blocks until every byte is sent (no SIGPIPE), or until close. Not open: EBADF.
     void write(const void* data, uint32_t length, std::error_code& ec) override;
+    // Only when no writer is in write and the socket has room now: a frame this small then goes
+    // out at once.
+    bool try_write(const void* data, uint32_t length, std::error_code& ec) override;
     void async_read(void* buffer, uint32_t length, ReadHandler handler) override;
     bool is_open() override;
+    // Releases a writer that waits for room (it fails with an error) before it closes.
     void close(std::error_code& ec) override;
     std::string local_endpoint() override;
     std::string remote_endpoint() override;
@@ -34,12 +39,13 @@ public:
 private:
     using Socket = asio::local::stream_protocol::socket;
     std::string endpoint_text(bool local);
+    void send_all(int fd, const void* data, uint32_t length, std::error_code& ec);  // m_writeMutex held
 
     std::mutex m_writeMutex;  // one writer at a time; close waits for it to leave
     std::mutex m_mutex;       // m_endpoint, m_socket and every call on the socket object
     std::shared_ptr<asio::local::stream_protocol::endpoint> m_endpoint;
     std::shared_ptr<Socket> m_socket;
-    // Set by close before it takes the lock, so a writer waiting for room gives up.
+    // Set by close before it waits for the writer, so a writer waiting for room gives up.
     std::atomic<bool> m_closing{false};
 };
 

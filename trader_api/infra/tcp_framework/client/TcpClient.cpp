@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include <asio/error.hpp>
-#include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <spdlog/sinks/daily_file_sink.h>
 #include <spdlog/sinks/null_sink.h>
@@ -29,11 +28,6 @@ std::atomic<int> g_logger_counter{0};
 
 // The client whose reconnect or on-connect thread this is.
 thread_local const TcpClient* t_helper_of = nullptr;
-
-// A deadline that never comes in practice, without the overflow of time_point::max().
-std::chrono::steady_clock::time_point far_future() {
-    return std::chrono::steady_clock::now() + std::chrono::hours(24 * 365);
-}
 
 int64_t steady_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -66,17 +60,54 @@ std::string error_text(const std::error_code& ec) {
     return ec.message();
 }
 
-// A bounded wait for a mutex by polling; timed mutexes use a clock-locking call that not every
-// thread checker understands.
-bool try_lock_until(std::unique_lock<std::mutex>& lk, std::chrono::steady_clock::time_point deadline) {
-    for (int spins = 0;; ++spins) {
-        if (lk.try_lock()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        if (spins < 64)
-            std::this_thread::yield();
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+// Joins the threads that ended a client from inside themselves, once they are done: the next
+// such hand-over joins the ones before it, and the process's exit joins the last, before the
+// objects those threads last touched (the logger registry among them) are destroyed.
+class ThreadReaper {
+public:
+    static ThreadReaper& instance() {
+        static ThreadReaper reaper;  // made at the first hand-over, after spdlog's registry
+        return reaper;
     }
+    void hand_over(std::thread t) {
+        std::vector<std::thread> done;
+        {
+            std::lock_guard<std::mutex> lk(mutex_);
+            done.swap(threads_);
+            threads_.push_back(std::move(t));
+        }
+        for (auto& d : done)
+            if (d.joinable()) d.join();  // each has only its last steps left
+    }
+    ~ThreadReaper() {
+        std::lock_guard<std::mutex> lk(mutex_);
+        for (auto& t : threads_)
+            if (t.joinable()) t.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::thread> threads_;
+};
+
+// A thread that carries its name from the moment it exists: a thread starts with its creator's
+// name and would pass for one of those (one reconnect thread at a time is counted by name), so
+// the creator wears the new name while it creates it.
+std::thread start_named(const std::string& name, std::function<void()> body) {
+    char own[16] = "";
+    const bool renamed = pthread_getname_np(pthread_self(), own, sizeof own) == 0 &&
+                         pthread_setname_np(pthread_self(), name.c_str()) == 0;
+    struct Restore {
+        bool on;
+        const char* name;
+        ~Restore() {
+            if (on) pthread_setname_np(pthread_self(), name);
+        }
+    } restore{renamed, own};
+    return std::thread([name, body = std::move(body)] {
+        pthread_setname_np(pthread_self(), name.c_str());  // when the creator could not lend it
+        body();
+    });
 }
 
 std::shared_ptr<spdlog::logger> make_null_logger() {
@@ -132,7 +163,8 @@ TcpClient::TcpClient(int reconnect_interval_ms, void* context)
     : context_(context),
       logger_(make_null_logger()),
       reconnect_interval_(reconnect_interval_ms),
-      heartbeat_timer_(io_),
+      core_(std::make_shared<IoCore>()),
+      heartbeat_timer_(core_->io),
       receive_buffer_(new uint8_t[RECEIVE_BUFFER_SIZE]()),
       reader_(receive_buffer_.get(), RECEIVE_BUFFER_SIZE),
       read_chunk_(new uint8_t[READ_CHUNK_SIZE]),
@@ -143,9 +175,27 @@ TcpClient::TcpClient(int reconnect_interval_ms, void* context)
 }
 
 TcpClient::~TcpClient() {
-    // Runs only when no thread holds a reference any more. The io thread, once started, keeps
-    // one for good, so here it never ran.
-    if (io_thread_.joinable()) io_thread_.detach();
+    // Runs once nothing holds the client: no handler of it is queued and no helper thread of it
+    // is in its work. The event loop is ended; its thread finishes the handler it may be in
+    // (one that does not hold the client) and leaves. A thread is never joined from itself: the
+    // last reference may go inside one of this client's handlers, or at the end of a helper
+    // thread; such a thread is handed to the process's reaper, which joins it later.
+    core_->work.reset();
+    core_->io.stop();
+    std::thread threads[3];
+    {
+        std::lock_guard<std::mutex> lk(threads_mutex_);
+        threads[0] = std::move(io_thread_);
+        threads[1] = std::move(reconnect_thread_);
+        threads[2] = std::move(notifier_thread_);
+    }
+    for (std::thread& t : threads) {
+        if (!t.joinable()) continue;
+        if (t.get_id() == std::this_thread::get_id())
+            ThreadReaper::instance().hand_over(std::move(t));
+        else
+            t.join();
+    }
 }
 
 std::shared_ptr<TcpClient> TcpClient::self() { return weak_from_this().lock(); }
@@ -183,6 +233,11 @@ std::string TcpClient::current_url() const {
     return url_;
 }
 
+std::shared_ptr<ISocket> TcpClient::current_socket() const {
+    std::lock_guard<std::mutex> lk(socket_mutex_);
+    return socket_;
+}
+
 void TcpClient::set_last_error(int code, const std::string& text) {
     std::lock_guard<std::mutex> lk(error_mutex_);
     last_error_code_ = code;
@@ -207,52 +262,12 @@ void TcpClient::note_receive() {
     touch_receive_time();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Where connection work runs
-
 bool TcpClient::on_io_thread() const { return io_thread_id_.load() == std::this_thread::get_id(); }
 
-bool TcpClient::run_on_io(std::function<void()> fn, Clock::time_point deadline, bool give_up_on_stop) {
-    if (on_io_thread()) {
-        fn();
-        return true;
-    }
-    if (!io_started_.load()) {
-        // No io thread yet: run here, one caller at a time. The io thread can only be started
-        // by such a caller, under this same lock.
-        std::unique_lock<std::mutex> lk(attempt_mutex_, std::defer_lock);
-        if (!try_lock_until(lk, deadline)) return false;
-        if (!io_started_.load()) {
-            fn();
-            return true;
-        }
-    }
-    struct Done {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool done = false;
-    };
-    auto done = std::make_shared<Done>();
-    auto keep = self();
-    asio::post(io_, [keep, done, fn = std::move(fn)] {
-        fn();
-        {
-            std::lock_guard<std::mutex> lk(done->mutex);
-            done->done = true;
-        }
-        done->cv.notify_all();
-    });
-    std::unique_lock<std::mutex> lk(done->mutex);
-    for (;;) {
-        const auto step = std::min(deadline, Clock::now() + std::chrono::milliseconds(20));
-        if (done->cv.wait_until(lk, step, [&] { return done->done; })) return true;
-        if (Clock::now() >= deadline) return false;
-        if (give_up_on_stop && stopping_.load()) return false;
-    }
-}
+bool TcpClient::on_own_helper_thread() const { return t_helper_of == this; }
 
 // ---------------------------------------------------------------------------------------------
-// Connecting
+// Connecting (on the calling thread)
 
 int TcpClient::connect(const std::string& host, uint16_t port) {
     try {
@@ -269,13 +284,10 @@ int TcpClient::connect(const std::string& url) {
             logger_->error("tcp client must be owned by a shared pointer: {}", url);
             return TCP_CLIENT_BAD_URL;
         }
-        {
-            std::lock_guard<std::mutex> lk(url_mutex_);
-            url_ = url;
-        }
         uint64_t epoch;
         {
-            std::lock_guard<std::mutex> lk(reconnect_mutex_);
+            // from here an attempt of an earlier connect gives up
+            std::lock_guard<std::mutex> lk(state_mutex_);
             stopping_ = false;
             epoch = epoch_.fetch_add(1) + 1;
         }
@@ -287,41 +299,38 @@ int TcpClient::connect(const std::string& url) {
         }
         std::shared_ptr<ISocket> sock;
         if (scheme == "tcp") {
-            sock = std::make_shared<TcpSocket>(io_, logger_);
+            sock = std::make_shared<TcpSocket>(core_->io, logger_);
         } else if (scheme == "unix") {
-            sock = std::make_shared<LocalSocket>(io_, logger_);
+            sock = std::make_shared<LocalSocket>(core_->io, logger_);
         } else {
             logger_->error("unknown protocol: {}", scheme);
             return TCP_CLIENT_BAD_SCHEME;
         }
 
-        // The new socket replaces the old one where the old one's reads and writes run; a
-        // connection still up is shut down first, as a lost one would be, without a retry.
-        const bool swapped = run_on_io(
-            [this, sock, scheme, host, port] {
-                if (connected_.load()) do_shutdown(0, category_, false);
-                std::shared_ptr<ISocket> old;
-                {
-                    std::lock_guard<std::mutex> lk(send_mutex_);
-                    old = std::move(socket_);
-                    socket_ = sock;
-                    tcp_socket_ = scheme == "tcp" ? static_cast<TcpSocket*>(sock.get()) : nullptr;
-                }
-                {
-                    std::lock_guard<std::mutex> lk(url_mutex_);
-                    scheme_ = scheme;
-                    host_ = host;
-                    port_ = port;
-                }
-                // Completions of the old socket were queued when it closed; release it after them.
-                if (old && io_started_.load()) asio::post(io_, [old] {});
-            },
-            far_future(), false);
-        if (!swapped) return TCP_CLIENT_CONNECT_FAILED;
+        // A connection still up is shut down first, as a lost one would be, without a retry.
+        if (connected_.load()) do_shutdown(0, category_, false);
 
-        const int rc = reconnect(epoch);
+        int rc;
+        {
+            std::lock_guard<std::mutex> attempt(attempt_mutex_);
+            if (epoch != epoch_.load()) return TCP_CLIENT_CONNECT_FAILED;  // a newer connect came meanwhile
+            {
+                std::lock_guard<std::mutex> send(send_mutex_);
+                std::lock_guard<std::mutex> lk(socket_mutex_);
+                socket_ = sock;  // the old socket's completions hold it for as long as they need
+                socket_is_tcp_ = scheme == "tcp";
+            }
+            {
+                std::lock_guard<std::mutex> lk(url_mutex_);
+                url_ = url;
+                host_ = host;
+                port_ = port;
+            }
+            target_epoch_ = epoch;
+            rc = attempt_locked(epoch);
+        }
         if (rc == 0) return 0;
-        if (stopping_.load()) return rc;  // a stop came during the attempt: no retries
+        if (stopping_.load() || epoch != epoch_.load()) return rc;  // stopped or replaced meanwhile
         return start_reconnect(rc);
     } catch (const std::exception& e) {
         logger_->error("connect({}) failed: {}", url, e.what());
@@ -331,58 +340,76 @@ int TcpClient::connect(const std::string& url) {
     }
 }
 
-int TcpClient::reconnect(uint64_t epoch) {
-    auto rc = std::make_shared<int>(TCP_CLIENT_CONNECT_FAILED);
-    const bool ran = run_on_io([this, rc, epoch] { *rc = attempt_connect(epoch); }, far_future(), true);
-    return ran ? *rc : TCP_CLIENT_CONNECT_FAILED;
-}
-
-int TcpClient::attempt_connect(uint64_t epoch) {
+int TcpClient::attempt_locked(uint64_t epoch) {
     if (connected_.load()) return 0;  // another attempt got there first
-    // An attempt queued before a stop or a newer connect must not bring the old target up.
-    if (stopping_.load() || epoch != epoch_.load() || !socket_) return TCP_CLIENT_CONNECT_FAILED;
-    std::string host;
+    std::string url, host;
     uint16_t port;
     {
         std::lock_guard<std::mutex> lk(url_mutex_);
+        url = url_;
         host = host_;
         port = port_;
     }
+    const std::shared_ptr<ISocket> sock = current_socket();
+    // Given up once the client is stopped or connect is called with a new target.
+    auto abandoned = [this, epoch] { return stopping_.load() || epoch != epoch_.load(); };
+    if (!sock || abandoned()) return TCP_CLIENT_CONNECT_FAILED;
     std::error_code ec;
-    socket_->connect(host, port, ec);
+    sock->connect(host, port, ec, abandoned);
+    if (!ec && abandoned()) {
+        std::error_code ignored;
+        sock->close(ignored);
+        ec = std::make_error_code(std::errc::operation_canceled);
+    }
+    if (ec && ec == std::errc::operation_canceled) {
+        // its own url: the client may already be on its way to another
+        logger_->info("({})connect abandoned: client stopped.", url);
+        return TCP_CLIENT_CONNECT_FAILED;
+    }
     if (ec) {
         const std::string text = error_text(ec);
         set_last_error(ec.value(), text);
         logger_->warn("network error({}):{}", ec.value(), text);
         return TCP_CLIENT_CONNECT_FAILED;
     }
-    if (stopping_.load() || epoch != epoch_.load()) {
-        // stopped (or replaced) while the connect blocked: the connection is not wanted
-        std::error_code ignored;
-        socket_->close(ignored);
-        logger_->info("({})connect abandoned: client stopped.", current_url());
+    uint64_t gen;
+    {
+        std::lock_guard<std::mutex> lk(state_mutex_);
+        if (abandoned()) {
+            // a stop between the connect and here: it saw no connection to end
+            std::error_code ignored;
+            sock->close(ignored);
+            logger_->info("({})connect abandoned: client stopped.", url);
+            return TCP_CLIENT_CONNECT_FAILED;
+        }
+        gen = generation_.fetch_add(1) + 1;
+        {
+            std::lock_guard<std::mutex> rl(read_loop_mutex_);
+            read_loop_promise_ = std::make_shared<std::promise<bool>>();
+            read_loop_future_ = read_loop_promise_->get_future().share();
+            read_loop_generation_ = gen;
+            read_loop_ended_ = false;
+        }
+        {
+            std::lock_guard<std::mutex> ep(endpoint_mutex_);
+            local_endpoint_ = sock->local_endpoint();
+            remote_endpoint_ = sock->remote_endpoint();
+        }
+        touch_receive_time();
+        // queued before the connection can be lost: its loss is then held back behind it
+        queue_connected(gen);
+        connected_ = true;
+    }
+    async_run();
+    if (io_started_.load()) {
+        auto keep = self();
+        asio::post(core_->io, [keep, gen, sock] { keep->bring_up(gen, sock); });
+    } else {
+        // no io thread: nothing would ever read this connection
+        do_shutdown(TCP_CLIENT_CONNECT_FAILED, category_, false);
         return TCP_CLIENT_CONNECT_FAILED;
     }
-    const uint64_t gen = generation_.fetch_add(1) + 1;
-    reader_.reset();
-    {
-        std::lock_guard<std::mutex> lk(read_loop_mutex_);
-        read_loop_promise_ = std::make_shared<std::promise<bool>>();
-        read_loop_future_ = read_loop_promise_->get_future().share();
-        read_loop_ended_ = false;
-    }
-    {
-        std::lock_guard<std::mutex> lk(endpoint_mutex_);
-        local_endpoint_ = socket_->local_endpoint();
-        remote_endpoint_ = socket_->remote_endpoint();
-    }
-    touch_receive_time();
-    connected_ = true;
-    do_read(gen);
-    do_heartbeat(gen, false);
-    async_run();  // after this, asio objects are the io thread's alone
-    start_on_connected(gen);
-    logger_->info("({})connect success.", current_url());
+    logger_->info("({})connect success.", url);
     return 0;
 }
 
@@ -399,8 +426,27 @@ int TcpClient::start_reconnect(int code) {
     reconnecting_ = true;
     reconnect_again_ = false;
     try {
-        std::thread([keep] { keep->reconnect_main(); }).detach();
+        helpers_->enter();
+        // The previous reconnect thread has left its loop but may not have ended yet: the new
+        // one waits for it, so there is never more than one.
+        std::thread previous;
+        {
+            std::lock_guard<std::mutex> t(threads_mutex_);
+            previous = std::move(reconnect_thread_);
+        }
+        auto prev = std::make_shared<std::thread>(std::move(previous));
+        // It takes its name once the previous one has ended, so that one name never stands for two.
+        std::thread next = start_named("tcp_helper", [keep, prev, helpers = helpers_]() mutable {
+            if (prev->joinable()) prev->join();
+            pthread_setname_np(pthread_self(), "tcp_reconnect");
+            keep->reconnect_main();
+            keep.reset();  // before it counts as ended: see stop
+            helpers->leave();
+        });
+        std::lock_guard<std::mutex> t(threads_mutex_);
+        reconnect_thread_ = std::move(next);
     } catch (const std::exception& e) {
+        helpers_->leave();
         reconnecting_ = false;
         logger_->error("cannot start the reconnect thread: {}", e.what());
         return code;
@@ -411,7 +457,6 @@ int TcpClient::start_reconnect(int code) {
 void TcpClient::reconnect_main() {
     t_helper_of = this;
     try {
-        pthread_setname_np(pthread_self(), "tcp_reconnect");
         std::unique_lock<std::mutex> lk(reconnect_mutex_);
         for (;;) {
             if (stopping_.load()) break;
@@ -422,9 +467,13 @@ void TcpClient::reconnect_main() {
             reconnect_cv_.wait_until(lk, deadline, [&] { return stopping_.load(); });
             if (stopping_.load()) break;
             logger_->info("reconnecting({})...", url);
-            const uint64_t epoch = epoch_.load();
             lk.unlock();
-            const int rc = reconnect(epoch);
+            int rc;
+            {
+                std::lock_guard<std::mutex> attempt(attempt_mutex_);
+                // the target of the newest connect: an attempt is never made for an older one
+                rc = target_epoch_ == epoch_.load() ? attempt_locked(target_epoch_) : TCP_CLIENT_CONNECT_FAILED;
+            }
             lk.lock();
             if (rc == 0 && !reconnect_again_) break;
         }
@@ -438,89 +487,166 @@ void TcpClient::reconnect_main() {
         }
         reconnect_cv_.notify_all();
     }
+    t_helper_of = nullptr;
 }
 
 void TcpClient::async_run() {
     if (io_started_.load()) return;
-    auto keep = self();
-    if (!keep) return;
     std::lock_guard<std::mutex> lk(threads_mutex_);
     if (io_started_.load()) return;
     try {
-        io_thread_ = std::thread([keep] { keep->io_main(); });
+        // The thread holds the event loop, never the client: the client ends it when it goes.
+        std::shared_ptr<IoCore> core = core_;
+        std::shared_ptr<spdlog::logger> logger = logger_;
+        std::string name(io_thread_name_);
+        const int cpu = io_thread_cpu_;
+        io_thread_ = start_named(name, [core, logger, cpu]() mutable {
+            if (cpu != -1) {
+                if (!OXA::API::BindThreadToCpu(cpu, nullptr)) {
+                    logger->warn("allocate cpu core id {} for tcp client async thread failed.", cpu);
+                } else {
+                    sched_param sp{};
+                    sp.sched_priority = sched_get_priority_max(SCHED_FIFO);
+                    pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);  // a refusal is fine
+                }
+            }
+            // Let go of the logger while the client is surely alive: this thread may end after
+            // everything else of the client (and of the process) is gone.
+            logger.reset();
+            while (!core->io.stopped()) {
+                try {
+                    core->io.run();
+                } catch (...) {
+                    // handlers catch what the callbacks throw; nothing is left to tell
+                }
+            }
+        });
+        io_thread_id_ = io_thread_.get_id();
         io_started_ = true;
     } catch (const std::exception& e) {
         logger_->error("cannot start the io thread: {}", e.what());
     }
 }
 
-void TcpClient::io_main() {
-    io_thread_id_ = std::this_thread::get_id();
-    pthread_setname_np(pthread_self(), io_thread_name_);
-    if (io_thread_cpu_ != -1) {
-        if (!OXA::API::BindThreadToCpu(io_thread_cpu_, nullptr)) {
-            logger_->warn("allocate cpu core id {} for tcp client async thread failed.", io_thread_cpu_);
-        } else {
-            sched_param sp{};
-            sp.sched_priority = sched_get_priority_max(SCHED_FIFO);
-            pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);  // a refusal is fine
-        }
+// io thread: the read loop and the heartbeat of a connection that came up on another thread.
+void TcpClient::bring_up(uint64_t generation, const std::shared_ptr<ISocket>& sock) {
+    if (generation != generation_.load() || !connected_.load()) {
+        end_read_loop(generation);  // stopped or replaced before its first read
+        return;
     }
-    // Outstanding work keeps the loop running for the life of the process.
-    auto work = asio::make_work_guard(io_);
-    for (;;) {
-        try {
-            io_.run();
-            return;
-        } catch (const std::exception& e) {
-            logger_->error("tcp client event loop: {}", e.what());
-        } catch (...) {
-            logger_->error("tcp client event loop: unknown exception");
-        }
-    }
+    io_socket_ = sock;
+    io_tcp_ = dynamic_cast<TcpSocket*>(sock.get());
+    reader_.reset();
+    receive_noted_ = false;
+    // the silence counts from here: a busy io thread may come to a new connection late
+    touch_receive_time();
+    do_read(generation);
+    do_heartbeat(generation, false);
 }
 
-void TcpClient::start_on_connected(uint64_t generation) {
+// ---------------------------------------------------------------------------------------------
+// Connected and disconnected callbacks, in pairs
+
+void TcpClient::queue_connected(uint64_t generation) {
     auto keep = self();
     if (!keep) return;
-    std::lock_guard<std::mutex> lk(threads_mutex_);
+    std::lock_guard<std::mutex> lk(notice_mutex_);
+    ConnectNotice n;
+    n.generation = generation;
+    notices_.push_back(std::move(n));
+    if (notifier_alive_) return;
     try {
-        std::thread([keep, generation] {
-            t_helper_of = keep.get();
-            try {
-                pthread_setname_np(pthread_self(), "tcp_on_connect");
-                // One callback at a time. A thread of an older connection that comes late finds
-                // its connection gone and calls nothing, so the order stays the connections'.
-                std::lock_guard<std::mutex> cb(keep->on_connect_mutex_);
-                if (!keep->stopping_.load() && keep->connected_.load() && keep->generation_.load() == generation &&
-                    keep->connected_cb_)
-                    keep->connected_cb_(keep);
-            } catch (const std::exception& e) {
-                keep->logger_->error("connected callback threw: {}", e.what());
-            } catch (...) {
-                keep->logger_->error("connected callback threw");
-            }
-            {
-                std::lock_guard<std::mutex> done(keep->threads_mutex_);
-                --keep->on_connect_threads_;
-            }
-            keep->helpers_cv_.notify_all();
-        }).detach();
-        ++on_connect_threads_;
+        helpers_->enter();
+        std::shared_ptr<std::thread> prev;
+        {
+            std::lock_guard<std::mutex> t(threads_mutex_);
+            prev = std::make_shared<std::thread>(std::move(notifier_thread_));
+        }
+        std::thread next = start_named("tcp_helper", [keep, prev, helpers = helpers_]() mutable {
+            if (prev->joinable()) prev->join();  // the one before has left its loop
+            pthread_setname_np(pthread_self(), "tcp_on_connect");
+            keep->notifier_main();
+            keep.reset();
+            helpers->leave();
+        });
+        {
+            std::lock_guard<std::mutex> t(threads_mutex_);
+            notifier_thread_ = std::move(next);
+        }
+        notifier_alive_ = true;
     } catch (const std::exception& e) {
+        helpers_->leave();
+        notices_.pop_back();
         logger_->error("cannot start the on-connect thread: {}", e.what());
     }
 }
 
+// One on-connect thread at a time works through the connections in the order they came up.
+void TcpClient::notifier_main() {
+    t_helper_of = this;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lk(notice_mutex_);
+            if (notices_.empty()) {
+                notifier_alive_ = false;
+                break;
+            }
+            notice_running_ = std::move(notices_.front());
+            notices_.pop_front();
+        }
+        try {
+            if (connected_cb_) connected_cb_(self());
+        } catch (const std::exception& e) {
+            logger_->error("connected callback threw: {}", e.what());
+        } catch (...) {
+            logger_->error("connected callback threw");
+        }
+        // The connection's loss, if it came meanwhile (or comes now), is reported here, and the
+        // notice stays until it was: stop waits for that.
+        bool delivered = false;
+        for (;;) {
+            int code;
+            std::string text;
+            {
+                std::lock_guard<std::mutex> lk(notice_mutex_);
+                if (delivered || !notice_running_->disconnect_owed) {
+                    notice_running_.reset();
+                    break;
+                }
+                code = notice_running_->code;
+                text = notice_running_->text;
+            }
+            call_status(disconnected_cb_, code, text.c_str());
+            delivered = true;
+        }
+        notice_cv_.notify_all();
+    }
+    notice_cv_.notify_all();
+    t_helper_of = nullptr;
+}
+
+bool TcpClient::deliver_disconnected(uint64_t generation, int code, const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lk(notice_mutex_);
+        ConnectNotice* owner = nullptr;
+        if (notice_running_ && notice_running_->generation == generation) owner = &*notice_running_;
+        for (auto& n : notices_)
+            if (n.generation == generation) owner = &n;
+        if (owner) {
+            owner->disconnect_owed = true;
+            owner->code = code;
+            owner->text = text;
+            return false;
+        }
+    }
+    call_status(disconnected_cb_, code, text.c_str());
+    return true;
+}
+
 int TcpClient::join() {
     // A helper thread of this client would wait for itself.
-    if (t_helper_of == this) return 0;
-    {
-        std::unique_lock<std::mutex> lk(reconnect_mutex_);
-        reconnect_cv_.wait(lk, [&] { return !reconnecting_; });
-    }
-    std::unique_lock<std::mutex> lk(threads_mutex_);
-    helpers_cv_.wait(lk, [&] { return on_connect_threads_ == 0; });
+    if (on_own_helper_thread()) return 0;
+    helpers_->wait_none(Clock::time_point::max());
     return 0;
 }
 
@@ -529,15 +655,15 @@ int TcpClient::join() {
 
 void TcpClient::do_read(uint64_t generation) {
     if (generation != generation_.load()) return;  // a chain of a connection that is gone
-    if (socket_ && socket_->is_open() && connected_.load()) {
+    if (io_socket_ && io_socket_->is_open() && connected_.load()) {
         std::size_t want = 0;
         uint8_t* dst = reader_.next(want);
         auto keep = self();
-        if (tcp_socket_) {
+        if (io_tcp_) {
             // A large body goes straight to the receive buffer; anything else is read in chunks
             // that may hold many frames.
             const bool into_area = reader_.in_body() && want >= READ_CHUNK_SIZE;
-            tcp_socket_->async_read_some(
+            io_tcp_->async_read_some(
                 into_area ? dst : read_chunk_.get(),
                 static_cast<uint32_t>(into_area ? want : READ_CHUNK_SIZE),
                 [keep, generation, into_area](std::error_code ec, std::size_t n) {
@@ -545,45 +671,45 @@ void TcpClient::do_read(uint64_t generation) {
                 });
             return;
         }
-        socket_->async_read(dst, static_cast<uint32_t>(want),
+        io_socket_->async_read(dst, static_cast<uint32_t>(want),
                             [keep, generation](std::error_code ec, std::size_t n) {
                                 keep->on_read(keep, generation, ec, n);
                             });
         return;
     }
-    end_read_loop();
+    end_read_loop(generation);
 }
 
-void TcpClient::end_read_loop() {
+void TcpClient::end_read_loop(uint64_t generation) {
     std::lock_guard<std::mutex> lk(read_loop_mutex_);
-    if (read_loop_ended_ || !read_loop_promise_) return;
+    if (read_loop_ended_ || !read_loop_promise_ || read_loop_generation_ != generation) return;
     read_loop_ended_ = true;
     read_loop_promise_->set_value(stopping_.load());
 }
 
-void TcpClient::on_read_error(const std::error_code& ec) {
+void TcpClient::on_read_error(uint64_t generation, const std::error_code& ec) {
     const std::string text = error_text(ec);
     if (!reader_.in_body())
         logger_->warn("({}) read error occurred. code={}, msg={}", current_url(), ec.value(), text);
     else
         logger_->warn("({}) read tail error occurred. code={}, msg={}", current_url(), ec.value(), text);
-    do_shutdown(ec.value(), ec.category());
+    do_shutdown(ec.value(), ec.category(), true, generation);
 }
 
 // false when the connection was shut down for the frame.
-bool TcpClient::on_reader_result(const std::shared_ptr<TcpClient>& keep, FrameReader::Result r) {
+bool TcpClient::on_reader_result(const std::shared_ptr<TcpClient>& keep, uint64_t generation, FrameReader::Result r) {
     switch (r) {
         case FrameReader::Result::NEED_MORE:
             return true;
         case FrameReader::Result::BAD_HEADER:
             logger_->warn("invalid package, error=({}){}", static_cast<int>(reader_.status()),
                           status_name(reader_.status()));
-            do_shutdown(TCP_CLIENT_INVALID_PACKAGE, category_);
+            do_shutdown(TCP_CLIENT_INVALID_PACKAGE, category_, true, generation);
             return false;
         case FrameReader::Result::TOO_LONG:
             logger_->warn("invalid package, body length {} over {}", reader_.body_length(),
                           reader_.max_body_length());
-            do_shutdown(TCP_CLIENT_INVALID_PACKAGE, category_);
+            do_shutdown(TCP_CLIENT_INVALID_PACKAGE, category_, true, generation);
             return false;
         case FrameReader::Result::FRAME: {
             const int rc = dispatch(keep);
@@ -599,9 +725,9 @@ void TcpClient::on_read(const std::shared_ptr<TcpClient>& keep, uint64_t generat
     if (generation != generation_.load()) return;
     receive_noted_ = false;
     if (ec) {
-        on_read_error(ec);
+        on_read_error(generation, ec);
     } else {
-        on_reader_result(keep, reader_.advance(n));
+        on_reader_result(keep, generation, reader_.advance(n));
     }
     do_read(generation);
 }
@@ -611,9 +737,9 @@ void TcpClient::on_read_some(const std::shared_ptr<TcpClient>& keep, uint64_t ge
     if (generation != generation_.load()) return;
     receive_noted_ = false;
     if (ec) {
-        on_read_error(ec);
+        on_read_error(generation, ec);
     } else if (into_area) {
-        on_reader_result(keep, reader_.advance(n));
+        on_reader_result(keep, generation, reader_.advance(n));
     } else {
         // Every whole frame of the chunk before the next read; a callback may end the
         // connection (or a newer one may come up) between two of them.
@@ -621,7 +747,7 @@ void TcpClient::on_read_some(const std::shared_ptr<TcpClient>& keep, uint64_t ge
         std::size_t left = n;
         while (left > 0) {
             const FrameReader::Result r = reader_.take(data, left);
-            if (!on_reader_result(keep, r) || r == FrameReader::Result::NEED_MORE) break;
+            if (!on_reader_result(keep, generation, r) || r == FrameReader::Result::NEED_MORE) break;
             if (generation != generation_.load() || !connected_.load()) break;
         }
     }
@@ -712,7 +838,7 @@ void TcpClient::do_heartbeat(uint64_t generation, bool /*restart*/) {
     if (generation != generation_.load()) return;
     const int interval = heartbeat_interval_.load();
     if (interval <= 0) return;
-    if (socket_ && socket_->is_open() && !stopping_.load() && connected_.load()) {
+    if (io_socket_ && io_socket_->is_open() && !stopping_.load() && connected_.load()) {
         auto keep = self();
         heartbeat_timer_.expires_after(std::chrono::milliseconds(interval));
         heartbeat_timer_.async_wait(
@@ -724,22 +850,31 @@ void TcpClient::do_heartbeat(uint64_t generation, bool /*restart*/) {
 }
 
 void TcpClient::on_heartbeat_timer(uint64_t generation, const std::error_code& ec) {
-    if (ec == asio::error::operation_aborted) return;
+    // by value: the category objects may be gone when a late timer completes at process exit
+    if (ec.value() == asio::error::operation_aborted) return;
     if (generation != generation_.load()) return;
-    if (check_heartbeat_timeout()) return;
+    if (check_heartbeat_timeout(generation)) return;
     std::error_code wec;
     {
-        std::lock_guard<std::mutex> lk(send_mutex_);
-        if (connected_.load() && socket_) {
+        // The io thread never waits for a sender: a Unix sender may be blocked on a peer that
+        // stopped reading while it holds the send lock, and senders hammering the lock would
+        // starve the reads. A beat that finds a sender at work is owed: the sender sends it
+        // right after its own frame. The silence check runs either way.
+        std::unique_lock<std::mutex> lk(send_mutex_, std::try_to_lock);
+        if (!lk.owns_lock()) {
+            heartbeat_owed_.store(true, std::memory_order_release);
+        } else if (connected_.load() && socket_) {
+            heartbeat_owed_.store(false, std::memory_order_relaxed);
             pack_heartbeat(*send_buffer_);
-            socket_->write(send_buffer_->data, send_buffer_->total_length, wec);
+            if (!socket_->try_write(send_buffer_->data, send_buffer_->total_length, wec) && !wec)
+                heartbeat_owed_.store(true, std::memory_order_release);  // no room this moment
         }
     }
     if (wec) call_status(heartbeat_cb_, wec.value(), error_text(wec).c_str());
     do_heartbeat(generation, true);
 }
 
-bool TcpClient::check_heartbeat_timeout() {
+bool TcpClient::check_heartbeat_timeout(uint64_t generation) {
     const int64_t interval = heartbeat_interval_.load();
     if (interval <= 0) return false;
     // a connection already lost is not timed out again: the caller stops the heartbeat
@@ -747,20 +882,29 @@ bool TcpClient::check_heartbeat_timeout() {
     const int64_t silent_ms = (steady_ns() - last_receive_ns_.load(std::memory_order_relaxed)) / 1000000;
     if (silent_ms <= interval * 3) return false;
     logger_->warn("tcp session({}) heartbeat timeout. duration={} ms", current_url(), silent_ms);
-    do_shutdown(TCP_CLIENT_HEARTBEAT_TIMEOUT, category_);
+    do_shutdown(TCP_CLIENT_HEARTBEAT_TIMEOUT, category_, true, generation);
     return true;
 }
 
 // ---------------------------------------------------------------------------------------------
-// Shut-down (io thread, or the caller before the io thread exists)
+// Shut-down (any thread)
 
-int TcpClient::do_shutdown(int code, const std::error_category& category, bool may_reconnect) {
-    // once per connection, whoever comes first
-    if (!connected_.exchange(false)) return TCP_CLIENT_NOT_CONNECTED;
+int TcpClient::do_shutdown(int code, const std::error_category& category, bool may_reconnect, uint64_t generation) {
+    uint64_t gen;
+    {
+        // once per connection, whoever comes first
+        std::lock_guard<std::mutex> lk(state_mutex_);
+        if (!connected_.load()) return TCP_CLIENT_NOT_CONNECTED;
+        // a failure seen on an older connection's chain never ends a newer one
+        if (generation != 0 && generation != generation_.load()) return TCP_CLIENT_NOT_CONNECTED;
+        connected_ = false;
+        gen = generation_.load();
+    }
     // Not under the send mutex: a sender blocked in a synchronous write holds it, and the
     // close is what releases that sender. The sockets serialise close and write themselves.
     std::error_code ec;
-    if (socket_ && socket_->is_open()) socket_->close(ec);
+    const std::shared_ptr<ISocket> sock = current_socket();
+    if (sock && sock->is_open()) sock->close(ec);
     if (ec) {
         logger_->error("socket shutdown error. ec={}, msg={}", ec.value(), error_text(ec));
         connected_ = true;
@@ -773,7 +917,7 @@ int TcpClient::do_shutdown(int code, const std::error_category& category, bool m
     }
     const std::string text =
         (&category == &category_) ? category_.message(code) : error_text(std::error_code(code, category));
-    call_status(disconnected_cb_, code, text.c_str());
+    deliver_disconnected(gen, code, text);
     if (may_reconnect && !stopping_.load()) start_reconnect(code);
     return 0;
 }
@@ -781,40 +925,60 @@ int TcpClient::do_shutdown(int code, const std::error_category& category, bool m
 int TcpClient::stop() {
     try {
         {
-            std::lock_guard<std::mutex> lk(reconnect_mutex_);
+            std::lock_guard<std::mutex> lk(state_mutex_);
             if (stopping_.load()) return 0;
-            stopping_ = true;
+            stopping_ = true;  // an attempt in progress gives up within a few milliseconds
+        }
+        {
+            std::lock_guard<std::mutex> lk(reconnect_mutex_);  // a thread about to wait sees the flag
         }
         reconnect_cv_.notify_all();
         const auto timeout = std::chrono::milliseconds(stop_timeout_ms_.load());
-        const bool on_io = on_io_thread();
-        int rc = 0;
+        const auto deadline = Clock::now() + timeout;
 
-        const uint64_t epoch = epoch_.load();
-        const bool ran = run_on_io(
-            [this, epoch] {
-                // late (the io thread was busy) and a newer connect came meanwhile: not ours
-                if (epoch != epoch_.load()) return;
-                do_shutdown(0, category_);
-                heartbeat_timer_.cancel();
-            },
-            Clock::now() + timeout, false);
-        if (!ran) rc = TCP_CLIENT_STOP_FAILED;
+        // on this thread: the (0, "") callback runs here
+        int rc = do_shutdown(0, category_, false) == TCP_CLIENT_STOP_FAILED ? TCP_CLIENT_STOP_FAILED : 0;
+        // The timer is the io thread's; its cancelled wait lets go of the client. `idle` is kept
+        // once that wait's completion has run too (it was queued by the cancel).
+        std::shared_ptr<std::promise<void>> idle;
+        if (io_started_.load()) {
+            idle = std::make_shared<std::promise<void>>();
+            auto keep = self();
+            asio::post(core_->io, [keep, idle] {
+                keep->heartbeat_timer_.cancel();
+                asio::post(keep->core_->io, [idle] { idle->set_value(); });
+            });
+        }
 
-        // On the io thread (stop from inside a callback) nothing may be waited for: the read
-        // loop and a posted attempt can only move once this callback has returned.
-        if (on_io) return rc;
+        // On the io thread (stop from inside a callback) or on a helper thread of this client
+        // nothing may be waited for: what would end can only move once this callback returned.
+        if (on_io_thread() || on_own_helper_thread()) return rc;
 
         {
             std::unique_lock<std::mutex> lk(reconnect_mutex_);
-            if (!reconnect_cv_.wait_for(lk, timeout, [&] { return !reconnecting_; })) return TCP_CLIENT_STOP_FAILED;
+            if (!reconnect_cv_.wait_until(lk, deadline, [&] { return !reconnecting_; })) return TCP_CLIENT_STOP_FAILED;
         }
         std::shared_future<bool> fut;
         {
             std::lock_guard<std::mutex> lk(read_loop_mutex_);
             if (!read_loop_ended_) fut = read_loop_future_;
         }
-        if (fut.valid() && fut.wait_for(timeout) != std::future_status::ready) return TCP_CLIENT_STOP_FAILED;
+        if (fut.valid() && fut.wait_until(deadline) != std::future_status::ready) return TCP_CLIENT_STOP_FAILED;
+        {
+            // Connected callbacks still due, and the losses held back behind them (this stop's
+            // (0, "") among them when the connection's own had not returned): all made before
+            // stop returns.
+            std::unique_lock<std::mutex> lk(notice_mutex_);
+            if (!notice_cv_.wait_until(lk, deadline, [&] { return notices_.empty() && !notice_running_; }))
+                return TCP_CLIENT_STOP_FAILED;
+        }
+        {
+            // The helper threads have ended their work and nothing of this client is queued on
+            // the io thread: once the owners let go, the client goes on the owner's thread, and
+            // nothing of it runs on after the owner is done (for instance after main returns).
+            if (!helpers_->wait_none(deadline)) return TCP_CLIENT_STOP_FAILED;
+        }
+        if (idle && idle->get_future().wait_until(deadline) != std::future_status::ready) return TCP_CLIENT_STOP_FAILED;
         return rc;
     } catch (...) {
         return TCP_CLIENT_STOP_FAILED;
@@ -823,6 +987,13 @@ int TcpClient::stop() {
 
 // ---------------------------------------------------------------------------------------------
 // Sending
+
+void TcpClient::send_owed_heartbeat() {
+    if (!heartbeat_owed_.load(std::memory_order_acquire) || !heartbeat_owed_.exchange(false)) return;
+    std::error_code ignored;  // a failure shows on the next frame or through the read loop
+    pack_heartbeat(*send_buffer_);
+    socket_->write(send_buffer_->data, send_buffer_->total_length, ignored);
+}
 
 int TcpClient::request_async(uint32_t message_id, uint64_t request_id, const void* body, uint32_t length) {
     if (!connected_.load()) {
@@ -842,6 +1013,7 @@ int TcpClient::request_async(uint32_t message_id, uint64_t request_id, const voi
         } else {
             pack_request(*send_buffer_, message_id, request_id, body, length, 1);
             socket_->write(send_buffer_->data, send_buffer_->total_length, ec);
+            if (!ec) send_owed_heartbeat();
         }
     } catch (...) {
         ec = std::make_error_code(std::errc::not_enough_memory);
@@ -879,6 +1051,7 @@ int TcpClient::request(uint32_t message_id, uint64_t request_id, const void* bod
             } else {
                 pack_request(*send_buffer_, message_id, request_id, body, length, 0);
                 socket_->write(send_buffer_->data, send_buffer_->total_length, ec);
+                if (!ec) send_owed_heartbeat();
             }
         }
         if (ec) {

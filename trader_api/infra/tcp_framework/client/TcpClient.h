@@ -2,13 +2,23 @@
 // in, a heartbeat timer, detection of a silent peer and reconnection on its own.
 //
 // Threads: the io thread ("tcp_cli_async") runs the event loop, the read loop, the heartbeat
-// timer and the response, push, heartbeat and (after a failure) disconnected callbacks; the
-// reconnect thread ("tcp_reconnect") waits out the interval and asks for an attempt; the
+// timer and the response, push, heartbeat and (after a failure) disconnected callbacks. Connect
+// attempts run on the thread that asks for them: the caller of connect, or the reconnect thread
+// ("tcp_reconnect"), which waits out the interval; stop gives an attempt in progress up. The
 // on-connect thread ("tcp_on_connect") calls the connected callback once per connection, so
-// that callback may send and wait for answers.
+// that callback may send and wait for answers. Every connection that came up gets its connected
+// callback before its disconnected one: a connection lost (or stopped) before its connected
+// callback has returned is reported right after it, on the on-connect thread. stop reports
+// (0, "") on its own thread otherwise.
 //
-// Everything that touches the asio objects of a connection (the socket, its reads, the
-// heartbeat timer) runs on the io thread once it exists; other threads hand such work to it.
+// Requests go out from the caller's thread: TcpSocket sends a frame itself when nothing is
+// queued, so an order does not wait for the io thread to wake up.
+//
+// Lifetime: the io thread keeps only the event loop alive, never the client. Every handler and
+// helper thread holds the client while it runs; once the client is stopped and its owners let
+// go, the last of them destroys it, which ends the io thread (joined, unless it is the thread
+// destroying the client) and frees the buffers, the ring and the event loop.
+//
 // Every read and timer chain carries the generation of the connection it was started for and
 // ends quietly when that connection is gone.
 #pragma once
@@ -21,6 +31,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 #include <spdlog/logger.h>
@@ -114,19 +126,33 @@ private:
         std::condition_variable cv;
         std::deque<std::vector<unsigned char>> responses;
     };
+    // What outlives the client on the io thread: the event loop it runs.
+    struct IoCore {
+        asio::io_context io;
+        asio::executor_work_guard<asio::io_context::executor_type> work{asio::make_work_guard(io)};
+    };
+    // A connection whose connected callback is still to come or running, with the disconnected
+    // callback that must wait for it.
+    struct ConnectNotice {
+        uint64_t generation = 0;
+        bool disconnect_owed = false;
+        int code = 0;
+        std::string text;
+    };
     using Clock = std::chrono::steady_clock;
 
-    // Connection work: where it may touch asio objects.
     bool on_io_thread() const;
-    bool run_on_io(std::function<void()> fn, Clock::time_point deadline, bool give_up_on_stop);
+    bool on_own_helper_thread() const;
 
-    int reconnect(uint64_t epoch);
-    int attempt_connect(uint64_t epoch);
+    int attempt_locked(uint64_t epoch);  // attempt_mutex_ held, on the calling thread
     int start_reconnect(int code);
     void reconnect_main();
     void async_run();
-    void io_main();
-    void start_on_connected(uint64_t generation);
+    void bring_up(uint64_t generation, const std::shared_ptr<ISocket>& sock);
+    void queue_connected(uint64_t generation);
+    void notifier_main();
+    // false: deferred to the on-connect thread, behind the connection's connected callback
+    bool deliver_disconnected(uint64_t generation, int code, const std::string& text);
 
     void do_read(uint64_t generation);
     // `keep` is the reference the read holds; the callbacks get copies of it.
@@ -134,22 +160,28 @@ private:
                  std::size_t n);
     void on_read_some(const std::shared_ptr<TcpClient>& keep, uint64_t generation, bool into_area,
                       const std::error_code& ec, std::size_t n);
-    void on_read_error(const std::error_code& ec);
-    bool on_reader_result(const std::shared_ptr<TcpClient>& keep, FrameReader::Result r);
+    void on_read_error(uint64_t generation, const std::error_code& ec);
+    bool on_reader_result(const std::shared_ptr<TcpClient>& keep, uint64_t generation, FrameReader::Result r);
     int dispatch(const std::shared_ptr<TcpClient>& keep);
     int handle_response(const std::shared_ptr<TcpClient>& keep, const PackageHeader& h, const unsigned char* body);
     int handle_push(const std::shared_ptr<TcpClient>& keep, const PackageHeader& h, const unsigned char* body);
     int handle_heartbeat(const std::shared_ptr<TcpClient>& keep);
     void do_heartbeat(uint64_t generation, bool restart);
     void on_heartbeat_timer(uint64_t generation, const std::error_code& ec);
-    bool check_heartbeat_timeout();
-    int do_shutdown(int code, const std::error_category& category, bool may_reconnect = true);
-    void end_read_loop();
+    bool check_heartbeat_timeout(uint64_t generation);
+    // Any thread, once per connection: closes it and reports the loss. generation 0: the current
+    // connection; otherwise only that one.
+    int do_shutdown(int code, const std::error_category& category, bool may_reconnect = true,
+                    uint64_t generation = 0);
+    void end_read_loop(uint64_t generation);
 
+    // Under the send lock, after a sender's frame: the heartbeat the io thread could not send.
+    void send_owed_heartbeat();
     void touch_receive_time();
     // Once per completed read: the frames of one read arrived at the same moment.
     void note_receive();
     std::string current_url() const;
+    std::shared_ptr<ISocket> current_socket() const;
     void set_last_error(int code, const std::string& text);
     std::shared_ptr<TcpClient> self();
     int call_status(const StatusCallback& cb, int code, const char* text);
@@ -161,34 +193,71 @@ private:
 
     mutable std::mutex url_mutex_;
     std::string url_;
-    std::string scheme_;
     std::string host_;
     uint16_t port_ = 0;
 
-    asio::io_context io_;
-    std::shared_ptr<ISocket> socket_;   // replaced on the io thread under the send mutex
-    TcpSocket* tcp_socket_ = nullptr;   // socket_ when it is a TCP one: reads take what has arrived
+    // Declared before every asio object of the client, so it is destroyed after them.
+    std::shared_ptr<IoCore> core_;
+    // Replaced by connect(url) under both send_mutex_ and socket_mutex_; senders read it under
+    // send_mutex_, everyone else under socket_mutex_.
+    mutable std::mutex socket_mutex_;
+    std::shared_ptr<ISocket> socket_;
+    bool socket_is_tcp_ = false;
+    // The io thread's own view of the connection it serves, set when the connection comes up.
+    std::shared_ptr<ISocket> io_socket_;
+    TcpSocket* io_tcp_ = nullptr;       // io_socket_ when it is a TCP one: reads take what has arrived
     std::atomic<int> heartbeat_interval_{0};
+    std::atomic<bool> heartbeat_owed_{false};
     std::atomic<int64_t> last_receive_ns_{0};  // steady clock
     bool receive_noted_ = false;               // io thread: this read's time is taken
     asio::steady_timer heartbeat_timer_;
 
     std::mutex threads_mutex_;
     std::thread io_thread_;
-    // The reconnect and on-connect threads are detached; these count the live ones for join.
-    std::condition_variable helpers_cv_;
-    int on_connect_threads_ = 0;        // guarded by threads_mutex_
-    std::mutex on_connect_mutex_;       // one connected callback at a time
+    std::thread reconnect_thread_;      // the newest; each one joins the one before it
+    std::thread notifier_thread_;       // likewise
     char io_thread_name_[16];
     int io_thread_cpu_ = -1;
     std::atomic<bool> io_started_{false};
     std::atomic<std::thread::id> io_thread_id_{};
-    std::mutex attempt_mutex_;          // inline connection work before the io thread exists
+    // Reconnect and on-connect threads still at work. Shared with them: a thread counts itself
+    // out only after it let go of the client, which may be destroyed right then.
+    struct Helpers {
+        std::mutex mutex;
+        std::condition_variable cv;
+        int count = 0;
+        void enter() {
+            std::lock_guard<std::mutex> lk(mutex);
+            ++count;
+        }
+        void leave() {
+            {
+                std::lock_guard<std::mutex> lk(mutex);
+                --count;
+            }
+            cv.notify_all();
+        }
+        bool wait_none(std::chrono::steady_clock::time_point deadline) {
+            std::unique_lock<std::mutex> lk(mutex);
+            if (deadline == std::chrono::steady_clock::time_point::max()) {
+                cv.wait(lk, [&] { return count == 0; });
+                return true;
+            }
+            return cv.wait_until(lk, deadline, [&] { return count == 0; });
+        }
+    };
+    std::shared_ptr<Helpers> helpers_ = std::make_shared<Helpers>();
 
+    // One attempt at a time; the target (socket, host, port) changes only under it.
+    std::mutex attempt_mutex_;
+    uint64_t target_epoch_ = 0;         // the epoch the current target belongs to
+
+    // stopping_, epoch_ and bringing a connection up or down are decided under it.
+    std::mutex state_mutex_;
     std::atomic<bool> connected_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<uint64_t> generation_{0};  // bumped by every connection that comes up
-    // Bumped by every connect(url): an attempt or a stop queued for an older one does nothing.
+    // Bumped by every connect(url): an attempt of an older one gives up.
     std::atomic<uint64_t> epoch_{0};
 
     std::mutex reconnect_mutex_;
@@ -196,9 +265,16 @@ private:
     bool reconnecting_ = false;         // a reconnect thread is in its loop
     bool reconnect_again_ = false;      // a shutdown came while it ran
 
+    std::mutex notice_mutex_;
+    std::condition_variable notice_cv_;
+    std::deque<ConnectNotice> notices_;
+    std::optional<ConnectNotice> notice_running_;
+    bool notifier_alive_ = false;
+
     std::mutex read_loop_mutex_;
     std::shared_ptr<std::promise<bool>> read_loop_promise_;
     std::shared_future<bool> read_loop_future_;
+    uint64_t read_loop_generation_ = 0;
     bool read_loop_ended_ = true;
 
     std::mutex pending_mutex_;

@@ -209,7 +209,8 @@ void SpscRingBuffer::pop_slow() {
     publish_read(next);
 }
 
-uint32_t SpscRingBuffer::peek(Span* spans, uint32_t max_spans, uint64_t max_bytes, uint32_t* span_count) {
+uint32_t SpscRingBuffer::peek(Span* spans, uint32_t max_spans, uint64_t max_bytes, uint32_t* span_count,
+                              uint32_t* record_lengths) {
     uint32_t records = 0;
     uint32_t used = 0;
     uint64_t r = consumer_read_pos(true);
@@ -233,6 +234,7 @@ uint32_t SpscRingBuffer::peek(Span* spans, uint32_t max_spans, uint64_t max_byte
                 spans[used++] = Span{seg + ro + kHead, head.length};
             }
             bytes += head.length;
+            if (record_lengths) record_lengths[records] = head.length;
             ++records;
             r = make_pos(seq, static_cast<uint32_t>(wrap_once(ro + round_block(head.stored), size)));
         }

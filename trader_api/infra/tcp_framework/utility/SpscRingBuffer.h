@@ -105,8 +105,10 @@ public:
     // never copying: up to max_spans spans (a wrapped record takes two) and,
     // past the first record, up to max_bytes of data. Stops at a segment
     // change. Returns the number of records described (pop() each one); the
-    // spans stay valid until they are popped.
-    uint32_t peek(Span* spans, uint32_t max_spans, uint64_t max_bytes, uint32_t* span_count);
+    // spans stay valid until they are popped. record_lengths, when given, gets
+    // each described record's length (room for max_spans entries).
+    uint32_t peek(Span* spans, uint32_t max_spans, uint64_t max_bytes, uint32_t* span_count,
+                  uint32_t* record_lengths = nullptr);
 
     // Either side.
     bool empty() const;
