@@ -49,16 +49,6 @@ MarginTraderImpl::~MarginTraderImpl() {
     if (MARGIN::GetMarginApi() == this) MARGIN::SetInnerApi(nullptr);
 }
 
-void MarginTraderImpl::SetTimeouts(const Timeouts& t) {
-    std::lock_guard<std::mutex> lock(m_mtxTimeouts);
-    m_timeouts = t;
-}
-
-MarginTraderImpl::Timeouts MarginTraderImpl::GetTimeouts() const {
-    std::lock_guard<std::mutex> lock(m_mtxTimeouts);
-    return m_timeouts;
-}
-
 void MarginTraderImpl::OnRecv(int request_id, uint32_t msg_id, const char* body, int length, int playback,
                               uint8_t byte_order, int16_t src_group, int16_t src_member, uint32_t node_id) {
     GetTradeDriver().onRecv(request_id, static_cast<int32_t>(msg_id), body, length, playback, byte_order != 0,
@@ -72,25 +62,10 @@ void MarginTraderImpl::Release() {
     MARGIN::SetTraderSpi(nullptr);
 }
 
-void MarginTraderImpl::RegisterSpi(TraderSpi* spi) {
-    m_pSpi.store(spi);
-    MARGIN::SetTraderSpi(spi);
-}
-
-void MarginTraderImpl::SubscribePublicTopic(int resume_type) { m_nResumeType.store(resume_type); }
-
-int MarginTraderImpl::Reserved3(uint64_t) { return 0; }
+void MarginTraderImpl::HandSpiToDriver(TraderSpi* spi) { MARGIN::SetTraderSpi(spi); }
 
 int MarginTraderImpl::QueryOptionCombinedExecPosition(const OptCombExecPositionQueryParam*, uint64_t, int) {
     return 0;
-}
-
-const char* MarginTraderImpl::GetAccountByOXAID(uint64_t order_oxa_id) { return AccountTextOfOrderId(order_oxa_id); }
-
-tagSessionInfo* MarginTraderImpl::GetSessionInfo(uint64_t session_id) {
-    tagSessionInfo* info = _gArrSessionInfo.Get(session_id);
-    if (info == nullptr) spdlog::error("[session_id:{}] _gArrSessionInfo is nullptr", session_id);
-    return info;
 }
 
 uint64_t MarginTraderImpl::GetApiSessionIdByNo(uint32_t node_id, uint64_t session_no) {
@@ -231,7 +206,7 @@ uint64_t MarginTraderImpl::ApplyInit(const CreditInitRsp& rsp) {
 // Push resumption
 
 int MarginTraderImpl::StartSyncPush() {
-    if (m_nResumeType.load() == 2) return 0;
+    if (GetResumeType() == 2) return 0;
     const Timeouts t = GetTimeouts();
     PushResumption::Requests requests;
     requests.send_sync = [this] { return SendSyncPushReq(); };
@@ -286,11 +261,6 @@ tagSessionInfo* MarginTraderImpl::CheckRequest(uint64_t session_id, int ctrl_typ
         return nullptr;
     }
     return info;
-}
-
-int MarginTraderImpl::Logout(uint64_t session_id) {
-    EndSession(session_id);
-    return 0;
 }
 
 }  // namespace API

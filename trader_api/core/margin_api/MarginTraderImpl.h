@@ -12,7 +12,7 @@
 #include <mutex>
 
 #include "api/SpeedControl.h"
-#include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "api_common/BusinessBackend.h"
 #include "api_common/PushResumption.h"
 #include "core/margin_api/MarginTradeDriver.h"
 #include "core/margin_api/MarginWire.h"
@@ -50,26 +50,18 @@ constexpr uint64_t SessionNoEntry(uint64_t session_no) { return (session_no - kS
 
 }  // namespace MARGIN
 
-class MarginTraderImpl : public CInnerApiInterface {
+class MarginTraderImpl : public CBusinessBackend {
 public:
-    using Timeouts = SessionTimeouts;
-
     MarginTraderImpl();
     ~MarginTraderImpl() override;
 
     void OnRecv(int request_id, uint32_t msg_id, const char* body, int length, int playback, uint8_t byte_order,
                 int16_t src_group, int16_t src_member, uint32_t node_id) override;
     void Release() override;
-    void RegisterSpi(TraderSpi* spi) override;
-    void SubscribePublicTopic(int resume_type) override;
-    const char* GetAccountByOXAID(uint64_t order_oxa_id) override;
     uint64_t Login(std::shared_ptr<tcp_framework::client::TcpClient> client, uint64_t fund_account) override;
     int StartSyncPush() override;
-    int Logout(uint64_t session_id) override;
-    int Reserved3(uint64_t session_id) override;
     int QueryOptionCombinedExecPosition(const OptCombExecPositionQueryParam* query_param, uint64_t session_id,
                                         int request_id) override;
-    tagSessionInfo* GetSessionInfo(uint64_t session_id) override;
 
     // For the driver's handlers (receive thread). OnInit takes the init answer's record and
     // error record (either may be null).
@@ -86,11 +78,11 @@ public:
     // null (logged) otherwise, the caller records the code.
     tagSessionInfo* CheckRequest(uint64_t session_id, int ctrl_type);
 
-    void SetTimeouts(const Timeouts& t);
-    Timeouts GetTimeouts() const;
     uint64_t GetApiSessionId() const { return m_nApiSessionID.load(); }
     uint32_t GetStartSeqNo() const { return m_resumption.StartSeqNo(); }
-    TraderSpi* GetSpi() const { return m_pSpi.load(); }
+
+protected:
+    void HandSpiToDriver(TraderSpi* spi) override;
 
 private:
     // What the receiving thread hands the waiting login; the login applies it itself, so an
@@ -111,18 +103,13 @@ private:
 
     std::atomic<uint64_t> m_nFundAcc{0};
     std::atomic<uint64_t> m_nApiSessionID{0};
-    std::atomic<TraderSpi*> m_pSpi{nullptr};
     CSpeedControl m_speedControl;
-    std::atomic<int> m_nResumeType{2};
 
     // One login in flight at a time; its wait is keyed by the fund account it logs in.
     std::mutex m_mtxLogin;
     AnswerWait<InitAnswer> m_initWait;
 
     PushResumption m_resumption;
-
-    mutable std::mutex m_mtxTimeouts;
-    Timeouts m_timeouts;
 };
 
 }  // namespace API

@@ -145,16 +145,6 @@ SpotTraderImpl::~SpotTraderImpl() {
     if (SPOT::GetInnerApi() == this) SPOT::SetInnerApi(nullptr);
 }
 
-void SpotTraderImpl::SetTimeouts(const Timeouts& t) {
-    std::lock_guard<std::mutex> lock(m_mtxTimeouts);
-    m_timeouts = t;
-}
-
-SpotTraderImpl::Timeouts SpotTraderImpl::GetTimeouts() const {
-    std::lock_guard<std::mutex> lock(m_mtxTimeouts);
-    return m_timeouts;
-}
-
 void SpotTraderImpl::OnRecv(int request_id, uint32_t msg_id, const char* body, int length, int playback,
                             uint8_t byte_order, int16_t src_group, int16_t src_member, uint32_t node_id) {
     GetTradeDriver().onRecv(request_id, static_cast<int32_t>(msg_id), body, length, playback, byte_order != 0,
@@ -168,22 +158,7 @@ void SpotTraderImpl::Release() {
     SPOT::SetTraderSpi(nullptr);
 }
 
-void SpotTraderImpl::RegisterSpi(TraderSpi* spi) {
-    m_pSpi.store(spi);
-    SPOT::SetTraderSpi(spi);
-}
-
-void SpotTraderImpl::SubscribePublicTopic(int resume_type) { m_nResumeType.store(resume_type); }
-
-int SpotTraderImpl::Reserved3(uint64_t) { return 0; }
-
-const char* SpotTraderImpl::GetAccountByOXAID(uint64_t order_oxa_id) { return AccountTextOfOrderId(order_oxa_id); }
-
-tagSessionInfo* SpotTraderImpl::GetSessionInfo(uint64_t session_id) {
-    tagSessionInfo* info = _gArrSessionInfo.Get(session_id);
-    if (info == nullptr) spdlog::error("[session_id:{}] _gArrSessionInfo is nullptr", session_id);
-    return info;
-}
+void SpotTraderImpl::HandSpiToDriver(TraderSpi* spi) { SPOT::SetTraderSpi(spi); }
 
 uint64_t SpotTraderImpl::ComposeOXAID(const tagSessionInfo& info) {
     return info.nApiSessionID << 40 | static_cast<uint64_t>(info.nClientID) << 32 | info.nLastOrderID;
@@ -293,7 +268,7 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
 // Push resumption
 
 int SpotTraderImpl::StartSyncPush() {
-    if (m_nResumeType.load() == 2) return 0;
+    if (GetResumeType() == 2) return 0;
     m_nSyncCounter.store(0);
     const Timeouts timeouts = GetTimeouts();
     PushResumption::Requests requests;
@@ -353,11 +328,6 @@ tagSessionInfo* SpotTraderImpl::CheckRequest(uint64_t session_id, int ctrl_type)
         return nullptr;
     }
     return info;
-}
-
-int SpotTraderImpl::Logout(uint64_t session_id) {
-    EndSession(session_id);
-    return 0;
 }
 
 }  // namespace API

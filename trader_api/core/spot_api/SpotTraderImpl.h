@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "api/SpeedControl.h"
-#include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "api_common/BusinessBackend.h"
 #include "api_common/PushResumption.h"
 #include "core/spot_api/SpotRequestPack.h"
 #include "infra/utility/AnswerWait.h"
@@ -44,24 +44,16 @@ struct CoreLoginRsp {
 bool ReadCoreLoginRsp(const char* data, int len, CoreLoginRsp* out) noexcept;
 }  // namespace SPOT
 
-class SpotTraderImpl : public CInnerApiInterface {
+class SpotTraderImpl : public CBusinessBackend {
 public:
-    using Timeouts = SessionTimeouts;
-
     SpotTraderImpl();
     ~SpotTraderImpl() override;
 
     void OnRecv(int request_id, uint32_t msg_id, const char* body, int length, int playback, uint8_t byte_order,
                 int16_t src_group, int16_t src_member, uint32_t node_id) override;
     void Release() override;
-    void RegisterSpi(TraderSpi* spi) override;
-    void SubscribePublicTopic(int resume_type) override;
-    const char* GetAccountByOXAID(uint64_t order_oxa_id) override;
     uint64_t Login(std::shared_ptr<tcp_framework::client::TcpClient> client, uint64_t fund_account) override;
     int StartSyncPush() override;
-    int Logout(uint64_t session_id) override;
-    int Reserved3(uint64_t session_id) override;
-    tagSessionInfo* GetSessionInfo(uint64_t session_id) override;
 
     // Requests.
     uint64_t InsertOrder(const OrderInsertInfo* order, uint64_t session_id) override;
@@ -109,11 +101,11 @@ public:
     int SendSyncPushReq();
     int ReqSubscribeMsg();
 
-    void SetTimeouts(const Timeouts& t);
-    Timeouts GetTimeouts() const;
     uint64_t GetApiSessionId() const { return m_nApiSessionID.load(); }
     uint32_t GetStartSeqNo() const { return m_resumption.StartSeqNo(); }
-    TraderSpi* GetSpi() const { return m_pSpi.load(); }
+
+protected:
+    void HandSpiToDriver(TraderSpi* spi) override;
 
 private:
     // The gate, the packing and the send of one request: an order-like one returns its new
@@ -131,20 +123,15 @@ private:
 
     std::atomic<uint64_t> m_nApiSessionID{0};
     std::atomic<uint64_t> m_nSessionNo{0};
-    std::atomic<TraderSpi*> m_pSpi{nullptr};
     std::atomic<uint64_t> m_nFundAcc{0};
     std::atomic<int64_t> m_nSubscribeCounter{0};
     CSpeedControl m_speedControl;
-    std::atomic<int> m_nResumeType{2};
 
     std::atomic<uint32_t> m_nSyncCounter{0};
 
     // Keyed by fund account.
     AnswerWait<LoginResult> m_loginWait;
     PushResumption m_resumption;
-
-    mutable std::mutex m_mtxTimeouts;
-    Timeouts m_timeouts;
 };
 
 }  // namespace API
