@@ -185,8 +185,10 @@ TEST(ClientHeartbeat, PeerThatStopsReadingIsStillTimedOutAndSendersNeverBlock) {
         worst = std::max(worst, Clock::now() - s);
         if (rc != 0) {
             // A slow build may still be queuing when the timeout closes the link between the
-            // check above and this call; the request then fails, it does not block.
-            ASSERT_EQ(rc, 1002);
+            // check above and this call; the request then fails, it does not block: with 2001
+            // when the link was already down as the call began, with 1002 when it went down
+            // during the call (its write found the socket closed). Both say "not sent".
+            ASSERT_TRUE(rc == 2001 || rc == 1002) << rc;
             ASSERT_FALSE(rig.client->is_connected());
             break;
         }

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -477,6 +479,178 @@ TEST_F(SocketTest, ClosingUnblocksAUnixWriterThatWaitsForRoom) {
     EXPECT_TRUE(wait_until([&] { return returned.load(); }));
     writer.join();
     EXPECT_TRUE(wec);
+}
+
+// A send layer that lets the first `budget` bytes through to the real socket and then fails
+// every send as a reset connection would, until it is told to pass everything.
+struct FailAfter {
+    std::atomic<long> budget{0};
+    std::atomic<bool> pass{false};
+    ssize_t operator()(int fd, const struct iovec* iov, int iovcnt) {
+        msghdr msg{};
+        std::vector<struct iovec> cut;
+        if (!pass.load()) {
+            long left = budget.load();
+            if (left <= 0) {
+                errno = ECONNRESET;
+                return -1;
+            }
+            for (int i = 0; i < iovcnt && left > 0; ++i) {
+                const size_t n = std::min(iov[i].iov_len, static_cast<size_t>(left));
+                cut.push_back(iovec{iov[i].iov_base, n});
+                left -= static_cast<long>(n);
+            }
+            iov = cut.data();
+            iovcnt = static_cast<int>(cut.size());
+        }
+        msg.msg_iov = const_cast<struct iovec*>(iov);
+        msg.msg_iovlen = static_cast<size_t>(iovcnt);
+        const ssize_t n = ::sendmsg(fd, &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0 && !pass.load()) budget -= n;
+        return n;
+    }
+};
+
+// A gateway that received a record whole executes it: after a failed send, only the records the
+// old connection did not take whole go out again on the next one, the cut one from its start.
+// N runs over every record boundary and into every record, for frames the writer sends itself
+// and for frames the event loop gathers into one send.
+TEST_F(SocketTest, AFailedSendResendsOnlyWhatTheConnectionDidNotTakeWhole) {
+    const std::vector<uint32_t> sizes = {40, 100, 70};
+    std::vector<std::vector<uint8_t>> frames;
+    std::vector<uint8_t> all;
+    std::vector<size_t> starts;
+    for (size_t r = 0; r < sizes.size(); ++r) {
+        starts.push_back(all.size());
+        frames.emplace_back(sizes[r]);
+        for (size_t k = 0; k < sizes[r]; ++k) frames[r][k] = static_cast<uint8_t>(r * 64 + k);
+        all.insert(all.end(), frames[r].begin(), frames[r].end());
+    }
+    const auto later = frame(34, 0xEE);   // written once the first records failed
+    const auto after = frame(50, 0xBB);   // written on the new connection
+    std::vector<long> cuts;
+    for (size_t b = 0; b <= all.size(); ++b) cuts.push_back(static_cast<long>(b));  // every byte
+
+    for (bool queued : {false, true}) {
+        for (long n : cuts) {
+            SCOPED_TRACE((queued ? "gathered by the event loop, N=" : "sent by the writer, N=") + std::to_string(n));
+            Peer peer(AF_INET);
+            ASSERT_TRUE(peer.ok());
+            auto s = tcp();
+            auto layer = std::make_shared<FailAfter>();
+            layer->budget = n;
+            s->set_send_hook([layer](int fd, const struct iovec* iov, int cnt) { return (*layer)(fd, iov, cnt); });
+            s->set_direct_send(!queued);
+            std::error_code ec;
+            s->connect("127.0.0.1", peer.port(), ec);
+            ASSERT_FALSE(ec);
+            ASSERT_TRUE(wait_until([&] { return peer.connections() == 1; }));
+
+            // Queued: the event loop is held until every record is in the ring, so one send
+            // carries them all.
+            std::promise<void> go;
+            if (queued) {
+                auto held = go.get_future().share();
+                asio::post(io_, [held] { held.wait(); });
+            }
+            // A writer that meets the failure itself closes the socket at once: the frames after
+            // it are refused (the writer learns they were not sent) and are not expected later.
+            std::vector<bool> accepted;
+            for (auto& f : frames) {
+                ec.clear();
+                s->write(f.data(), static_cast<uint32_t>(f.size()), ec);
+                accepted.push_back(!ec);
+                if (queued) {
+                    ASSERT_FALSE(ec);
+                }
+            }
+            EXPECT_TRUE(accepted[0]);
+            if (queued) go.set_value();
+            const size_t taken = static_cast<size_t>(n);
+            if (taken == all.size()) {
+                // everything went through; the failure comes with the next frame
+                ASSERT_TRUE(wait_until([&] { return peer.byte_count(0) == all.size(); }));
+                s->write(later.data(), static_cast<uint32_t>(later.size()), ec);
+                ASSERT_FALSE(ec);
+            }
+            ASSERT_TRUE(wait_until([&] { return !s->is_open(); })) << "the failed send closes the socket";
+            ASSERT_TRUE(wait_until([&] { return peer.byte_count(0) == taken; }));
+            EXPECT_EQ(peer.bytes(0), std::vector<uint8_t>(all.begin(), all.begin() + n));
+
+            layer->pass = true;
+            s->connect("127.0.0.1", peer.port(), ec);
+            ASSERT_FALSE(ec);
+            ASSERT_TRUE(wait_until([&] { return peer.connections() == 2; }));
+            s->write(after.data(), static_cast<uint32_t>(after.size()), ec);
+            ASSERT_FALSE(ec);
+            std::vector<uint8_t> expected;
+            size_t first = sizes.size();  // the first record the old connection did not take whole
+            for (size_t r = 0; r < sizes.size(); ++r)
+                if (starts[r] + sizes[r] > taken) {
+                    first = r;
+                    break;
+                }
+            for (size_t r = first; r < sizes.size(); ++r)
+                if (accepted[r]) expected.insert(expected.end(), frames[r].begin(), frames[r].end());
+            if (taken == all.size()) expected.insert(expected.end(), later.begin(), later.end());
+            expected.insert(expected.end(), after.begin(), after.end());
+            ASSERT_TRUE(wait_until([&] { return peer.byte_count(1) >= expected.size(); }))
+                << peer.byte_count(1) << " of " << expected.size();
+            std::this_thread::sleep_for(2ms);  // nothing more may follow
+            EXPECT_EQ(peer.bytes(1), expected);
+            if (HasFailure()) return;
+        }
+    }
+}
+
+// A writer that finds the ring empty sends its frame itself, so an order does not wait for the
+// event loop; a frame the kernel takes only in part is finished by the event loop, and frames
+// written meanwhile queue behind it.
+TEST_F(SocketTest, AWriterSendsItselfAndAPartlySentFrameIsFinishedInOrder) {
+    Peer peer(AF_INET);
+    ASSERT_TRUE(peer.ok());
+    auto s = tcp();
+    std::atomic<int> calls{0};
+    std::atomic<long> first_call_limit{10};
+    s->set_send_hook([&](int fd, const struct iovec* iov, int cnt) -> ssize_t {
+        calls++;
+        std::vector<struct iovec> v(iov, iov + cnt);
+        const long limit = first_call_limit.exchange(-1);
+        if (limit > 0) v = {iovec{iov[0].iov_base, static_cast<size_t>(limit)}};  // a short send
+        msghdr msg{};
+        msg.msg_iov = v.data();
+        msg.msg_iovlen = v.size();
+        return ::sendmsg(fd, &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
+    });
+    std::error_code ec;
+    s->connect("127.0.0.1", peer.port(), ec);
+    ASSERT_FALSE(ec);
+    // the event loop is held: whatever goes out before it runs was sent by the writer
+    std::promise<void> go;
+    auto held = go.get_future().share();
+    asio::post(io_, [held] { held.wait(); });
+    const auto a = frame(100, 0xA1), b = frame(60, 0xB2);
+    s->write(a.data(), 100, ec);
+    ASSERT_FALSE(ec);
+    s->write(b.data(), 60, ec);
+    ASSERT_FALSE(ec);
+    ASSERT_TRUE(wait_until([&] { return peer.byte_count(0) == 10; }));
+    EXPECT_EQ(calls.load(), 1) << "the second frame queues behind the first";
+    go.set_value();
+    ASSERT_TRUE(wait_until([&] { return peer.byte_count(0) == 160; }));
+    std::vector<uint8_t> expected = a;
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(peer.bytes(0), expected);
+
+    // alone again, after a pause: sent by the writer at once
+    std::this_thread::sleep_for(5ms);
+    std::promise<void> go2;
+    auto held2 = go2.get_future().share();
+    asio::post(io_, [held2] { held2.wait(); });
+    s->write(a.data(), 100, ec);
+    ASSERT_FALSE(ec);
+    EXPECT_TRUE(wait_until([&] { return peer.byte_count(0) == 260; })) << "waited for the event loop";
+    go2.set_value();
 }
 
 }  // namespace
