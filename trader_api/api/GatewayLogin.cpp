@@ -395,8 +395,17 @@ CInnerApiInterface* TraderImpl::MakeInnerApi(uint32_t index, uint8_t business_ty
     spdlog::info("[{}] business {} back-end created; it calls callback object {} until Release", "CreateInnerApi",
                  business_type, static_cast<const void*>(spi));
     inner_api->RegisterSpi(spi);
-    // the generator lives as long as its back-end, which is never freed while the process runs
-    auto* generator = new CIdGenerator(GetClientId());
+    // One generator per business for the life of the process: a back-end is never freed (a
+    // request may still be inside one after Release), so a new generator per back-end would
+    // add its counter table at every Login after a Release. Each login sets its session's
+    // counter, so the generator carries nothing from the released back-end into the new one.
+    CIdGenerator* generator = m_pIdGenerators[index];
+    if (generator == nullptr) {
+        generator = new CIdGenerator(GetClientId());
+        m_pIdGenerators[index] = generator;
+    } else {
+        generator->SetClientId(GetClientId());
+    }
     inner_api->Init(m_pBusAdaptor.load(std::memory_order_acquire), generator, &m_stLastError);
     inner_api->SubscribePublicTopic(GetResumeType());
     m_pInnerApiByBusiness[index].store(inner_api, std::memory_order_release);

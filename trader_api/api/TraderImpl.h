@@ -39,6 +39,7 @@ namespace API {
 
 class CInnerApiInterface;
 class BusAdaptor;
+class CIdGenerator;
 
 // Maps the factory's OXA_LOG_LEVEL value to the spdlog level number: 0 critical ...
 // 4 debug, anything else trace.
@@ -300,6 +301,9 @@ private:
     InnerApiMaker m_innerApiMaker;
     std::atomic<BusAdaptor*> m_pBusAdaptor{nullptr};
     char m_szEtherName[128] = {};
+    // Order-id generators by business, made by the first back-end of each (under the login
+    // lock) and handed to every later one.
+    std::array<CIdGenerator*, kBusinessCount> m_pIdGenerators{};
     // Back-ends Release took out of service: kept, since an io thread may still be inside one.
     std::mutex m_mtxRetired;
     std::vector<CInnerApiInterface*> m_retiredInnerApis;
