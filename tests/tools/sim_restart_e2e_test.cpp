@@ -67,14 +67,15 @@ TEST_F(SimRestartTest, KilledAndStartedAgainTheGatewayGetsTheClientBackAndEvents
     SpotEventSpi::Counts seen{0, 0, 0, 0, 0};
     const uint64_t before = Buy(session, seen);
 
+    // the first connection's OnConnected runs on a thread of its own and may come after Login
+    ASSERT_TRUE(WaitUntil([&] { return spi_.connected.load() == 1; }));
     const int disconnected = spi_.disconnected.load();
-    const int connected = spi_.connected.load();
     ASSERT_TRUE(first.kill_now());
     ASSERT_TRUE(WaitUntil([&] { return spi_.disconnected.load() > disconnected; }));
 
     sim_test::Program second;
     ASSERT_EQ(Start(second, port), port);
-    ASSERT_TRUE(WaitUntil([&] { return spi_.connected.load() > connected; }, 10000ms)) << "no reconnect";
+    ASSERT_TRUE(WaitUntil([&] { return spi_.connected.load() == 2; }, 10000ms)) << "no reconnect";
     const uint64_t after = Buy(session, seen);
     EXPECT_GT(static_cast<uint32_t>(after), static_cast<uint32_t>(before));
 

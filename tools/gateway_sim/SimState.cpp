@@ -93,10 +93,10 @@ StateJournal::~StateJournal() {
 
 bool StateJournal::open(const std::string& path,
                         const std::function<void(const StateRecord&)>& on_record) {
-  std::lock_guard<std::mutex> lk(mu_);
-  if (file_) return false;
+  if (is_open()) return false;
   bool torn = false;
   {
+    // handed on outside the lock: the owner takes its own locks to apply them
     std::ifstream in(path, std::ios::binary);
     std::string line;
     StateRecord r;
@@ -105,6 +105,8 @@ bool StateJournal::open(const std::string& path,
       if (parse_state_record(line, r) && on_record) on_record(r);
     }
   }
+  std::lock_guard<std::mutex> lk(mu_);
+  if (file_) return false;
   file_ = std::fopen(path.c_str(), "a");
   if (file_ == nullptr) return false;
   if (torn) {
