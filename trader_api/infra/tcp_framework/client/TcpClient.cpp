@@ -66,7 +66,7 @@ std::string error_text(const std::error_code& ec) {
 class ThreadReaper {
 public:
     static ThreadReaper& instance() {
-        static ThreadReaper reaper;  // made at the first hand-over, after spdlog's registry
+        static ThreadReaper reaper;  // made with the first client, after spdlog's registry
         return reaper;
     }
     void hand_over(std::thread t) {
@@ -172,6 +172,7 @@ TcpClient::TcpClient(int reconnect_interval_ms, void* context)
     std::memset(io_thread_name_, 0, sizeof io_thread_name_);
     std::strncpy(io_thread_name_, "tcp_cli_async", sizeof io_thread_name_ - 1);
     last_error_text_ = std::system_category().message(0);
+    ThreadReaper::instance();  // made now, while the process runs, so it is there at its exit
 }
 
 TcpClient::~TcpClient() {
@@ -396,9 +397,10 @@ int TcpClient::attempt_locked(uint64_t epoch) {
             remote_endpoint_ = sock->remote_endpoint();
         }
         touch_receive_time();
-        // queued before the connection can be lost: its loss is then held back behind it
-        queue_connected(gen);
         connected_ = true;
+        // Queued before the connection can be lost (a shutdown waits for this lock), so its loss
+        // is held back behind its connected callback; and after the flag, which that callback sees.
+        queue_connected(gen);
     }
     async_run();
     if (io_started_.load()) {
