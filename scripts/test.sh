@@ -7,7 +7,7 @@ root=$(pwd)
 bash scripts/deps.sh
 
 jobs=$(nproc)
-fuzz_seconds=${OXA_FUZZ_SECONDS:-60}
+fuzz_seconds=${OXA_FUZZ_SECONDS:-45}
 
 run_suite() {   # dir, extra cmake args...
   local dir=$1; shift
@@ -40,13 +40,32 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=cl
   -DOXA_BUILD_TESTS=OFF -DOXA_BUILD_BENCH=OFF -DOXA_BUILD_TOOLS=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"
 shopt -s nullglob
-for target in build-fuzz/fuzz/*_fuzz; do
+# The targets run side by side, a few at a time; each prints its last lines when it ends.
+fuzz_parallel=$(( jobs > 1 ? jobs / 2 : 1 ))
+mkdir -p build-fuzz/logs
+run_fuzz() {   # target
+  local target=$1 name corpus seeds=()
   name=$(basename "$target")
   corpus="$root/build-fuzz/corpus/$name"
   mkdir -p "$corpus"
-  seeds=()
   [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
-  echo "-- $name"
-  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tail -n 5
+  "$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" \
+    >"build-fuzz/logs/$name.log" 2>&1
+}
+targets=(build-fuzz/fuzz/*_fuzz)
+failed=0
+for ((i = 0; i < ${#targets[@]}; i += fuzz_parallel)); do
+  pids=()
+  for target in "${targets[@]:i:fuzz_parallel}"; do
+    run_fuzz "$target" & pids+=("$!:$target")
+  done
+  for entry in "${pids[@]}"; do
+    pid=${entry%%:*} target=${entry#*:} name=$(basename "$target")
+    rc=0; wait "$pid" || rc=$?
+    echo "-- $name (exit $rc)"
+    tail -n 5 "build-fuzz/logs/$name.log"
+    ((rc == 0)) || failed=1
+  done
 done
+((failed == 0)) || { echo "a fuzz target failed: see build-fuzz/logs" >&2; exit 1; }
 echo "all suites passed"
