@@ -37,18 +37,6 @@ protected:
         sim_.set_log_limit(20000);
     }
 
-    static OrderInsertInfo Order() {
-        OrderInsertInfo o{};
-        o.order_client_id = 1;
-        std::strncpy(o.ticker, "600000", sizeof o.ticker - 1);
-        o.market = 2;
-        o.price = 10.5;
-        o.quantity = 100;
-        o.price_type = 1;
-        o.side = 1;
-        return o;
-    }
-
     CountingSpi first_;
     CountingSpi second_;
 };
@@ -82,7 +70,7 @@ TEST_F(LifecycleTest, RequestsOnFourThreadsMeetAReleaseAtAnyMoment) {
             std::vector<std::thread> threads;
             for (int i = 0; i < kThreads; ++i) {
                 threads.emplace_back([&, i] {
-                    const OrderInsertInfo order = Order();
+                    const OrderInsertInfo order = SpotOrder();
                     int refused = 0;
                     // until the release has been seen a few times, or the bound is reached
                     while (!stop.load() && refused < 20) {

@@ -59,13 +59,7 @@ protected:
     void Cycle(int n) {
         const uint64_t session = Login(std::to_string(9000 + n).c_str(), static_cast<uint32_t>(n + 1));
         ASSERT_NE(session, 0u) << "cycle " << n << ": " << api_->GetApiLastError()->error_id;
-        OrderInsertInfo order{};
-        std::strncpy(order.ticker, "600000", sizeof order.ticker - 1);
-        order.market = 2;
-        order.price = 10.5;
-        order.quantity = 100;
-        order.price_type = 1;
-        order.side = 1;
+        const OrderInsertInfo order = SpotOrder();
         EXPECT_NE(api_->InsertOrder(&order, session), 0u);
         if (!offline_) {
             api_->Release();
