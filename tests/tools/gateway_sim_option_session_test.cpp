@@ -1,5 +1,5 @@
 // The option side of the simulated gateway (login with its echo checks and reply modes, replay
-// pages, subscription, the record of order requests), driven from a raw loopback client whose
+// pages, subscription, the order server and its pushes), driven from a raw loopback client whose
 // records are written and read at offsets of its own, never through the sim's tables.
 #include <gtest/gtest.h>
 
@@ -238,7 +238,7 @@ TEST_F(OptionSimTest, ReplayPagesCarryStoredPushesFromTheStartSequence) {
   EXPECT_EQ(requests[1].flag, '0');
 }
 
-TEST_F(OptionSimTest, SubscriptionIsAnsweredAndOrdersAreRecorded) {
+TEST_F(OptionSimTest, SubscriptionIsAnswered) {
   auto c = connect_client();
   Bytes sub(28, 0);
   put_le(sub, 0, 5001, 8);
@@ -253,27 +253,194 @@ TEST_F(OptionSimTest, SubscriptionIsAnsweredAndOrdersAreRecorded) {
   EXPECT_EQ(le(f->body, 16, 4), 42u);
   ASSERT_EQ(option.subscribe_requests().size(), 1u);
   EXPECT_EQ(option.subscribe_requests()[0].start_seq, 42);
+}
 
-  const std::uint32_t ids[] = {0x402, 0x403, 0x404, 0x405, 0x406, 0x407, 0x45b};
-  std::uint64_t n = 0;
-  for (const std::uint32_t id : ids) {
-    Bytes order(id == 0x45b ? 41 : 311, 0);
-    put_le(order, 0, 5001, 8);
-    put_le(order, 8, 8301, 8);
-    put_le(order, 16, 0x100 + n, 8);
-    ASSERT_TRUE(c->request(id, ++n, order));
+// An order-like request of account 8301 at the test's own offsets.
+Bytes OrderHead(std::size_t len, std::uint64_t order_id) {
+  Bytes b(len, 0);
+  put_le(b, 0, 5001, 8);
+  put_le(b, 8, 8301, 8);
+  put_le(b, 16, order_id, 8);
+  return b;
+}
+
+class OptionOrderServerTest : public OptionSimTest {
+ protected:
+  void SetUp() override {
+    OptionSimTest::SetUp();
+    client = connect_client();
+    // live pushes go to the connection that registered the account for them
+    ASSERT_TRUE(client->request(0xf0002, 1, account_body(8301, 8)));
+    auto reg = client->read_frame(kWait);
+    ASSERT_TRUE(reg);
+    ASSERT_EQ(reg->msg, 0xf0002u);
+    oxa_sim::OptionOrderConfig cfg;
+    cfg.time = 20261215093000123;
+    cfg.book_prices["10000001"] = 0.5;
+    option.set_order_config(cfg);
   }
-  EXPECT_FALSE(c->read_frame(kSilence)) << "orders go unanswered";
-  const auto deadline = Clock::now() + kWait;
-  while (option.order_requests().size() < std::size(ids) && Clock::now() < deadline)
-    std::this_thread::sleep_for(Millis(1));
+  // The pushes that come back for one request, in order, until silence.
+  std::vector<Frame> Send(std::uint32_t id, const Bytes& body) {
+    EXPECT_TRUE(client->request(id, ++seq, body));
+    std::vector<Frame> out;
+    while (auto f = client->read_frame(out.empty() ? kWait : kSilence)) out.push_back(*f);
+    return out;
+  }
+  Bytes Single(std::uint64_t order_id, const char* ticker, double price, std::int64_t qty, char side = '1') {
+    Bytes b = OrderHead(324, order_id);
+    put_le(b, 24, 31, 8);
+    std::memcpy(&b[32], ticker, std::strlen(ticker));
+    put_le(b, 41, 1, 4);
+    std::uint64_t bits;
+    std::memcpy(&bits, &price, 8);
+    put_le(b, 45, bits, 8);
+    put_le(b, 53, static_cast<std::uint64_t>(qty), 8);
+    b[61] = '2';
+    b[62] = '0';
+    b[63] = ' ';
+    b[64] = static_cast<std::uint8_t>(side);
+    b[65] = 'O';
+    return b;
+  }
+
+  std::unique_ptr<RawClient> client;
+  std::uint64_t seq = 10;
+};
+
+TEST_F(OptionOrderServerTest, LimitOrderFillsAtTheBookPriceOrStaysWorking) {
+  auto pushes = Send(0x402, Single(0x701, "10000001", 0.6, 3));
+  ASSERT_EQ(pushes.size(), 3u);
+  EXPECT_EQ(pushes[0].msg, 0x502u);
+  EXPECT_EQ(pushes[0].body.size(), 439u);
+  EXPECT_EQ(pushes[0].body[117], '2') << "accepted";
+  EXPECT_EQ(le(pushes[0].body, 16, 8), 0x701u);
+  EXPECT_EQ(le(pushes[0].body, 24, 8), 31u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&pushes[0].body[59])), "10000001");
+  EXPECT_EQ(le(pushes[0].body, 368, 8), 20261215093000123u) << "the configured time";
+  EXPECT_EQ(pushes[1].msg, 0x510u);
+  EXPECT_EQ(pushes[1].body.size(), 185u);
+  double price;
+  std::memcpy(&price, &pushes[1].body[89], 8);
+  EXPECT_DOUBLE_EQ(price, 0.5) << "the book price";
+  EXPECT_EQ(le(pushes[1].body, 97, 8), 3u);
+  EXPECT_EQ(pushes[2].msg, 0x502u);
+  EXPECT_EQ(pushes[2].body[117], '8') << "filled";
+  EXPECT_EQ(le(pushes[2].body, 101, 8), 3u);
+  for (std::size_t i = 0; i < pushes.size(); ++i) EXPECT_EQ(pushes[i].req, i + 1) << "the push numbers";
+
+  // below the book: working, then cancelled
+  pushes = Send(0x402, Single(0x702, "10000001", 0.4, 1));
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(pushes[0].body[117], '2');
+  Bytes cancel = OrderHead(311, 0x703);
+  put_le(cancel, 36, 0x702, 8);
+  pushes = Send(0x403, cancel);
+  ASSERT_EQ(pushes.size(), 2u);
+  EXPECT_EQ(pushes[0].msg, 0x506u);
+  EXPECT_EQ(le(pushes[0].body, 16, 8), 0x703u);
+  EXPECT_EQ(le(pushes[0].body, 59, 8), 0x702u);
+  EXPECT_EQ(le(pushes[0].body, 144, 4), 0u);
+  EXPECT_EQ(pushes[1].msg, 0x502u);
+  EXPECT_EQ(pushes[1].body[117], '6');
+  EXPECT_EQ(le(pushes[1].body, 423, 8), 0x703u);
+  // again: the order is no longer working
+  pushes = Send(0x403, cancel);
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(le(pushes[0].body, 144, 4), 11000343u);
+
+  // every push was stored for the replay
+  EXPECT_EQ(option.pushes().size(8301), 7u);
+  EXPECT_EQ(option.pushes().last_seq(8301), 7u);
+}
+
+TEST_F(OptionOrderServerTest, RefusedOrders) {
+  for (Bytes b : {Single(0x711, "", 1, 1), Single(0x712, "10000001", 1, 0)}) {
+    auto pushes = Send(0x402, b);
+    ASSERT_EQ(pushes.size(), 1u);
+    EXPECT_EQ(pushes[0].body[117], '9');
+    EXPECT_EQ(le(pushes[0].body, 118, 4), 200002u);
+  }
+  Bytes odd = Single(0x713, "10000001", 1, 1);
+  odd[61] = 'Q';
+  auto pushes = Send(0x402, odd);
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(pushes[0].body[117], '9');
+}
+
+TEST_F(OptionOrderServerTest, CombinationLockExerciseAndTransfer) {
+  Bytes comb = OrderHead(408, 0x721);
+  put_le(comb, 32, 2, 8);
+  put_le(comb, 40, 1, 4);
+  comb[44] = '1';
+  std::memcpy(&comb[45], "CNSJC", 5);
+  put_le(comb, 71, 2, 2);
+  comb[73] = 'L';
+  comb[74] = 'S';
+  comb[78] = '1';
+  put_le(comb, 81, 2, 8);
+  put_le(comb, 89, 2, 8);
+  std::memcpy(&comb[113], "10000001", 8);
+  std::memcpy(&comb[122], "10000002", 8);
+  auto pushes = Send(0x405, comb);
+  ASSERT_EQ(pushes.size(), 3u);
+  EXPECT_EQ(pushes[0].msg, 0x50au);
+  EXPECT_EQ(pushes[0].body.size(), 329u);
+  EXPECT_EQ(pushes[0].body[204], '2');
+  EXPECT_EQ(le(pushes[0].body, 98, 2), 2u);
+  EXPECT_EQ(pushes[0].body[101], 'S');
+  EXPECT_EQ(pushes[0].body[105], '1');
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&pushes[0].body[149])), "10000002");
+  EXPECT_EQ(pushes[1].msg, 0x511u);
+  EXPECT_EQ(pushes[1].body.size(), 231u);
+  EXPECT_EQ(pushes[2].body[204], '8');
+
+  Bytes lock = OrderHead(311, 0x722);
+  put_le(lock, 32, 100, 8);
+  std::memcpy(&lock[40], "510050", 6);
+  lock[47] = 'Z';
+  pushes = Send(0x404, lock);
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(pushes[0].msg, 0x508u);
+  EXPECT_EQ(pushes[0].body[74], 'Z');
+  EXPECT_EQ(pushes[0].body[103], '8');
+  EXPECT_EQ(le(pushes[0].body, 59, 8), 100u);
+
+  Bytes exec = OrderHead(320, 0x723);
+  put_le(exec, 32, 4, 8);
+  std::memcpy(&exec[40], "10000001", 8);
+  std::memcpy(&exec[49], "10000002", 8);
+  pushes = Send(0x407, exec);
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(pushes[0].msg, 0x50eu);
+  EXPECT_EQ(pushes[0].body.size(), 615u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&pushes[0].body[76])), "10000002");
+  EXPECT_EQ(pushes[0].body[113], '2');
+
+  Bytes transfer = OrderHead(41, 0x724);
+  transfer[40] = '1';
+  pushes = Send(0x45b, transfer);
+  ASSERT_EQ(pushes.size(), 1u);
+  EXPECT_EQ(pushes[0].msg, 0x565u);
+  EXPECT_EQ(le(pushes[0].body, 16, 8), 0x724u);
+  EXPECT_EQ(pushes[0].body[40], '1');
+  EXPECT_EQ(pushes[0].body[117], '2');
+
   const auto orders = option.order_requests();
-  for (std::size_t i = 0; i < orders.size(); ++i) {
-    EXPECT_EQ(orders[i].msg_id, ids[i]);
-    EXPECT_EQ(orders[i].fund_account, 8301u);
-    EXPECT_EQ(orders[i].order_id, 0x100 + i);
-    EXPECT_EQ(orders[i].request_id, i + 1);
-  }
+  ASSERT_EQ(orders.size(), 4u);
+  EXPECT_EQ(orders[0].msg_id, 0x405u);
+  EXPECT_EQ(orders[3].order_id, 0x724u);
+}
+
+TEST_F(OptionOrderServerTest, UnansweredWhenTurnedOff) {
+  oxa_sim::OptionOrderConfig cfg;
+  cfg.answer_orders = false;
+  option.set_order_config(cfg);
+  EXPECT_TRUE(client->request(0x402, 1, Single(0x731, "10000001", 1, 1)));
+  EXPECT_FALSE(client->read_frame(kSilence));
+  const auto deadline = Clock::now() + kWait;
+  while (option.order_requests().empty() && Clock::now() < deadline) std::this_thread::sleep_for(Millis(1));
+  ASSERT_EQ(option.order_requests().size(), 1u);
+  EXPECT_EQ(option.order_requests()[0].order_id, 0x731u);
 }
 
 }  // namespace

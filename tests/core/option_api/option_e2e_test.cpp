@@ -1,8 +1,10 @@
 // An option account against the simulated gateway over loopback, through the public
-// interface: gateway login, push registration, the option core login with its echoes, an order
-// that reaches the gateway, the subscription, logout; a spot account beside it.
+// interface: gateway login, push registration, the option core login with its echoes, the
+// replay of missed pushes over two pages, every kind of order with the callbacks its pushes
+// cause, the subscription, logout; a spot account beside it.
 #include "support/LoginFixture.h"
 
+#include "core/option_api/OptionTestSupport.h"
 #include "core/option_api/OptionTraderImpl.h"
 #include "core/spot_api/SpotTraderImpl.h"
 #include "gateway_sim/SimOption.h"
@@ -12,6 +14,7 @@ namespace {
 using namespace oxa_test;
 using namespace std::chrono_literals;
 using OXA::API::OptionTraderImpl;
+using opt_test::V;
 
 constexpr uint64_t kOptionAccount = 9001;
 
@@ -39,13 +42,14 @@ protected:
             option_ = new OptionTraderImpl();
             OptionTraderImpl::Timeouts ot;
             ot.login = 3000ms;
-            ot.sync = 200ms;  // nothing answers the replay yet
+            ot.sync = 3000ms;
             ot.subscribe = 3000ms;
             option_->SetTimeouts(ot);
             option_->SetPushRegisterTimeout(3000ms);
             return option_;
         });
         api_->SubscribePublicTopic(2);
+        api_->RegisterSpi(&spi_);
         LoginAnswer gateway;
         gateway.hqtrs_ip = "10.9.8.7";
         gateway.hqtrs_port = 6001;
@@ -68,6 +72,7 @@ protected:
         api_->Release();
         api_->SetInnerApiMaker(nullptr);
         api_->SubscribePublicTopic(2);
+        api_->RegisterSpi(nullptr);
         sim_.stop();
     }
     uint64_t Login(uint64_t account) {
@@ -79,6 +84,7 @@ protected:
     OptionTraderImpl* option_ = nullptr;
     GatewaySim sim_;
     oxa_sim::SimOption option_sim_{sim_};
+    opt_test::RecordingSpi spi_;
 };
 
 TEST_F(OptionEndToEndTest, OptionAccountLogsInTradesAndLogsOut) {
@@ -161,6 +167,149 @@ TEST_F(OptionEndToEndTest, SpotAndOptionAccountsSideBySide) {
     EXPECT_STREQ(api_->GetAccountByOXAID(option_session << 40 | 1), "9001");
     EXPECT_EQ(api_->Logout(option_session), 0);
     EXPECT_EQ(api_->Logout(spot_session), 0);
+}
+
+
+constexpr uint64_t kSession = uint64_t{6} << 16 | 12;
+
+// An order push of the option session as the gateway stored it before the login.
+std::vector<uint8_t> StoredOrderPush(uint32_t n) {
+    opt_test::Body b(439, 0);
+    b.put<uint64_t>(16, kSession << 40 | uint64_t{4} << 32 | n).text(59, "10000009").put<int32_t>(68, 1);
+    b.put<int64_t>(80, 1).ch(88, '2').ch(89, '0').ch(91, '1').ch(92, 'O').ch(117, '8');
+    return b.b;
+}
+
+TEST_F(OptionEndToEndTest, ReplayOverTwoPagesThenEveryOrderKindWithItsCallbacks) {
+    for (uint32_t n = 1; n <= 3; ++n) option_sim_.pushes().append(kOptionAccount, 0x502, StoredOrderPush(n));
+    option_sim_.set_rows_per_page(2);
+    oxa_sim::OptionOrderConfig cfg;
+    cfg.book_prices["10000001"] = 0.5;
+    option_sim_.set_order_config(cfg);
+    api_->SubscribePublicTopic(0);
+    const uint64_t session = Login(kOptionAccount);
+    ASSERT_EQ(session, kSession) << LastError();
+
+    // the replay: three pushes over two pages, then the subscription after the last
+    ASSERT_EQ(spi_.orders.size(), 3u) << "replayed before Login returns";
+    for (uint32_t i = 0; i < 3; ++i) EXPECT_EQ(spi_.orders[i].order_oxa_id & 0xffffffff, i + 1);
+    const auto syncs = option_sim_.sync_requests();
+    ASSERT_EQ(syncs.size(), 2u);
+    EXPECT_EQ(syncs[1].position, 2);
+    ASSERT_EQ(option_sim_.subscribe_requests().size(), 1u);
+    EXPECT_EQ(option_sim_.subscribe_requests()[0].start_seq, 4);
+    spi_.Clear();
+
+    auto wait_calls = [&](std::size_t n) { return WaitUntil([&] { return spi_.Size() >= n; }); };
+
+    // a limit order that crosses the book: accepted, traded, filled
+    OrderInsertInfo order{};
+    order.order_client_id = 41;
+    std::strcpy(order.ticker, "10000001");
+    order.market = 1;
+    order.price = 0.6;
+    order.quantity = 2;
+    order.price_type = 1;
+    order.side = 1;
+    order.position_effect = 1;
+    order.business_type = 10;
+    const uint64_t filled = api_->InsertOrder(&order, session);
+    ASSERT_NE(filled, 0u);
+    ASSERT_TRUE(wait_calls(3));
+    ASSERT_EQ(spi_.orders.size(), 2u);
+    EXPECT_EQ(V(spi_.orders[0].order_oxa_id), filled);
+    EXPECT_EQ(V(spi_.orders[0].order_status), 4);
+    EXPECT_EQ(V(spi_.orders[1].order_status), 1);
+    EXPECT_EQ(V(spi_.orders[1].qty_traded), 2);
+    EXPECT_EQ(V(spi_.orders[1].order_client_id), 41u);
+    ASSERT_EQ(spi_.trades.size(), 1u);
+    EXPECT_DOUBLE_EQ(V(spi_.trades[0].price), 0.5);
+    EXPECT_EQ(V(spi_.trades[0].side), 1);
+    EXPECT_EQ(V(spi_.calls[1].op), "OnTradeEvent");
+    EXPECT_EQ(V(spi_.calls[1].session), session);
+
+    // one below the book works until it is cancelled
+    spi_.Clear();
+    order.price = 0.4;
+    const uint64_t working = api_->InsertOrder(&order, session);
+    ASSERT_TRUE(wait_calls(1));
+    const uint64_t cancel = api_->CancelOrder(working, session);
+    ASSERT_NE(cancel, 0u);
+    ASSERT_TRUE(wait_calls(3));
+    ASSERT_EQ(spi_.cancels.size(), 1u);
+    EXPECT_EQ(V(spi_.cancels[0].order_cancel_oxa_id), cancel);
+    EXPECT_EQ(V(spi_.cancels[0].order_oxa_id), working);
+    EXPECT_EQ(V(spi_.calls[1].error_id), 0);
+    ASSERT_EQ(spi_.orders.size(), 2u);
+    EXPECT_EQ(V(spi_.orders[1].order_status), 5);
+    EXPECT_EQ(V(spi_.orders[1].order_submit_status), 6);
+    EXPECT_EQ(V(spi_.orders[1].order_cancel_oxa_id), cancel);
+
+    // a combination fills at once
+    spi_.Clear();
+    OptionCombinedOrderInsertInfo comb{};
+    comb.order_client_id = 42;
+    comb.market = 1;
+    comb.quantity = 1;
+    comb.side = 1;
+    std::strcpy(comb.strategy_id, "CNSJC");
+    comb.num_legs = 2;
+    std::strcpy(comb.legs[0].leg_security_id, "10000001");
+    comb.legs[0].leg_side = 1;
+    comb.legs[0].leg_qty = 1;
+    std::strcpy(comb.legs[1].leg_security_id, "10000002");
+    comb.legs[1].leg_side = 2;
+    comb.legs[1].leg_covered = 1;
+    comb.legs[1].leg_qty = 1;
+    const uint64_t comb_id = api_->InsertOptionCombinedOrder(&comb, session);
+    ASSERT_NE(comb_id, 0u);
+    ASSERT_TRUE(wait_calls(3));
+    ASSERT_EQ(spi_.comb_orders.size(), 2u);
+    EXPECT_EQ(V(spi_.comb_orders[0].order_oxa_id), comb_id);
+    EXPECT_STREQ(spi_.comb_orders[0].strategy_id, "CNSJC");
+    EXPECT_EQ(V(spi_.comb_orders[0].num_legs), 2);
+    EXPECT_EQ(V(spi_.comb_orders[0].legs[1].leg_side), 3) << "the covered leg";
+    EXPECT_STREQ(spi_.comb_orders[0].legs[1].leg_security_id, "10000002");
+    EXPECT_EQ(V(spi_.comb_orders[1].order_status), 1);
+    ASSERT_EQ(spi_.comb_trades.size(), 1u);
+    EXPECT_EQ(V(spi_.comb_trades[0].order_oxa_id), comb_id);
+
+    // exercise, combined exercise and a lock: one answer each
+    spi_.Clear();
+    ExecuteOrderInsertInfo exec{};
+    exec.order_client_id = 43;
+    exec.quantity = 3;
+    exec.business_type = 11;
+    exec.market = 1;
+    std::strcpy(exec.ticker, "10000001");
+    const uint64_t exec_id = api_->InsertExecuteOrder(&exec, session);
+    exec.business_type = 15;
+    std::strcpy(exec.ticker + 16, "10000002");
+    const uint64_t combined_id = api_->InsertExecuteOrder(&exec, session);
+    OrderInsertInfo lock{};
+    lock.order_client_id = 44;
+    std::strcpy(lock.ticker, "510050");
+    lock.market = 1;
+    lock.quantity = 100;
+    lock.side = 12;
+    lock.position_effect = 1;
+    lock.business_type = 12;
+    const uint64_t lock_id = api_->InsertOrder(&lock, session);
+    ASSERT_TRUE(exec_id != 0 && combined_id != 0 && lock_id != 0);
+    ASSERT_TRUE(wait_calls(3));
+    ASSERT_EQ(spi_.executes.size(), 2u);
+    EXPECT_EQ(V(spi_.executes[0].order_oxa_id), exec_id);
+    EXPECT_EQ(V(spi_.executes[0].business_type), 11);
+    EXPECT_EQ(V(spi_.executes[1].order_oxa_id), combined_id);
+    EXPECT_EQ(V(spi_.executes[1].business_type), 15);
+    EXPECT_STREQ(spi_.executes[1].ticker + 16, "10000002");
+    ASSERT_EQ(spi_.orders.size(), 1u);
+    EXPECT_EQ(V(spi_.orders[0].order_oxa_id), lock_id);
+    EXPECT_EQ(V(spi_.orders[0].business_type), 12);
+    EXPECT_EQ(V(spi_.orders[0].position_effect), 1);
+    EXPECT_STREQ(spi_.orders[0].ticker, "510050");
+
+    EXPECT_EQ(api_->Logout(session), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "api/SessionTables.h"
 #include "api_common/RequestGate.h"
+#include "core/option_api/OptTradeDriver.h"
 #include "core/option_api/OptionTraderImpl.h"
 
 namespace OXA {
@@ -82,6 +83,10 @@ int OptionTraderImpl::SendQuery(PackRequest& req, uint64_t session_id, int reque
     }
     spdlog::debug("{}: session_no :{} request_id :{} msg_id :0x{:x}", pack->name, info->nSessionID, request_id,
                   r.msg_id);
+    // a query asked again under the same request id starts its paging afresh
+    if (const uint32_t answer = AnswerOfQuery(r.msg_id))
+        Continuations().End(PageContinuation::Key{session_id, answer,
+                                                  static_cast<uint64_t>(static_cast<int64_t>(request_id))});
     return Send(true, nullptr, session_id, r.msg_id, body, static_cast<int>(r.length), request_id);
 }
 

@@ -84,7 +84,7 @@ void PackCoreLoginReq(uint8_t* out, uint64_t fund_account, uint64_t request_seq,
 int SendToGatewayServer(uint64_t session_id, const void* body, uint32_t msg_id, int length, int request_id) {
     OptionTraderImpl* api = GetInnerApi();
     if (api == nullptr) return kErrSendFailed;
-    return api->SendToGatewayServer(session_id, msg_id, body, length, request_id);
+    return api->SendFollowUp(session_id, msg_id, body, length, request_id);
 }
 
 }  // namespace OPT
@@ -145,8 +145,8 @@ void OptionTraderImpl::OnRecv(int request_id, uint32_t msg_id, const char* body,
         // nothing of the answer is read: its arrival ends the subscription in flight
         m_subscribeWait.deliver(m_nSubscribeKey.load(), 1);
     }
-    GetTradeDriver().onRecv(request_id, static_cast<int16_t>(msg_id), body, length, playback, byte_order != 0,
-                            src_group, src_member, node_id);
+    GetTradeDriver().onRecv(request_id, msg_id, body, length, playback, byte_order != 0, src_group, src_member,
+                            node_id);
 }
 
 void OptionTraderImpl::Release() {
@@ -462,9 +462,16 @@ void OptionTraderImpl::SyncNotify(uint64_t session_id, int32_t last_seq) {
     m_syncWait.deliver(session_id, last_seq);
 }
 
-void OptionTraderImpl::SyncProgress(uint64_t session_id) {
-    if (session_id == 0 || m_nSyncSession.load() != session_id) return;
+void OptionTraderImpl::SyncProgress(uint64_t session_id, int32_t last_seq) {
+    if (session_id == 0 || m_nSyncSession.load() != session_id || m_bSyncEnded.load()) return;
+    // a replay that stops after this page resumes behind it, not from the start again
+    if (last_seq != 0) m_nStartSeqNo.store(last_seq + 1);
     m_nSyncPageMs.store(SteadyMs());
+}
+
+int OptionTraderImpl::SendFollowUp(uint64_t session_id, uint32_t msg_id, const void* body, int length,
+                                   int request_id) {
+    return Send(true, nullptr, session_id, msg_id, body, length, request_id);
 }
 
 }  // namespace API

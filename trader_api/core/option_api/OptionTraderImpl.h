@@ -130,8 +130,11 @@ public:
     // echoes; a notification for any session but the one being resumed is ignored.
     // SyncNotify: the replay has ended; last_seq (when not 0) sets StartSeqNo to last_seq + 1.
     void SyncNotify(uint64_t session_id, int32_t last_seq);
-    // A replayed page that asks for more: the replay's deadline starts again.
-    void SyncProgress(uint64_t session_id);
+    // A replayed page that asks for more: the replay's deadline starts again, and a replay that
+    // ends without a sequence (an error page, a time-out) resumes after last_seq (when not 0).
+    void SyncProgress(uint64_t session_id, int32_t last_seq = 0);
+    // A follow-up page of the replay or of a query, on the gateway connection of the session.
+    int SendFollowUp(uint64_t session_id, uint32_t msg_id, const void* body, int length, int request_id);
     // The record of a server session number on a node; null when none.
     tagSessionInfo* FindSessionInfo(uint32_t node_id, uint64_t session_no) const;
 

@@ -2,15 +2,12 @@
 
 #include <spdlog/spdlog.h>
 
-#include <atomic>
 #include <cstring>
-#include <map>
-#include <mutex>
-#include <tuple>
 
 #include "api/ErrorMsg.h"
 #include "api/SessionTables.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
+#include "api_common/QueryPaging.h"
 #include "core/spot_api/SpotConvert.h"
 #include "infra/utility/AnswerWait.h"
 #include "infra/utility/WireCodec.h"
@@ -601,48 +598,10 @@ OXA_HANDLER(OnQuerySecurityByPage) {
         });
 }
 
-// Self-continuing lists: the start position each query last asked for and its pages, so a
-// server that ignores the start position (or never ends) cannot keep a query going.
-std::atomic<uint32_t> g_pageLimit{kDefaultContinuePageLimit};
-
-class ContinueTable {
-public:
-    using Key = std::tuple<uint64_t, uint32_t, uint64_t>;  // session id, answer id, request no
-
-    // True when next is beyond the position this query asked for before and the query may
-    // have another page; then next is recorded.
-    bool Advance(const Key& key, uint64_t next) {
-        std::lock_guard<std::mutex> lock(m_mtx);
-        auto it = m_map.find(key);
-        if (it == m_map.end()) {
-            // a table of abandoned queries is dropped rather than grown without end
-            if (m_map.size() >= kMaxQueries) m_map.clear();
-            if (g_pageLimit.load() == 0) return false;
-            m_map.emplace(key, State{next, 1});
-            return true;
-        }
-        if (next <= it->second.start || it->second.pages >= g_pageLimit.load()) return false;
-        it->second.start = next;
-        ++it->second.pages;
-        return true;
-    }
-    void Forget(const Key& key) {
-        std::lock_guard<std::mutex> lock(m_mtx);
-        m_map.erase(key);
-    }
-
-private:
-    static constexpr std::size_t kMaxQueries = 4096;
-    struct State {
-        uint64_t start;
-        uint32_t pages;
-    };
-    std::mutex m_mtx;
-    std::map<Key, State> m_map;
-};
-
-ContinueTable& Continues() {
-    static ContinueTable table;
+// Self-continuing lists: a server that ignores the start position (or never ends) cannot keep
+// a query going.
+PageContinuation& Continues() {
+    static PageContinuation table(kDefaultContinuePageLimit);
     return table;
 }
 
@@ -656,9 +615,9 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
                     Fill fill, Send send, Call call) {
     const CodeTrace trace(name, 0);
     const uint64_t session_id = info.nApiSessionID;
-    const ContinueTable::Key key{session_id, msg_id, h.request_no};
+    const PageContinuation::Key key{session_id, msg_id, h.request_no};
     if (h.count == 0) {
-        Continues().Forget(key);
+        Continues().End(key);
         call(static_cast<Rec*>(nullptr), &error, h.request_id, true, session_id);
         return;
     }
@@ -666,7 +625,7 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
     if (n < h.count)
         LogShortMessage(name, msg_id, len, static_cast<std::size_t>(kExtRspHeadSize + uint64_t{h.count} * stride));
     if (n == 0) {
-        Continues().Forget(key);
+        Continues().End(key);
         call(static_cast<Rec*>(nullptr), &error, h.request_id, true, session_id);
         return;
     }
@@ -682,20 +641,18 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
         OXAErrorInfo last_error = error;
         if (n == h.count && h.count == h.page_size) {
             const uint64_t next = uint64_t{At<uint32_t>(rec, 4, 0)} + 1;
-            if (next > static_cast<uint64_t>(INT32_MAX) || !Continues().Advance(key, next)) {
+            const PageContinuation::Step step =
+                Continues().Continue(key, next, [&] { return send(rec, static_cast<int32_t>(next)); });
+            if (step.outcome == PageContinuation::Outcome::kNoProgress) {
                 spdlog::error("[{}] next page from {} not asked for: the start position does not advance or the "
                               "query has had its pages",
                               name, next);
-            } else {
-                const int rc = send(rec, static_cast<int32_t>(next));
-                if (rc == 0) {
-                    end = false;
-                } else {
-                    last_error = ErrorOf(rc);
-                }
+            } else if (step.outcome == PageContinuation::Outcome::kSendFailed) {
+                last_error = ErrorOf(step.code);
             }
+            end = !step.asked();
         }
-        if (end) Continues().Forget(key);
+        if (end) Continues().End(key);
         call(&out, &last_error, h.request_id, end, session_id);
     }
 }
@@ -872,8 +829,8 @@ const HandlerBinding kAnswerHandlers[] = {
 
 }  // namespace
 
-void SetContinuePageLimit(uint32_t pages) noexcept { g_pageLimit.store(pages); }
-uint32_t GetContinuePageLimit() noexcept { return g_pageLimit.load(); }
+void SetContinuePageLimit(uint32_t pages) noexcept { Continues().SetPageLimit(pages); }
+uint32_t GetContinuePageLimit() noexcept { return Continues().PageLimit(); }
 
 const HandlerBinding* QueryAnswerHandlers(std::size_t* count) noexcept {
     if (count) *count = sizeof(kAnswerHandlers) / sizeof(kAnswerHandlers[0]);

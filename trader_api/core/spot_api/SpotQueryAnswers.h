@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "api_common/QueryPaging.h"
 #include "core/spot_api/SpotTradeDriver.h"
 
 namespace OXA {
@@ -41,7 +42,7 @@ constexpr std::size_t kIPOInfoListReqSize = 48;
 constexpr int32_t kNextPageRecords = 200;
 
 // Pages one self-continuing query may ask for before it is ended.
-constexpr uint32_t kDefaultContinuePageLimit = 10000;
+constexpr uint32_t kDefaultContinuePageLimit = PageContinuation::kDefaultPageLimit;
 void SetContinuePageLimit(uint32_t pages) noexcept;
 uint32_t GetContinuePageLimit() noexcept;
 
