@@ -3,7 +3,8 @@
 //    against one send() of the same 99-byte frame on a connected loopback socket;
 //  - order round trip, InsertOrder to its first OnOrderEvent, against a ping-pong of the same
 //    sizes (99 bytes out, a 194-byte order push back), once through the same simulated gateway
-//    and once against a bare echo thread;
+//    and once against a bare echo thread; the margin order round trip (InsertOrder 0x226 to the
+//    OnOrderEvent of its 0x228 report) beside it, against the same raw ping-pong;
 //  - order pushes decoded, filtered, converted and delivered per second, against a loop that
 //    only reads the same byte stream.
 // Per-call figures are p50/p99 counters in ns; the summary after the table prints the ratios
@@ -38,6 +39,7 @@
 #include "api/TraderImpl.h"
 #include "gateway_sim/GatewaySim.h"
 #include "gateway_sim/SimFrame.h"
+#include "gateway_sim/SimMargin.h"
 #include "support/TestApi.h"
 
 namespace {
@@ -55,6 +57,12 @@ constexpr std::size_t kPushFrame = kOrderRecord + kFrameExtra;    // 194
 constexpr std::size_t kInsertOrderIdAt = 53;
 constexpr std::size_t kRecordOrderIdAt = 97;
 constexpr int kSessions = 4;
+// The margin order path: a 90-byte insert 0x226 out, a 284-byte order report 0x228 back.
+constexpr uint32_t kMsgMarginInsert = 0x226;
+constexpr uint32_t kMsgMarginOrderPush = 0x228;
+constexpr std::size_t kMarginInsertOrderIdAt = 22;
+constexpr std::size_t kMarginReport = 284;
+constexpr uint64_t kMarginAccount = 890001;
 constexpr std::size_t kPushBatch = 4000;
 
 inline int64_t NowNs() {
@@ -86,6 +94,16 @@ std::vector<uint8_t> OrderRecord(uint64_t order_id) {
     std::memcpy(r.data() + 56, &tod, 4);
     Put64(r.data() + kRecordOrderIdAt, order_id);
     std::memcpy(r.data() + 128, &qty, 8);
+    return r;
+}
+
+// A margin order report as the order server sends an accepted order: push head, the order record
+// (its id first, status 4: working), the error record.
+std::vector<uint8_t> MarginReport(uint64_t order_id) {
+    std::vector<uint8_t> r(kMarginReport, 0);
+    Put64(r.data() + 16, order_id);
+    const int32_t working = 4;
+    std::memcpy(r.data() + 16 + 131, &working, sizeof working);
     return r;
 }
 
@@ -225,6 +243,10 @@ struct Env {
     std::atomic<uint32_t> seq{0};
     std::vector<uint8_t> insert_frame;  // the library's own 0x111 frame, for the baselines
     uint64_t library_conn = 0;          // the sim's id of the library's connection
+    // A margin account on the same gateway, answered at once with one order report per insert.
+    std::unique_ptr<oxa_sim::SimMargin> margin;
+    uint64_t margin_session = 0;
+    std::atomic<uint32_t> margin_seq{0};
 
     bool Start() {
         if (!sim.start(0)) return false;
@@ -253,6 +275,27 @@ struct Env {
                              api->GetApiLastError()->error_msg);
                 return false;
             }
+        }
+        margin = std::make_unique<oxa_sim::SimMargin>(sim);
+        margin->add_account(kMarginAccount);
+        oxa_sim::MarginInitAnswer init;
+        init.node_id = 2;  // its own node: a node's sessions belong to one back-end
+        margin->set_init_answer(init);
+        sim.on(kMsgMarginInsert, [this](const oxa_sim::Exchange& ex) {
+            const int64_t now = NowNs();
+            const uint64_t id = ex.request.body.size() >= kMarginInsertOrderIdAt + 8
+                                    ? Get64(ex.request.body.data() + kMarginInsertOrderIdAt)
+                                    : 0;
+            last_insert_id.store(id, std::memory_order_release);
+            if (!answer_inserts.load(std::memory_order_acquire)) return;
+            insert_seen_ns.store(now, std::memory_order_relaxed);
+            ex.conn->push(kMsgMarginOrderPush, margin_seq.fetch_add(1) + 1, MarginReport(id));
+        });
+        margin_session = api->Login("127.0.0.1", sim.port(), std::to_string(kMarginAccount).c_str(), "pw", 1);
+        if (margin_session == 0) {
+            std::fprintf(stderr, "margin login failed: %d %s\n", api->GetApiLastError()->error_id,
+                         api->GetApiLastError()->error_msg);
+            return false;
         }
         // keep the library's own frame bytes for the raw baselines
         OrderInsertInfo o = Order();
@@ -370,14 +413,14 @@ void BM_InsertOrder(benchmark::State& state) {
 
 // ---------------------------------------------------------------------------------------------
 // Round trip.
-void BM_OrderRoundTrip(benchmark::State& state) {
+// InsertOrder to the OnOrderEvent of its first report, on one session of the library.
+void RoundTrip(benchmark::State& state, uint64_t session) {
     if (!DrainSim()) {
         state.SkipWithError("sim did not catch up");
         return;
     }
     g_env->answer_inserts.store(true);
     g_env->spi.stamp.store(true);
-    const uint64_t session = g_env->sessions[0];
     const OrderInsertInfo o = Env::Order();
     Samples samples, calls, out, back;
     for (auto _ : state) {
@@ -403,6 +446,12 @@ void BM_OrderRoundTrip(benchmark::State& state) {
     // the call alone when the io thread was idle (it has to be woken), as for a lone order
     calls.Report(state, "call_");
 }
+
+void BM_OrderRoundTrip(benchmark::State& state) { RoundTrip(state, g_env->sessions[0]); }
+
+// The margin order's round trip through the same gateway and the same io thread: the margin
+// back-end packs the application's record, the report comes back through the margin driver.
+void BM_MarginOrderRoundTrip(benchmark::State& state) { RoundTrip(state, g_env->margin_session); }
 
 // Receives n bytes either blocking or by polling (as the library's bench thread waits).
 bool Receive(int fd, uint8_t* p, std::size_t n, bool spin) {
@@ -588,6 +637,7 @@ BENCHMARK(BM_InsertOrder)->Threads(1)->Threads(4)->UseRealTime();
 BENCHMARK(BM_RawPingPong)->Arg(0)->Arg(1)->UseRealTime();
 BENCHMARK(BM_SimPingPong)->Arg(0)->Arg(1)->UseRealTime();
 BENCHMARK(BM_OrderRoundTrip)->UseRealTime();
+BENCHMARK(BM_MarginOrderRoundTrip)->UseRealTime();
 BENCHMARK(BM_RawReadStream)->UseRealTime();
 BENCHMARK(BM_PushDelivery)->UseRealTime();
 BENCHMARK(BM_PushHandlingOnly)->UseRealTime();
@@ -677,6 +727,12 @@ int main(int argc, char** argv) {
         leg("order round trip (InsertOrder -> OnOrderEvent)", lib->p50, raw->p50, 1.3);
         leg("push back-leg (gateway writes -> callback entered)", lib->back_p50, raw->back_p50, 1.3);
         leg("caller's cost of a lone InsertOrder vs one send()", lib->call_p50, raw->send_p50, 1.2);
+    }
+    // the margin order path against the same raw ping-pong
+    if (const auto* m = reporter.Find("BM_MarginOrderRoundTrip/real_time"); m && raw) {
+        leg("margin order out-leg (InsertOrder -> gateway read it)", m->out_p50, raw->out_p50, 1.2);
+        leg("margin order round trip (InsertOrder -> OnOrderEvent)", m->p50, raw->p50, 1.3);
+        leg("margin report back-leg (gateway writes -> callback)", m->back_p50, raw->back_p50, 1.3);
     }
     for (const char* base : {"BM_RawPingPong/1/real_time", "BM_SimPingPong/0/real_time", "BM_SimPingPong/1/real_time"})
         Ratio(reporter, "BM_OrderRoundTrip/real_time", base, 1.3, true);

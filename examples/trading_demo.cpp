@@ -2,9 +2,11 @@
 // gateway port it then logs a spot account in (with the default resume type: live events only),
 // places one order that fills and one that stays working, cancels the working one (the cancel
 // succeeds), cancels the filled one (the gateway refuses it), transfers funds, queries its orders,
-// positions and asset and logs out, printing every callback as one readable line.
+// positions and asset and logs out, printing every callback as one readable line. Given a margin
+// account, it then logs that one in too, places an order that fills and one it cancels, repays
+// cash, and logs it out.
 //
-//   oxa_demo [--host IP] [--port N] [--account ACC] [LOG_PATH]
+//   oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] [LOG_PATH]
 #include <oxa_api/TraderApi.h>
 
 #include <chrono>
@@ -77,6 +79,11 @@ public:
               f->oper_status, e ? e->error_id : 0);
         Note(Seen{Seen::kTransfer, f->order_oxa_id, 0});
     }
+    void OnCreditCashRepay(OXACreditCashRepayInfo* r, OXAErrorInfo* e, uint64_t) override {
+        Event("OnCreditCashRepay: repayment %llu, error %d %.124s", U(r->order_oxa_id), e ? e->error_id : 0,
+              e ? e->error_msg : "");
+        Note(Seen{Seen::kRepay, r->order_oxa_id, 0});
+    }
 
     // Query answers: one line per record; the last one of a query ends its step.
     void OnQueryOrder(OXAOrderInfo* o, OXAErrorInfo* e, int request_id, bool is_last, uint64_t) override {
@@ -107,7 +114,7 @@ public:
     }
 
     struct Seen {
-        enum Kind { kOrder, kCancelRefused, kTransfer, kQueryEnd } kind;
+        enum Kind { kOrder, kCancelRefused, kTransfer, kQueryEnd, kRepay } kind;
         uint64_t id;  // order, cancel, transfer or request id
         int32_t status;
     };
@@ -180,16 +187,19 @@ int main(int argc, char** argv) {
     const char* log_path = "./oxa_api_log/oxa.log";
     const char* host = "127.0.0.1";
     const char* account = "10001";
+    const char* margin_account = nullptr;
     int port = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if ((a == "--host" || a == "--port" || a == "--account") && i + 1 < argc) {
+        if ((a == "--host" || a == "--port" || a == "--account" || a == "--margin-account") && i + 1 < argc) {
             const char* v = argv[++i];
             if (a == "--host") host = v;
             else if (a == "--account") account = v;
+            else if (a == "--margin-account") margin_account = v;
             else port = std::atoi(v);
         } else if (a.rfind("--", 0) == 0) {
-            std::fprintf(stderr, "usage: oxa_demo [--host IP] [--port N] [--account ACC] [LOG_PATH]\n");
+            std::fprintf(stderr,
+                         "usage: oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] [LOG_PATH]\n");
             return 2;
         } else {
             log_path = argv[i];
@@ -271,6 +281,39 @@ int main(int argc, char** argv) {
     const int rc = api->Logout(session);
     std::printf("logout %d\n", rc);
     if (rc != 0) return Fail(api, "Logout");
+
+    if (margin_account != nullptr) {
+        // A margin (credit) account: the gateway names its business, the library its back-end.
+        const uint64_t margin = api->Login(host, port, margin_account, "password", 1, nullptr, nullptr);
+        if (margin == 0) return Fail(api, "margin Login");
+        std::printf("logged in margin account %s, session %llu\n", margin_account,
+                    static_cast<unsigned long long>(margin));
+        OrderInsertInfo margin_fills = Buy("600000", 10.50, 200);
+        const uint64_t margin_filled = api->InsertOrder(&margin_fills, margin);
+        if (margin_filled == 0) return Fail(api, "margin InsertOrder");
+        std::printf("margin buy 200 600000 at 10.50: order %llu\n", static_cast<unsigned long long>(margin_filled));
+        if (!spi.WaitOrder(margin_filled, OXA_ORDER_STATUS_1)) return Fail(api, "waiting for the margin fill");
+
+        OrderInsertInfo margin_waits = Buy("600000", 9.60, 300);
+        const uint64_t margin_working = api->InsertOrder(&margin_waits, margin);
+        if (margin_working == 0) return Fail(api, "margin InsertOrder");
+        std::printf("margin buy 300 600000 at 9.60: order %llu\n", static_cast<unsigned long long>(margin_working));
+        if (!spi.WaitOrder(margin_working, OXA_ORDER_STATUS_4)) return Fail(api, "waiting for the margin order");
+        const uint64_t margin_cancel = api->CancelOrder(margin_working, margin);
+        if (margin_cancel == 0) return Fail(api, "margin CancelOrder");
+        std::printf("cancel the margin order %llu: cancel %llu\n", static_cast<unsigned long long>(margin_working),
+                    static_cast<unsigned long long>(margin_cancel));
+        if (!spi.WaitOrder(margin_working, OXA_ORDER_STATUS_5)) return Fail(api, "waiting for the margin cancel");
+
+        const uint64_t repay = api->CreditCashRepay(margin, 2100.01);
+        if (repay == 0) return Fail(api, "CreditCashRepay");
+        std::printf("repay 2100.01 in cash: repayment %llu\n", static_cast<unsigned long long>(repay));
+        if (!spi.WaitFor(PrintingSpi::Seen::kRepay, repay)) return Fail(api, "waiting for the repayment");
+
+        const int margin_rc = api->Logout(margin);
+        std::printf("margin logout %d\n", margin_rc);
+        if (margin_rc != 0) return Fail(api, "margin Logout");
+    }
     api->Release();
     api->RegisterSpi(nullptr);
     return 0;

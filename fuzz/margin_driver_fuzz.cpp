@@ -1,14 +1,17 @@
 // Drives the margin driver's dispatch with arbitrary messages: the first byte picks the message
-// id (one of the bound session ids, a synchronisation answer replayed outside its passes, or any
-// id from the next bytes), the second byte is the sender's byte-order flag, the rest is the body,
-// held in a buffer of exactly its size so a read past it is caught. Every record a callback
-// receives is read whole, and the body must come out of the dispatch unchanged.
+// id (one of the bound session and push ids, a synchronisation answer replayed outside its
+// passes, or any id from the next bytes), the second byte is the sender's byte-order flag, the
+// rest is the body, held in a buffer of exactly its size so a read past it is caught. A session
+// is filed, and every message carries a push number above the last, so reports whose order id
+// names it pass the sequence filter and reach their callbacks. Every record a callback receives
+// is read whole, and the body must come out of the dispatch unchanged.
 #include <spdlog/spdlog.h>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "api/SessionTables.h"
 #include "core/margin_api/MarginSession.h"
 #include "core/margin_api/MarginTradeDriver.h"
 #include "core/margin_api/MarginTraderImpl.h"
@@ -25,6 +28,11 @@ public:
     void OnFundTransfer(OXAFundTransferNotice* f, OXAErrorInfo* e, uint64_t s) override { Touch(f, e, s); }
     void OnCreditCashRepay(OXACreditCashRepayInfo* r, OXAErrorInfo* e, uint64_t s) override { Touch(r, e, s); }
     void OnCreditRequest(OXACreditRequestInfo* r, OXAErrorInfo* e, uint64_t s) override { Touch(r, e, s); }
+    void OnCancelOrderEvent(OXAOrderCancelInfo* c, OXAErrorInfo* e, uint64_t s) override { Touch(c, e, s); }
+    void OnCreditCashRepaySpecifiedDebt(OXACreditCashRepaySpecifiedDebtInfo* r, OXAErrorInfo* e,
+                                        uint64_t s) override {
+        Touch(r, e, s);
+    }
 
     volatile uint64_t sink = 0;
 
@@ -49,6 +57,13 @@ MarginTraderImpl& Backend() {
         auto* a = new MarginTraderImpl();  // lives for the run, like the library's back-ends
         static ReadingSpi spi;
         a->RegisterSpi(&spi);
+        // the session the seeds' order ids name: node 3, fund index 7, server session 100007
+        tagSessionInfo info{};
+        info.nSessionID = 100007;
+        info.nFundAcc = 7007;
+        info.nApiSessionID = uint64_t{3} << 16 | 7;
+        const SessionNoKey key{3, 7};
+        RegisterSession(info, &key, true);
         return a;
     }();
     return *api;
@@ -56,7 +71,16 @@ MarginTraderImpl& Backend() {
 
 const uint32_t kIds[] = {
     MARGIN::kMsgInitRsp, MARGIN::kMsgSubscribeFlow, MARGIN::kMsgSyncRsp, 0x260, 0xFFFFF, 0xFFFFFFFF,
+    // live reports of the order path
+    MARGIN::kMsgOrderStatusPush, MARGIN::kMsgTradePush, MARGIN::kMsgCancelOrderRsp, MARGIN::kMsgFundTransferRsp,
+    MARGIN::kMsgCashRepayRsp, MARGIN::kMsgCashRepaySpecifiedDebtRsp, MARGIN::kMsgCreditRequestRsp,
 };
+
+// Push numbers that always pass the filter's "above the last" rule.
+int NextSeq() {
+    static int seq = 0;
+    return ++seq;
+}
 
 }  // namespace
 
@@ -72,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t msg_id;
     const std::size_t n_ids = sizeof kIds / sizeof kIds[0];
     if (pick < 0xF0) {
-        msg_id = kIds[pick % n_ids];
+        msg_id = kIds[(pick & 0x7F) % n_ids];
     } else {
         if (size < 4) return 0;
         std::memcpy(&msg_id, data, 4);
@@ -84,12 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<char> before = body;
     const char* p = body.empty() ? nullptr : body.data();
     const int len = static_cast<int>(body.size());
-    if (pick % n_ids == 2 && pick < 0xF0 && (pick & 0x80)) {
+    if ((pick & 0x7F) % n_ids == 2 && pick < 0xF0 && (pick & 0x80)) {
         // the synchronisation walk itself, which the dispatch reaches only during the passes
         MARGIN::SyncPass pass;
         MARGIN::ReplaySyncAnswer(MARGIN::GetTradeDriver(), p, body.size(), &pass);
     } else {
-        api.OnRecv(static_cast<int>(size), msg_id, p, len, 0, byte_order ? 1 : 0, 0, 0, node_id);
+        api.OnRecv(NextSeq(), msg_id, p, len, 0, byte_order ? 1 : 0, 0, 0, node_id);
     }
     if (body != before) __builtin_trap();
     return 0;

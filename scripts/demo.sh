@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the library and runs the example trading application against the simulated gateway
 # on loopback: log in, one buy that fills and one that stays working, cancel the working one
-# (done) and the filled one (refused), transfer funds, query, log out. The library's log file
-# stays in build/demo/ for a look afterwards.
+# (done) and the filled one (refused), transfer funds, query, log out; then a margin account
+# (20001) logs in, orders, cancels and repays. The library's log file stays in build/demo/ for a
+# look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -25,7 +26,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The sim picks a free port and names it on its first line.
-build/tools/oxa_gateway_sim --port 0 >"$work/sim.out" 2>&1 &
+build/tools/oxa_gateway_sim --port 0 --account-business 20001=2 >"$work/sim.out" 2>&1 &
 sim_pid=$!
 port=
 for _ in $(seq 1 100); do
@@ -42,7 +43,7 @@ fi
 echo "simulated gateway on 127.0.0.1:$port"
 
 rc=0
-(cd "$demo_dir" && timeout 30 "$root/build/examples/oxa_demo" --port "$port" "$log_file") || rc=$?
+(cd "$demo_dir" && timeout 30 "$root/build/examples/oxa_demo" --port "$port" --margin-account 20001 "$log_file") || rc=$?
 # the daily file sink names each day's file after the base name and the date
 kept=$(find "$demo_dir/oxa_api_log" -type f 2>/dev/null | sort)
 if [ -n "$kept" ]; then

@@ -51,6 +51,18 @@ const std::vector<WireLayout>& margin_layouts() {
       layout("margin_flow_head", margin_flow_head::kLength, margin_flow_head::kFields),
       layout("margin_package_record", margin_package_record::kHeadLength, margin_package_record::kFields),
       layout("margin_push_payload", margin_push_payload::kHeadLength + 8, margin_push_payload::kFields),
+      layout("margin_req_head", margin_req_head::kLength, margin_req_head::kFields),
+      layout("margin_order_req", margin_order_req::kLength, margin_order_req::kFields),
+      layout("margin_cancel_req", margin_cancel_req::kLength, margin_cancel_req::kFields),
+      layout("margin_transfer_req", margin_transfer_req::kLength, margin_transfer_req::kFields),
+      layout("margin_repay_req", margin_repay_req::kLength, margin_repay_req::kFields),
+      layout("margin_repay_debt_req", margin_repay_debt_req::kLength, margin_repay_debt_req::kFields),
+      layout("margin_credit_req", margin_credit_req::kLength, margin_credit_req::kFields),
+      layout("margin_order_rec", margin_order_rec::kLength, margin_order_rec::kFields),
+      layout("margin_trade_rec", margin_trade_rec::kLength, margin_trade_rec::kFields),
+      layout("margin_cancel_answer", margin_cancel_answer::kLength, margin_cancel_answer::kFields),
+      layout("margin_transfer_rec", margin_transfer_rec::kLength, margin_transfer_rec::kFields),
+      layout("margin_repay_rec", margin_repay_rec::kLength, margin_repay_rec::kFields),
   };
   return layouts;
 }
@@ -106,7 +118,8 @@ MarginSubscribeRequest decode_margin_subscribe_request(const ReceivedFrame& f) {
 }
 
 std::vector<std::uint8_t> make_margin_init_answer(const MarginInitAnswer& a, std::uint64_t request_account,
-                                                  std::uint64_t request_seq, std::uint32_t ordinal) {
+                                                  std::uint64_t request_seq, std::uint32_t ordinal,
+                                                  std::uint32_t next_order_no) {
   const std::uint64_t session_no = a.session_no.value_or(kMarginSessionNoBase + ordinal - 1);
   const bool with_error = a.error_id.has_value();
   const std::size_t record_at = margin_rsp_head::kLength;
@@ -124,7 +137,7 @@ std::vector<std::uint8_t> make_margin_init_answer(const MarginInitAnswer& a, std
     w.put_uint(at(R::kFundIndex), a.fund_index.value_or(ordinal));
     w.put_uint(at(R::kSessionNo), session_no);
     w.put_uint(at(R::kUnread20), a.unread_20);
-    w.put_uint(at(R::kOrderNoIndex), a.order_no_index);
+    w.put_uint(at(R::kOrderNoIndex), a.order_no_index.value_or(next_order_no - 1));
     for (std::size_t k = 0; k < a.speed.size(); ++k) {
       w.put_uint(at(R::speed_ctrl(k)), a.speed[k].ctrl_type);
       w.put_uint(at(R::speed_interval(k)), a.speed[k].interval_ms);
@@ -202,7 +215,8 @@ void SimMargin::State::on_init(const Exchange& ex) {
     if (!a.error_id && a.has_data)
       session_nos[q.fund_account] = a.session_no.value_or(kMarginSessionNoBase + ordinal - 1);
   }
-  ex.answer(kMsgMarginInitRsp, make_margin_init_answer(a, q.fund_account, q.request_seq, ordinal));
+  ex.answer(kMsgMarginInitRsp,
+            make_margin_init_answer(a, q.fund_account, q.request_seq, ordinal, sim->next_order_number(q.fund_account)));
 }
 
 void SimMargin::State::on_sync(const Exchange& ex) {
@@ -281,12 +295,23 @@ SimMargin::SimMargin(GatewaySim& sim) : sim_(sim), state_(std::make_shared<State
   sim.on(kMsgMarginInit, [s](const Exchange& ex) { s->on_init(ex); });
   sim.on(kMsgMarginSync, [s](const Exchange& ex) { s->on_sync(ex); });
   sim.on(kMsgMarginSubscribe, [s](const Exchange& ex) { s->on_subscribe(ex); });
+  orders_ = std::make_shared<MarginOrderServer>(sim);
+  std::shared_ptr<MarginOrderServer> o = orders_;
+  sim.on(kMsgMarginInsertOrder, [o](const Exchange& ex) { o->on_insert(ex); });
+  sim.on(kMsgMarginCancelOrder, [o](const Exchange& ex) { o->on_cancel(ex); });
+  sim.on(kMsgMarginFundTransferReq, [o](const Exchange& ex) { o->on_transfer(ex); });
+  sim.on(kMsgMarginCashRepayReq, [o](const Exchange& ex) { o->on_repay(ex); });
+  sim.on(kMsgMarginRepayDebtReq, [o](const Exchange& ex) { o->on_repay_debt(ex); });
+  sim.on(kMsgMarginCreditRequestReq, [o](const Exchange& ex) { o->on_credit_request(ex); });
 }
 
 SimMargin::~SimMargin() {
   sim_.on(kMsgMarginInit, nullptr);
   sim_.on(kMsgMarginSync, nullptr);
   sim_.on(kMsgMarginSubscribe, nullptr);
+  for (std::uint32_t id : {kMsgMarginInsertOrder, kMsgMarginCancelOrder, kMsgMarginFundTransferReq,
+                           kMsgMarginCashRepayReq, kMsgMarginRepayDebtReq, kMsgMarginCreditRequestReq})
+    sim_.on(id, nullptr);
 }
 
 void SimMargin::add_account(std::uint64_t account) { sim_.set_account_business(account, 2); }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway_sim/SimMarginOrders.h"
 #include "gateway_sim/SimMarginWire.h"
 #include "gateway_sim/SimPushStore.h"
 
@@ -40,7 +41,9 @@ struct MarginInitAnswer {
   std::optional<std::uint64_t> fund_account;  // unset: the request's
   std::optional<std::uint32_t> fund_index;    // unset: the account's ordinal at this sim (1, 2, ...)
   std::uint16_t unread_20 = 0;
-  std::uint32_t order_no_index = 0;
+  // Last order number before the session's first; unset: the highest the account used so far
+  // (0 for a new account), so a second login never reissues an order id of the first.
+  std::optional<std::uint32_t> order_no_index;
   std::array<MarginSpeedItem, 4> speed{};
   std::optional<std::uint32_t> trading_day;  // YYYYMMDD; unset: today's local date
   std::uint32_t node_id = 1;
@@ -116,7 +119,8 @@ struct MarginFlowScript {
 };
 
 std::vector<std::uint8_t> make_margin_init_answer(const MarginInitAnswer& a, std::uint64_t request_account,
-                                                  std::uint64_t request_seq, std::uint32_t ordinal);
+                                                  std::uint64_t request_seq, std::uint32_t ordinal,
+                                                  std::uint32_t next_order_no = 1);
 // A record's payload (push head with the session number, the record with its order id first,
 // the error record when its id has one).
 std::vector<std::uint8_t> make_margin_push_payload(std::uint32_t flow_id, std::uint64_t session_no,
@@ -124,6 +128,7 @@ std::vector<std::uint8_t> make_margin_push_payload(std::uint32_t flow_id, std::u
 std::vector<std::uint8_t> make_margin_flow_message(std::uint64_t session_no, std::uint32_t count, bool end,
                                                    const std::vector<StoredPush>& records);
 
+// The margin session with its order server (SimMarginOrders.h) on every order-path request id.
 class SimMargin {
  public:
   explicit SimMargin(GatewaySim& sim);
@@ -151,11 +156,14 @@ class SimMargin {
   std::vector<MarginSyncRequest> sync_requests() const;
   std::vector<MarginSubscribeRequest> subscribe_requests() const;
 
+  MarginOrderServer& orders() { return *orders_; }
+
   struct State;
 
  private:
   GatewaySim& sim_;
   std::shared_ptr<State> state_;  // shared with the handlers, which may outlive this object
+  std::shared_ptr<MarginOrderServer> orders_;
 };
 
 }  // namespace oxa_sim

@@ -166,6 +166,182 @@ std::size_t record_length(std::uint32_t flow_id);
 bool has_error_record(std::uint32_t flow_id);
 }  // namespace margin_push_payload
 
+
+// ---------------------------------------------------------------------------------------
+// The order path: requests and the reports that answer them.
+
+constexpr std::uint32_t kMsgMarginInsertOrder = 0x226;
+constexpr std::uint32_t kMsgMarginCancelOrder = 0x227;
+constexpr std::uint32_t kMsgMarginFundTransferReq = 0x230;
+constexpr std::uint32_t kMsgMarginCashRepayReq = 0x232;
+constexpr std::uint32_t kMsgMarginRepayDebtReq = 0x234;
+constexpr std::uint32_t kMsgMarginRepayDebt = 0x235;
+constexpr std::uint32_t kMsgMarginCancelAnswer = 0x258;
+constexpr std::uint32_t kMsgMarginCreditRequestReq = 0x31a;
+
+// The 22-byte head of every request but the extended queries.
+namespace margin_req_head {
+inline constexpr std::size_t kLength = 22;
+inline constexpr WireField kFundAccount{"fund_account", 0, 8};
+inline constexpr WireField kFundIndex{"fund_index", 8, 4};
+inline constexpr WireField kSessionNo{"session_no", 12, 8};
+inline constexpr WireField kClientId{"client_id", 20, 2};
+inline constexpr WireField kFields[] = {kFundAccount, kFundIndex, kSessionNo, kClientId};
+}  // namespace margin_req_head
+
+// 0x226: the head, then the application's 68-byte order record as it wrote it.
+namespace margin_order_req {
+inline constexpr std::size_t kLength = 90;
+inline constexpr WireField kOrderId{"order_id", 22, 8};
+inline constexpr WireField kOrderClientId{"order_client_id", 30, 4};
+inline constexpr WireField kTicker{"ticker", 34, 16};
+inline constexpr WireField kMarket{"market", 50, 4};
+inline constexpr WireField kPrice{"price", 54, 8};
+inline constexpr WireField kUnread62{"unread_62", 62, 8};
+inline constexpr WireField kQuantity{"quantity", 70, 8};
+inline constexpr WireField kPriceType{"price_type", 78, 4};
+inline constexpr WireField kSide{"side", 82, 1};
+inline constexpr WireField kPositionEffect{"position_effect", 83, 1};
+inline constexpr WireField kOrderSource{"order_source", 84, 1};
+inline constexpr WireField kClientId{"client_id", 85, 1};
+inline constexpr WireField kBusinessType{"business_type", 86, 1};
+inline constexpr WireField kTail{"tail", 87, 3};
+inline constexpr WireField kFields[] = {kOrderId, kOrderClientId, kTicker,   kMarket,         kPrice,
+                                        kUnread62, kQuantity,     kPriceType, kSide,          kPositionEffect,
+                                        kOrderSource, kClientId,  kBusinessType, kTail};
+}  // namespace margin_order_req
+
+namespace margin_cancel_req {
+inline constexpr std::size_t kLength = 38;
+inline constexpr WireField kCancelId{"cancel_id", 22, 8};
+inline constexpr WireField kOrderId{"order_id", 30, 8};
+inline constexpr WireField kFields[] = {kCancelId, kOrderId};
+}  // namespace margin_cancel_req
+
+// 0x230: the head, the transfer record's first 96 bytes, its transfer type.
+namespace margin_transfer_req {
+inline constexpr std::size_t kLength = 122;
+inline constexpr WireField kSerialId{"serial_id", 22, 8};
+inline constexpr WireField kAmount{"amount", 110, 8};
+inline constexpr WireField kTransferType{"transfer_type", 118, 4};
+inline constexpr WireField kFields[] = {kSerialId, kAmount, kTransferType};
+}  // namespace margin_transfer_req
+
+namespace margin_repay_req {
+inline constexpr std::size_t kLength = 38;
+inline constexpr WireField kOrderId{"order_id", 22, 8};
+inline constexpr WireField kAmount{"amount", 30, 8};
+inline constexpr WireField kFields[] = {kOrderId, kAmount};
+}  // namespace margin_repay_req
+
+// 0x234 and 0x31a: the head, then the record with its new id first.
+namespace margin_repay_debt_req {
+inline constexpr std::size_t kLength = 90;
+inline constexpr WireField kOrderId{"order_id", 22, 8};
+inline constexpr WireField kField64{"field_64", 86, 4};
+inline constexpr WireField kFields[] = {kOrderId, kField64};
+}  // namespace margin_repay_debt_req
+
+namespace margin_credit_req {
+inline constexpr std::size_t kLength = 58;
+inline constexpr WireField kOrderId{"order_id", 22, 8};
+inline constexpr WireField kField32{"field_32", 54, 4};
+inline constexpr WireField kFields[] = {kOrderId, kField32};
+}  // namespace margin_credit_req
+
+// The order record of 0x228 (at 16, after the push head; the error record follows at 156).
+namespace margin_order_rec {
+inline constexpr std::size_t kLength = 140;
+inline constexpr WireField kOrderId{"order_oxa_id", 0, 8};
+inline constexpr WireField kOrderClientId{"order_client_id", 8, 4};
+inline constexpr WireField kCancelClientId{"order_cancel_client_id", 12, 4};
+inline constexpr WireField kCancelId{"order_cancel_oxa_id", 16, 8};
+inline constexpr WireField kTicker{"ticker", 24, 16};
+inline constexpr WireField kMarket{"market", 40, 4};
+inline constexpr WireField kPrice{"price", 44, 8};
+inline constexpr WireField kQuantity{"quantity", 52, 8};
+inline constexpr WireField kPriceType{"price_type", 60, 4};
+inline constexpr WireField kSide{"side", 64, 1};
+inline constexpr WireField kPositionEffect{"position_effect", 65, 1};
+inline constexpr WireField kClientId{"client_id", 67, 1};
+inline constexpr WireField kBusinessType{"business_type", 68, 1};
+inline constexpr WireField kQtyTraded{"qty_traded", 72, 8};
+inline constexpr WireField kQtyLeft{"qty_left", 80, 8};
+inline constexpr WireField kInsertTime{"insert_time", 88, 8};
+inline constexpr WireField kUpdateTime{"update_time", 96, 8};
+inline constexpr WireField kCancelTime{"cancel_time", 104, 8};
+inline constexpr WireField kTradeAmount{"trade_amount", 112, 8};
+inline constexpr WireField kLocalId{"order_local_id", 120, 11};
+inline constexpr WireField kStatus{"order_status", 131, 4};
+inline constexpr WireField kSubmitStatus{"order_submit_status", 135, 4};
+inline constexpr WireField kOrderType{"order_type", 139, 1};
+inline constexpr WireField kFields[] = {kOrderId,    kOrderClientId, kCancelClientId, kCancelId,   kTicker,
+                                        kMarket,     kPrice,         kQuantity,       kPriceType,  kSide,
+                                        kPositionEffect, kClientId,  kBusinessType,   kQtyTraded,  kQtyLeft,
+                                        kInsertTime, kUpdateTime,    kCancelTime,     kTradeAmount, kLocalId,
+                                        kStatus,     kSubmitStatus,  kOrderType};
+// The statuses the server reports (the public numbers: margin passes its records as they are).
+inline constexpr std::int32_t kStatusFilled = 1;
+inline constexpr std::int32_t kStatusWorking = 4;
+inline constexpr std::int32_t kStatusCancelled = 5;
+inline constexpr std::int32_t kStatusRejected = 6;
+}  // namespace margin_order_rec
+
+// The trade record of 0x229 (at 16).
+namespace margin_trade_rec {
+inline constexpr std::size_t kLength = 131;
+inline constexpr WireField kOrderId{"order_oxa_id", 0, 8};
+inline constexpr WireField kOrderClientId{"order_client_id", 8, 4};
+inline constexpr WireField kTicker{"ticker", 12, 16};
+inline constexpr WireField kMarket{"market", 28, 4};
+inline constexpr WireField kPriceType{"price_type", 32, 4};
+inline constexpr WireField kExecId{"exec_id", 40, 18};
+inline constexpr WireField kPrice{"price", 58, 8};
+inline constexpr WireField kQuantity{"quantity", 66, 8};
+inline constexpr WireField kTradeTime{"trade_time", 74, 8};
+inline constexpr WireField kTradeAmount{"trade_amount", 82, 8};
+inline constexpr WireField kReportIndex{"report_index", 90, 8};
+inline constexpr WireField kExchId{"order_exch_id", 98, 17};
+inline constexpr WireField kTradeType{"trade_type", 115, 1};
+inline constexpr WireField kSide{"side", 116, 1};
+inline constexpr WireField kClientId{"client_id", 119, 1};
+inline constexpr WireField kBusinessType{"business_type", 120, 1};
+inline constexpr WireField kFields[] = {kOrderId, kOrderClientId, kTicker,      kMarket,      kPriceType,
+                                        kExecId,  kPrice,         kQuantity,    kTradeTime,   kTradeAmount,
+                                        kReportIndex, kExchId,    kTradeType,   kSide,        kClientId,
+                                        kBusinessType};
+}  // namespace margin_trade_rec
+
+// 0x258: push head, the cancel id and the order's id, the error record.
+namespace margin_cancel_answer {
+inline constexpr std::size_t kLength = 160;
+inline constexpr WireField kCancelId{"order_cancel_oxa_id", 16, 8};
+inline constexpr WireField kOrderId{"order_oxa_id", 24, 8};
+inline constexpr WireField kErrorId{"error_id", 32, 4};
+inline constexpr WireField kErrorMsg{"error_msg", 36, 124};
+inline constexpr WireField kFields[] = {kCancelId, kOrderId, kErrorId, kErrorMsg};
+}  // namespace margin_cancel_answer
+
+// The transfer notice of 0x231 (at 16).
+namespace margin_transfer_rec {
+inline constexpr std::size_t kLength = 32;
+inline constexpr WireField kOrderId{"order_oxa_id", 0, 8};
+inline constexpr WireField kTransferType{"transfer_type", 8, 4};
+inline constexpr WireField kAmount{"amount", 12, 8};
+inline constexpr WireField kOperStatus{"oper_status", 20, 4};
+inline constexpr WireField kTransferTime{"transfer_time", 24, 8};
+inline constexpr WireField kFields[] = {kOrderId, kTransferType, kAmount, kOperStatus, kTransferTime};
+}  // namespace margin_transfer_rec
+
+// The repayment record of 0x233 (at 16): the order id, the amount repaid, the debt left.
+namespace margin_repay_rec {
+inline constexpr std::size_t kLength = 24;
+inline constexpr WireField kOrderId{"order_oxa_id", 0, 8};
+inline constexpr WireField kAmount{"amount", 8, 8};
+inline constexpr WireField kDebtLeft{"debt_left", 16, 8};
+inline constexpr WireField kFields[] = {kOrderId, kAmount, kDebtLeft};
+}  // namespace margin_repay_rec
+
 // Every margin layout, for the self-check that fields stay inside their record and do not overlap.
 const std::vector<WireLayout>& margin_layouts();
 

@@ -41,6 +41,12 @@ int main(int argc, char** argv) {
 
   oxa_sim::GatewaySim sim;
   oxa_sim::SimMargin margin(sim);  // margin accounts: --account-business ACC=2
+  {
+    // margin sessions on a node of their own, so they never share a session id with spot's
+    oxa_sim::MarginInitAnswer init;
+    init.node_id = 2;
+    margin.set_init_answer(init);
+  }
   oxa_sim::SimOption option(sim);  // option accounts: --account-business ACC=3
   oxa_sim::apply_options(opts, sim);
   if (!opts.state_file.empty() && !sim.set_state_file(opts.state_file)) {

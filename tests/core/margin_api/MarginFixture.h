@@ -20,35 +20,103 @@ using namespace oxa_test;
 using namespace std::chrono_literals;
 using OXA::API::MarginTraderImpl;
 
-// What the replayed and flowed records reach the application with.
+// What the pushes, the replayed and flowed records and the query answers reach the application
+// with, one event per callback, in order.
 class FlowSpi : public OXA::API::TraderSpi {
 public:
-    void OnOrderEvent(OXAOrderInfo* o, OXAErrorInfo*, uint64_t s) override { Add(o->order_oxa_id, s); }
-    void OnTradeEvent(OXATradeReport* t, uint64_t s) override { Add(t->order_oxa_id, s); }
-    void OnFundTransfer(OXAFundTransferNotice* f, OXAErrorInfo*, uint64_t s) override { Add(f->order_oxa_id, s); }
-    void OnCreditCashRepay(OXACreditCashRepayInfo* r, OXAErrorInfo*, uint64_t s) override {
-        Add(r->order_oxa_id, s);
+    struct Event {
+        std::string kind;   // "order", "trade", "cancel", "transfer", "repay", "repay_debt", "credit"
+        uint64_t id = 0;    // the record's order id (the cancel's: the cancel order's id)
+        uint64_t other = 0; // the cancel's order id; the order's cancel id
+        int32_t status = -1;  // the order's status
+        int32_t error = 0;
+        std::string text;
+        double value = 0;   // a trade's quantity, a repayment's amount
+        uint64_t session = 0;
+    };
+
+    void OnOrderEvent(OXAOrderInfo* o, OXAErrorInfo* e, uint64_t s) override {
+        Event ev = Of("order", o->order_oxa_id, e, s);
+        ev.other = o->order_cancel_oxa_id;
+        ev.status = o->order_status;
+        Add(ev);
     }
-    void OnCreditRequest(OXACreditRequestInfo* r, OXAErrorInfo*, uint64_t s) override { Add(r->order_oxa_id, s); }
+    void OnTradeEvent(OXATradeReport* t, uint64_t s) override {
+        Event ev = Of("trade", t->order_oxa_id, nullptr, s);
+        ev.value = static_cast<double>(t->quantity);
+        Add(ev);
+    }
+    void OnCancelOrderEvent(OXAOrderCancelInfo* c, OXAErrorInfo* e, uint64_t s) override {
+        Event ev = Of("cancel", c->order_cancel_oxa_id, e, s);
+        ev.other = c->order_oxa_id;
+        Add(ev);
+    }
+    void OnFundTransfer(OXAFundTransferNotice* f, OXAErrorInfo* e, uint64_t s) override {
+        Event ev = Of("transfer", f->order_oxa_id, e, s);
+        ev.value = f->amount;
+        Add(ev);
+    }
+    void OnCreditCashRepay(OXACreditCashRepayInfo* r, OXAErrorInfo* e, uint64_t s) override {
+        Event ev = Of("repay", r->order_oxa_id, e, s);
+        std::memcpy(&ev.value, r->field_8, sizeof ev.value);
+        Add(ev);
+    }
+    void OnCreditCashRepaySpecifiedDebt(OXACreditCashRepaySpecifiedDebtInfo* r, OXAErrorInfo* e,
+                                        uint64_t s) override {
+        Add(Of("repay_debt", r->order_oxa_id, e, s));
+    }
+    void OnCreditRequest(OXACreditRequestInfo* r, OXAErrorInfo* e, uint64_t s) override {
+        Add(Of("credit", r->order_oxa_id, e, s));
+    }
 
     std::vector<uint64_t> Ids() {
         std::lock_guard<std::mutex> lk(mu_);
-        return ids_;
+        std::vector<uint64_t> out;
+        for (const auto& e : events_) out.push_back(e.id);
+        return out;
     }
     std::vector<uint64_t> Sessions() {
         std::lock_guard<std::mutex> lk(mu_);
-        return sessions_;
+        std::vector<uint64_t> out;
+        for (const auto& e : events_) out.push_back(e.session);
+        return out;
+    }
+    std::vector<Event> Events() {
+        std::lock_guard<std::mutex> lk(mu_);
+        return events_;
+    }
+    // The events of one kind for one id.
+    std::vector<Event> Of(const std::string& kind, uint64_t id) {
+        std::vector<Event> out;
+        for (const auto& e : Events())
+            if (e.kind == kind && e.id == id) out.push_back(e);
+        return out;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lk(mu_);
+        events_.clear();
+    }
+
+protected:
+    static Event Of(const char* kind, uint64_t id, const OXAErrorInfo* e, uint64_t s) {
+        Event ev;
+        ev.kind = kind;
+        ev.id = id;
+        if (e) {
+            ev.error = e->error_id;
+            ev.text = e->error_msg;
+        }
+        ev.session = s;
+        return ev;
+    }
+    void Add(const Event& ev) {
+        std::lock_guard<std::mutex> lk(mu_);
+        events_.push_back(ev);
     }
 
 private:
-    void Add(uint64_t id, uint64_t session) {
-        std::lock_guard<std::mutex> lk(mu_);
-        ids_.push_back(id);
-        sessions_.push_back(session);
-    }
     std::mutex mu_;
-    std::vector<uint64_t> ids_;
-    std::vector<uint64_t> sessions_;
+    std::vector<Event> events_;
 };
 
 class MarginFixture : public ::testing::Test {

@@ -14,6 +14,7 @@
 #include "core/margin_api/MarginSession.h"
 #include "core/margin_api/MarginTradeDriver.h"
 #include "core/margin_api/MarginTraderImpl.h"
+#include "core/margin_api/MarginMessages.h"
 #include "core/spot_api/LogCapture.h"
 
 namespace {
@@ -27,23 +28,7 @@ const auto* const kQuiet = ::testing::AddGlobalTestEnvironment(new spot_test::Qu
 constexpr uint64_t kSession = uint64_t{3} << 16 | 7;
 uint64_t OrderId(uint32_t seq) { return kSession << 40 | uint64_t{5} << 32 | seq; }
 
-// A message body under construction; sent from an exact-size heap copy so that a read past
-// its end is an AddressSanitizer report.
-struct Msg {
-    std::vector<uint8_t> b;
-    explicit Msg(std::size_t n = 0) : b(n, 0) {}
-    template <typename T>
-    Msg& put(std::size_t off, T v, bool big = false) {
-        if (b.size() < off + sizeof v) b.resize(off + sizeof v);
-        std::memcpy(&b[off], &v, sizeof v);
-        if (big) std::reverse(b.begin() + static_cast<long>(off), b.begin() + static_cast<long>(off + sizeof v));
-        return *this;
-    }
-    Msg& append(const std::vector<uint8_t>& more) {
-        b.insert(b.end(), more.begin(), more.end());
-        return *this;
-    }
-};
+using margin_test::Msg;
 
 class RecordingSpi : public TraderSpi {
 public:

@@ -6,6 +6,7 @@
 #include "api/SessionTables.h"
 #include "api_common/CInnerApiInterface/LoginAnswer.h"
 #include "api_common/SessionFiling.h"
+#include "core/margin_api/MarginPushes.h"
 #include "core/margin_api/MarginSession.h"
 #include "core/margin_api/MarginTradeDriver.h"
 #include "infra/tcp_framework/client/TcpClient.h"
@@ -40,8 +41,7 @@ void ReadInitRsp(const char* rec, bool byte_order, CreditInitRsp* out) noexcept 
 }  // namespace MARGIN
 
 MarginTraderImpl::MarginTraderImpl() {
-    // The pushes' and the query answers' handler sets are registered beside the session's.
-    InitTradeDriver({SessionHandlers()});
+    InitTradeDriver({SessionHandlers(), PushHandlers()});
     MARGIN::SetInnerApi(this);
 }
 
@@ -245,22 +245,6 @@ int MarginTraderImpl::ReqSubscribeMsg() {
                  info->nFundAcc, info->nSessionID, m_resumption.StartSeqNo());
     return SendToGatewayServer(session_id, kMsgSubscribeReq, req, static_cast<int>(sizeof req),
                                static_cast<int>(NextRequestId()));
-}
-
-// ---------------------------------------------------------------------------------------
-// Requests and logout
-
-tagSessionInfo* MarginTraderImpl::CheckRequest(uint64_t session_id, int ctrl_type) {
-    tagSessionInfo* info = _gArrSessionInfo.Get(session_id);
-    if (info == nullptr) {
-        spdlog::error("[session_id:{}] _gArrSessionInfo is nullptr", session_id);
-        return nullptr;
-    }
-    if (!m_speedControl.CheckSpeed(session_id, ctrl_type)) {
-        spdlog::error("OXA_ERR_API_OVER_SPEED. SessionId={},CtrlType={}", session_id, ctrl_type);
-        return nullptr;
-    }
-    return info;
 }
 
 }  // namespace API

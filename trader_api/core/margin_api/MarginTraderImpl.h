@@ -14,6 +14,7 @@
 #include "api/SpeedControl.h"
 #include "api_common/BusinessBackend.h"
 #include "api_common/PushResumption.h"
+#include "core/margin_api/MarginRequestPack.h"
 #include "core/margin_api/MarginTradeDriver.h"
 #include "core/margin_api/MarginWire.h"
 #include "infra/utility/AnswerWait.h"
@@ -63,6 +64,78 @@ public:
     int QueryOptionCombinedExecPosition(const OptCombExecPositionQueryParam* query_param, uint64_t session_id,
                                         int request_id) override;
 
+    // The margin requests (MarginRequests.cpp). Order-path operations return the new order id
+    // or 0; queries return 0 when sent, the refusal's code (-1 for a null record and for every
+    // refusal of an extended query) or the send's code.
+    uint64_t InsertOrder(const OrderInsertInfo* order, uint64_t session_id) override;
+    uint64_t CancelOrder(uint64_t order_oxa_id, uint64_t session_id) override;
+    uint64_t FundTransfer(FundTransferInfo* fund_transfer, uint64_t session_id) override;
+    uint64_t CreditCashRepay(uint64_t session_id, double amount) override;
+    uint64_t CreditCashRepaySpecifiedDebt(CashRepaySpecifiedDebtInfo* cash_repay, uint64_t session_id) override;
+    uint64_t CreditRequest(CreditRequestParam* request, uint64_t session_id) override;
+    int QueryOrderByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryOrders(const OrderQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryUnfinishedOrders(uint64_t session_id, int request_id) override;
+    int QueryOrdersByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryTradesByOXAID(uint64_t order_oxa_id, uint64_t session_id, int request_id) override;
+    int QueryTrades(const TradeQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryTradesByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryPosition(const char* ticker, uint64_t session_id, int request_id, int market) override;
+    int QueryPositionByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryAsset(uint64_t session_id, int request_id) override;
+    int QueryFund(uint64_t session_id, int request_id) override;
+    int QueryFundTransfer(const FundTransferQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryIPOInfoList(uint64_t session_id, int request_id) override;
+    int QueryIPOQuotaInfo(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo1(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo2(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo3(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo4(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo5(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo6(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo7(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo8(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo9(uint64_t session_id, int request_id) override;
+    int QueryCreditInfo10(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo11(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo12(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo13(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditInfo14(const uint64_t* query_param, uint64_t session_id, int request_id) override;
+    int QueryOtherServerFund(const OtherServerFundQueryParam* query_param, uint64_t session_id,
+                             int request_id) override;
+    int QueryIssueInfoList(uint64_t session_id, int request_id) override;
+    int QuerySecurityInfo(const TickerQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QuerySecurityByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditPledgeStkByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditTargetStkByPage(const PageQueryParam* query_param, uint64_t session_id, int request_id) override;
+    int QueryCreditDebtToRepayTodayByPage(const DebtToRepayQueryParam* query_param, uint64_t session_id,
+                                          int request_id) override;
+
+    // Not offered by margin: each logs and records 230113; these return it...
+    int QueryETFBaseInfo(const ETFQueryParam*, uint64_t, int) override;
+    int QueryETFTickerBasket(const ETFQueryParam*, uint64_t, int) override;
+    int QueryOptionAuctionInfo(const OptionAuctionInfoQueryParam*, uint64_t, int) override;
+    int Reserved5(void*, uint64_t, int) override;
+    int Reserved6(void*, uint64_t, int) override;
+    int Reserved7(void*, uint64_t) override;
+    int Reserved8(void*, uint64_t, int) override;
+    int QueryOptionCombinedUnfinishedOrders(uint64_t, int) override;
+    int QueryOptionCombinedOrderByOXAID(uint64_t, uint64_t, int) override;
+    int QueryOptionCombinedOrders(const OptCombOrderQueryParam*, uint64_t, int) override;
+    int Reserved9(void*, uint64_t, int) override;
+    int QueryOptionCombinedTradesByOXAID(uint64_t, uint64_t, int) override;
+    int QueryOptionCombinedTrades(const OptCombOrderQueryParam*, uint64_t, int) override;
+    int Reserved10(void*, uint64_t, int) override;
+    int QueryOptionCombinedPosition(const OptCombPositionQueryParam*, uint64_t, int) override;
+    int QueryOptionCombinedStrategyInfo(uint64_t, int) override;
+    int QueryYesterdayAsset(uint64_t, int) override;
+    int QueryETFByPage(const PageQueryParam*, uint64_t, int) override;
+    int QueryHKConnectIndicativeExchangeRateInfo(uint64_t, int) override;
+    int QueryHKConnectSpreadTable(const HKConnectSpreadQueryParam*, uint64_t, int) override;
+    // ...and these return 0 (InsertExecuteOrder keeps the base's 6077).
+    int Reserved4(uint64_t, uint64_t, uint64_t) override;
+    uint64_t InsertOptionCombinedOrder(const OptionCombinedOrderInsertInfo*, uint64_t) override;
+
     // For the driver's handlers (receive thread). OnInit takes the init answer's record and
     // error record (either may be null).
     void OnInit(const MARGIN::CreditInitRsp* rsp, const OXAErrorInfo* error);
@@ -73,10 +146,6 @@ public:
     // The session of an answer from the server's session number on node_id; 0 when none (a
     // node above 255, an empty entry, or an entry that holds another session number).
     static uint64_t GetApiSessionIdByNo(uint32_t node_id, uint64_t session_no);
-
-    // For the requests: the session's record when it exists and its rate allows the request;
-    // null (logged) otherwise, the caller records the code.
-    tagSessionInfo* CheckRequest(uint64_t session_id, int ctrl_type);
 
     uint64_t GetApiSessionId() const { return m_nApiSessionID.load(); }
     uint32_t GetStartSeqNo() const { return m_resumption.StartSeqNo(); }
@@ -100,6 +169,9 @@ private:
     uint64_t ApplyInit(const MARGIN::CreditInitRsp& rsp);
     int SendSyncPushReq();
     int ReqSubscribeMsg();
+    // id_slot: where the application's record takes the new id (its first 8 bytes), or null.
+    uint64_t SendOrderLike(MARGIN::PackRequest& req, uint64_t session_id, void* id_slot = nullptr);
+    int SendQuery(MARGIN::PackRequest& req, uint64_t session_id, int request_id);
 
     std::atomic<uint64_t> m_nFundAcc{0};
     std::atomic<uint64_t> m_nApiSessionID{0};
@@ -110,6 +182,8 @@ private:
     AnswerWait<InitAnswer> m_initWait;
 
     PushResumption m_resumption;
+    // Held by InsertOrder from its id to the end of its send, so orders leave in id order.
+    std::atomic<bool> m_orderSpin{false};
 };
 
 }  // namespace API

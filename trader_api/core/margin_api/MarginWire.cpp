@@ -122,6 +122,16 @@ constexpr SwapField kCreditInfo3Fields[] = {
 };
 
 constexpr SwapField kCreditInfo7Fields[] = {{20, 8}, {28, 8}, {36, 8}, {44, 8}, {52, 4}};
+constexpr SwapField kFundTransferNoticeFields[] = {{0, 8}, {8, 4}, {12, 8}, {20, 4}, {24, 8}};
+constexpr SwapField kIPOQuotaInfoFields[] = {{0, 4}, {4, 4}, {8, 4}, {12, 4}};
+constexpr SwapField kIssueInfoFields[] = {{0, 4}, {84, 4}, {104, 8}, {112, 4}, {116, 4}};
+constexpr SwapField kCreditInfo1Fields[] = {{0, 8}, {12, 8}, {20, 8}, {29, 4}};
+constexpr SwapField kCreditInfo2Fields[] = {{0, 8}, {8, 8}, {16, 8}, {24, 8}, {32, 8}, {40, 8}};
+constexpr SwapField kCreditInfo5Fields[] = {{20, 8}, {28, 8}};
+constexpr SwapField kAt0Fields[] = {{0, 8}};    // OXACreditInfo9
+constexpr SwapField kAt20Fields[] = {{20, 8}};  // OXACreditInfo10, 11, 13
+constexpr SwapField kCreditInfo12Fields[] = {{24, 8}, {36, 8}};
+constexpr SwapField kCreditInfo14Fields[] = {{0, 8}, {12, 8}, {24, 8}};
 
 template <std::size_t N>
 constexpr SwapList List(const char* name, uint32_t size, const SwapField (&fields)[N]) {
@@ -137,11 +147,26 @@ const SwapList kSwapAssetInfo = List("OXAAssetInfo", sizeof(OXAAssetInfo), kAsse
 const SwapList kSwapFundInfo = List("OXAFundInfo", sizeof(OXAFundInfo), kFundInfoFields);
 const SwapList kSwapCreditInfo3 = List("OXACreditInfo3", sizeof(OXACreditInfo3), kCreditInfo3Fields);
 const SwapList kSwapCreditInfo7 = List("OXACreditInfo7", sizeof(OXACreditInfo7), kCreditInfo7Fields);
+const SwapList kSwapFundTransferNotice =
+    List("OXAFundTransferNotice", sizeof(OXAFundTransferNotice), kFundTransferNoticeFields);
+const SwapList kSwapIPOQuotaInfo = List("OXAIPOQuotaInfo", sizeof(OXAIPOQuotaInfo), kIPOQuotaInfoFields);
+const SwapList kSwapIssueInfo = List("OXAIssueInfo", sizeof(OXAIssueInfo), kIssueInfoFields);
+const SwapList kSwapCreditInfo1 = List("OXACreditInfo1", sizeof(OXACreditInfo1), kCreditInfo1Fields);
+const SwapList kSwapCreditInfo2 = List("OXACreditInfo2", sizeof(OXACreditInfo2), kCreditInfo2Fields);
+const SwapList kSwapCreditInfo5 = List("OXACreditInfo5", sizeof(OXACreditInfo5), kCreditInfo5Fields);
+const SwapList kSwapCreditInfo9 = List("OXACreditInfo9", sizeof(OXACreditInfo9), kAt0Fields);
+const SwapList kSwapCreditInfo10 = List("OXACreditInfo10", sizeof(OXACreditInfo10), kAt20Fields);
+const SwapList kSwapCreditInfo11 = List("OXACreditInfo11", sizeof(OXACreditInfo11), kAt20Fields);
+const SwapList kSwapCreditInfo12 = List("OXACreditInfo12", sizeof(OXACreditInfo12), kCreditInfo12Fields);
+const SwapList kSwapCreditInfo13 = List("OXACreditInfo13", sizeof(OXACreditInfo13), kAt20Fields);
+const SwapList kSwapCreditInfo14 = List("OXACreditInfo14", sizeof(OXACreditInfo14), kCreditInfo14Fields);
 
 const SwapList* const* AllSwapLists(std::size_t* count) noexcept {
-    static const SwapList* const lists[] = {&kSwapOrderInfo, &kSwapTradeReport, &kSwapPositionInfo,
-                                            &kSwapAssetInfo, &kSwapFundInfo,    &kSwapCreditInfo3,
-                                            &kSwapCreditInfo7};
+    static const SwapList* const lists[] = {
+        &kSwapOrderInfo,    &kSwapTradeReport,  &kSwapPositionInfo, &kSwapAssetInfo,    &kSwapFundInfo,
+        &kSwapCreditInfo3,  &kSwapCreditInfo7,  &kSwapFundTransferNotice, &kSwapIPOQuotaInfo, &kSwapIssueInfo,
+        &kSwapCreditInfo1,  &kSwapCreditInfo2,  &kSwapCreditInfo5,  &kSwapCreditInfo9,  &kSwapCreditInfo10,
+        &kSwapCreditInfo11, &kSwapCreditInfo12, &kSwapCreditInfo13, &kSwapCreditInfo14};
     if (count) *count = sizeof lists / sizeof lists[0];
     return lists;
 }

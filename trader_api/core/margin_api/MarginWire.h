@@ -201,6 +201,18 @@ extern const SwapList kSwapAssetInfo;     // OXAAssetInfo, 412
 extern const SwapList kSwapFundInfo;      // OXAFundInfo, 372
 extern const SwapList kSwapCreditInfo3;   // OXACreditInfo3, 150
 extern const SwapList kSwapCreditInfo7;   // OXACreditInfo7, 56
+extern const SwapList kSwapFundTransferNotice;  // OXAFundTransferNotice, 32
+extern const SwapList kSwapIPOQuotaInfo;  // OXAIPOQuotaInfo, 16
+extern const SwapList kSwapIssueInfo;     // OXAIssueInfo, 120
+extern const SwapList kSwapCreditInfo1;   // OXACreditInfo1, 157
+extern const SwapList kSwapCreditInfo2;   // OXACreditInfo2, 48
+extern const SwapList kSwapCreditInfo5;   // OXACreditInfo5, 36
+extern const SwapList kSwapCreditInfo9;   // OXACreditInfo9, 72
+extern const SwapList kSwapCreditInfo10;  // OXACreditInfo10, 92
+extern const SwapList kSwapCreditInfo11;  // OXACreditInfo11, 28
+extern const SwapList kSwapCreditInfo12;  // OXACreditInfo12, 44
+extern const SwapList kSwapCreditInfo13;  // OXACreditInfo13, 92
+extern const SwapList kSwapCreditInfo14;  // OXACreditInfo14, 32
 
 // Every list above, for the checks that they fit their records.
 const SwapList* const* AllSwapLists(std::size_t* count) noexcept;

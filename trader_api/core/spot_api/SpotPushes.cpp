@@ -6,6 +6,7 @@
 
 #include "api/ErrorMsg.h"
 #include "api/SessionTables.h"
+#include "api_common/PushSeqFilter.h"
 #include "core/spot_api/SpotConvert.h"
 #include "infra/utility/AnswerWait.h"
 #include "infra/utility/WireCodec.h"
@@ -132,16 +133,7 @@ const HandlerBinding kPushHandlers[] = {
 
 bool AcceptPushSeq(uint64_t session_id, int seq) noexcept {
     spdlog::info("Recv Push SeqNo {}", seq);
-    SeqNoReg* reg = _gArrSeqNoReg.Get(static_cast<uint32_t>(session_id));
-    if (reg == nullptr) {
-        spdlog::warn("Get ApiSession is null. ApiSession={}", session_id);
-        return false;
-    }
-    if (!reg->RegSeqNo(seq)) {
-        spdlog::error("Recv Push Msg Seq No {} Duplicated.", seq);
-        return false;
-    }
-    return true;
+    return API::AcceptPushSeq(session_id, seq);
 }
 
 const HandlerBinding* PushHandlers(std::size_t* count) noexcept {

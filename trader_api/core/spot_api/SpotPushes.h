@@ -18,8 +18,8 @@ constexpr std::size_t kHoldingChangePushSize = 67;
 // The push handlers with the length each reads.
 const HandlerBinding* PushHandlers(std::size_t* count) noexcept;
 
-// The sequence-number filter: true when the session has a register and seq is above every
-// number it accepted before (then it is recorded).
+// The shared sequence-number filter (api_common/PushSeqFilter.h), after spot's "Recv Push
+// SeqNo" line.
 bool AcceptPushSeq(uint64_t session_id, int seq) noexcept;
 
 }  // namespace SPOT
