@@ -36,6 +36,11 @@ void CVornSystem::SetOwnIds(int16_t group_id, int16_t member_id) {
     m_identity.member_id = member_id;
 }
 
+void CVornSystem::SetEtherName(const char* name) {
+    if (!name || !*name) return;
+    API::CopyText(m_etherName, name, 255);
+}
+
 void CVornSystem::SetDeviceIdentity(int identity) {
     if (m_deviceIdentity.exchange(identity, std::memory_order_acq_rel) != identity) m_identityEvent.Set();
 }

@@ -47,6 +47,9 @@ struct VornIdentity {
     char group_mode = '1';
     int16_t group_member_count = 0;
     char svr_type = '1';
+    int16_t partition_id = 0;
+    // The own partition id is 0: a send's partition argument filters its members.
+    bool partition_filter = false;
 };
 
 class CVornSystem {
@@ -69,6 +72,18 @@ public:
     void SetDate(int date) { m_date.store(date); }
     int Date() const { return m_date.load(); }
     char OwnOrder() const { return m_order; }
+
+    // Microseconds a sender waits on a full send window before giving up on that peer,
+    // bounded to 0..1000.
+    void SetJamWaitUs(int us) { m_jamWaitUs.store(us < 0 ? 0 : (us > 1000 ? 1000 : us)); }
+    int JamWaitUs() const { return m_jamWaitUs.load(std::memory_order_relaxed); }
+    // Handed back in every message source and to the state callback.
+    void SetUserData(void* data) { m_userData = data; }
+    void* UserData() const { return m_userData; }
+    // The network device every bus socket is bound to; a null or empty name is ignored, at
+    // most 255 characters are kept. Set before the launch.
+    void SetEtherName(const char* name);
+    const char* EtherName() const { return m_etherName; }
 
     // ---- device identity: 0 before launch, 1 master, 2 standby
     int DeviceIdentity() const { return m_deviceIdentity.load(std::memory_order_acquire); }
@@ -107,6 +122,9 @@ private:
     uint16_t m_coordinatorPort = 0;
     VornIdentity m_identity;
     std::atomic<int> m_date{0};
+    std::atomic<int> m_jamWaitUs{0};
+    void* m_userData = nullptr;
+    char m_etherName[256] = {0};
 
     std::atomic<int> m_deviceIdentity{0};
     CEvent m_identityEvent;
