@@ -460,8 +460,15 @@ void xLog::Enqueue(int, const char* format, const Arg* args, int argc) {
         used += n + 1;
     }
     s->argc = static_cast<uint8_t>(argc);
-    s->writing.store('0', std::memory_order_relaxed);
+    Publish(s);
+}
+
+void xLog::Publish(Slot* s) {
+    // published before the writing mark is cleared: a slot that reads empty and not being
+    // written is free, and a producer that wrapped round the ring must not take this one
+    // in the moment between the two
     s->state.store('0', std::memory_order_release);
+    s->writing.store('0', std::memory_order_release);
     m_writerEvent.Set();
 }
 
@@ -475,9 +482,7 @@ void xLog::PrintRaw(int value, const void* data, int length) {
     s->u.raw.value = value;
     s->u.raw.length = static_cast<uint32_t>(length);
     if (length) std::memcpy(reinterpret_cast<char*>(s) + kRawOffset, data, static_cast<std::size_t>(length));
-    s->writing.store('0', std::memory_order_relaxed);
-    s->state.store('0', std::memory_order_release);
-    m_writerEvent.Set();
+    Publish(s);
 }
 
 std::size_t xLog::LinePrefix(char* out, std::size_t cap, time_t now, int* date) const {

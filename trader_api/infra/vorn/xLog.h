@@ -125,6 +125,7 @@ private:
 
     void Enqueue(int level, const char* format, const Arg* args, int argc);
     Slot* Reserve();
+    void Publish(Slot* slot);
     Slot* SlotAt(std::size_t index) const;
     void WriterLoop();
     void WriteLine(const char* line, std::size_t length, int echo);
