@@ -1,4 +1,5 @@
 #include "gateway_sim/SimOption.h"
+#include "gateway_sim/SimOptionState.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,24 +18,6 @@ std::uint64_t get(const WireReader& r, const WireField& f) { return r.get_uint(f
 
 }  // namespace
 
-struct SimOption::State {
-  mutable std::mutex mu;
-  OptionLoginAnswer answer;
-  std::map<std::uint64_t, OptionLoginAnswer> account_answer;
-  std::map<std::uint64_t, std::uint32_t> ordinals;
-  std::optional<LoginAnswer> expected_gateway;
-  std::int32_t echo_error = 9901;
-  std::size_t rows_per_page = 2;
-  std::vector<OptionLoginRequest> logins;
-  std::vector<OptionSyncRequest> syncs;
-  std::vector<OptionSubscribeRequest> subscribes;
-  std::vector<OptionOrderRequest> orders;
-  OptionOrderConfig order_config;
-  std::vector<OptionOrder> book;  // the orders taken, in order
-  std::vector<OptionTrade> trades;
-  std::uint64_t next_local_no = 1;
-  std::uint64_t next_report = 1;
-};
 
 OptionLoginRequest decode_option_login(const ReceivedFrame& f) {
   const WireReader r(f.body);
@@ -269,9 +252,7 @@ void put_legs(WireWriter& w, const OptionOrder& o, std::size_t side_at, std::siz
     w.put_uint(WireField{"leg_covered", covered_at + i, 1}, static_cast<std::uint8_t>(o.leg_covered[i]));
     w.put_int(WireField{"leg_order_qty", qty_at + 8 * i, 8}, o.leg_qty[i]);
     w.put_text(WireField{"leg_security", security_at + 9 * i, 9}, o.leg_security[i]);
-    // the contract's kind from its code: the demo's calls end in an odd digit
-    const char last = o.leg_security[i].empty() ? '0' : o.leg_security[i].back();
-    w.put_uint(WireField{"call_or_put", call_put_at + i, 1}, static_cast<std::uint8_t>((last - '0') % 2 ? 'C' : 'P'));
+    w.put_uint(WireField{"call_or_put", call_put_at + i, 1}, static_cast<std::uint8_t>(call_or_put_of(o.leg_security[i])));
   }
 }
 
@@ -556,6 +537,14 @@ void take_transfer(SimOption::State& st, const OptionOrderRequest& q, const Wire
   w.put_int(f::kTime, now_stamp(st.order_config));
   w.put_uint(f::kStatus, static_cast<std::uint8_t>(st.order_config.transfer_status));
   out.add(kMsgOptTransferPush, w.take());
+  OptionTransfer t;
+  t.account = q.fund_account;
+  t.serial_id = q.order_id;
+  t.side = byte_of(r, opt_transfer_req::kSide);
+  t.amount = r.get_double(opt_transfer_req::kAmount).value_or(0);
+  t.status = st.order_config.transfer_status;
+  t.time = now_stamp(st.order_config);
+  st.transfers.push_back(t);
 }
 
 void on_order(GatewaySim& sim, SimOption::State& st, const Exchange& ex) {
@@ -597,11 +586,14 @@ SimOption::SimOption(GatewaySim& sim) : sim_(sim), state_(std::make_shared<State
   sim.on(kMsgOptSync, [s, st](const Exchange& ex) { on_sync(*s, *st, ex); });
   sim.on(kMsgOptSubscribe, [st](const Exchange& ex) { on_subscribe(*st, ex); });
   for (const std::uint32_t id : kOrderIds) sim.on(id, [s, st](const Exchange& ex) { on_order(*s, *st, ex); });
+  for (const std::uint32_t id : option_query_request_ids())
+    sim.on(id, [st](const Exchange& ex) { on_option_query(*st, ex); });
 }
 
 SimOption::~SimOption() {
   for (const std::uint32_t id : kOwnIds) sim_.on(id, nullptr);
   for (const std::uint32_t id : kOrderIds) sim_.on(id, nullptr);
+  for (const std::uint32_t id : option_query_request_ids()) sim_.on(id, nullptr);
 }
 
 void SimOption::set_login_answer(const OptionLoginAnswer& a) {
@@ -644,6 +636,17 @@ OptionOrderConfig SimOption::order_config() const {
 std::vector<OptionOrder> SimOption::orders() const {
   std::lock_guard<std::mutex> lk(state_->mu);
   return state_->book;
+}
+
+void SimOption::set_book(const OptionBook& b) {
+  std::lock_guard<std::mutex> lk(state_->mu);
+  state_->option_book = b;
+}
+
+void SimOption::set_query_paging(const OptionQueryPaging& p) {
+  std::lock_guard<std::mutex> lk(state_->mu);
+  state_->paging = p;
+  if (state_->paging.rows_per_page == 0) state_->paging.rows_per_page = 1;
 }
 
 std::vector<OptionTrade> SimOption::trades() const {

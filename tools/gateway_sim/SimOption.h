@@ -13,7 +13,11 @@
 // cancel of a working order answers 0x506 without error and the order's 0x502 status '6'; of any
 // other order 0x506 with an error. A combination order is accepted (0x50a '2') and fills the
 // same way (0x511, 0x50a '8'); lock and unlock orders are done at once (0x508 '8'); exercises
-// are accepted (0x50c / 0x50e '2'); a fund transfer is answered by 0x565.
+// are accepted (0x50c / 0x50e '2'); a fund transfer is answered by 0x565. A combination leg's
+// call-or-put comes from its code (an odd last digit is a call).
+//
+// The query server (SimOptionQueries.h) answers every option query from the orders, trades and
+// transfers above and a small book (demo_option_book() until set_book).
 //
 // Reply modes come from the sim's own plans: set_reply / queue_reply on 0x401, 0x460 or 0x416
 // give immediate, delayed, never or late answers; an error answer is a login answer with an
@@ -31,6 +35,7 @@
 #include <vector>
 
 #include "gateway_sim/GatewaySim.h"
+#include "gateway_sim/SimOptionQueries.h"
 #include "gateway_sim/SimOptionWire.h"
 #include "gateway_sim/SimPushStore.h"
 
@@ -185,6 +190,10 @@ class SimOption {
 
   void set_order_config(const OptionOrderConfig& c);
   OptionOrderConfig order_config() const;
+  // The query server's book besides the orders, trades and transfers, and its paging and faults.
+  void set_book(const OptionBook& b);
+  void set_query_paging(const OptionQueryPaging& p);
+
   // The orders and trades the server made, in order.
   std::vector<OptionOrder> orders() const;
   std::vector<OptionTrade> trades() const;

@@ -370,4 +370,271 @@ inline constexpr char kCancelled = '6';
 inline constexpr char kRejected = '9';
 }  // namespace opt_code
 
+// ---- queries -----------------------------------------------------------------------------------
+
+// Query requests: the head every query starts with, then the fields each family reads.
+namespace opt_qry_req {
+inline constexpr WireField kSessionNo{"session_no", 0, 8};
+inline constexpr WireField kRequestId{"request_id", 8, 8};
+inline constexpr WireField kPosition{"qry_pos", 16, 4};
+inline constexpr WireField kCount{"qry_num", 20, 4};
+inline constexpr WireField kFlag{"qry_flag", 24, 1};
+inline constexpr WireField kFundAccount{"fund_acc_id", 25, 8};
+}  // namespace opt_qry_req
+
+namespace opt_qry_order_req {  // 0x41d, 0x44d (0x41e, 0x44e share all but the last two)
+inline constexpr WireField kFundIndex{"fund_acc_idx", 41, 4};
+inline constexpr WireField kSecurity{"security_id", 49, 9};
+inline constexpr WireField kOrderId{"oxa_id", 165, 8};
+inline constexpr WireField kTradeOrderId{"oxa_id", 174, 8};  // 0x41e
+inline constexpr WireField kBegin{"begin_time", 182, 8};
+inline constexpr WireField kEnd{"end_time", 190, 8};
+inline constexpr WireField kUnfinished{"unfinished", 198, 4};
+}  // namespace opt_qry_order_req
+
+namespace opt_qry_position_req {  // 0x41f, 0x450
+inline constexpr WireField kFundIndex{"fund_acc_idx", 41, 4};
+inline constexpr WireField kTicker{"ticker", 45, 9};
+inline constexpr WireField kMarket{"market", 54, 4};
+}  // namespace opt_qry_position_req
+
+namespace opt_qry_transfer_req {  // 0x41b
+inline constexpr WireField kOrderId{"order_oxa_id", 33, 8};
+}  // namespace opt_qry_transfer_req
+
+namespace opt_qry_auction_req {  // 0x426
+inline constexpr WireField kMarket{"market", 41, 4};
+inline constexpr WireField kTicker{"ticker", 45, 9};
+}  // namespace opt_qry_auction_req
+
+namespace opt_qry_comb_req {  // 0x417, 0x418
+inline constexpr WireField kFundIndex{"fund_acc_idx", 33, 4};
+inline constexpr WireField kCombNum{"comb_num", 37, 17};
+inline constexpr WireField kValue1{"value_1", 54, 8};
+inline constexpr WireField kValue2{"value_2", 62, 8};
+inline constexpr WireField kUnfinished{"unfinished", 70, 1};  // 0x417
+inline constexpr WireField kOrderId{"oxa_id", 71, 8};          // 0x417
+inline constexpr WireField kTradeOrderId{"oxa_id", 70, 8};     // 0x418
+}  // namespace opt_qry_comb_req
+
+namespace opt_qry_comb_position_req {  // 0x424
+inline constexpr WireField kFundIndex{"fund_acc_idx", 41, 4};
+inline constexpr WireField kMarket{"market", 45, 4};
+inline constexpr WireField kCombNum{"comb_num", 155, 17};
+}  // namespace opt_qry_comb_position_req
+
+namespace opt_qry_exec_position_req {  // 0x41a
+inline constexpr WireField kMarket{"market", 33, 4};
+inline constexpr WireField kSecurity1{"security_1", 37, 9};
+inline constexpr WireField kSecurity2{"security_2", 46, 9};
+}  // namespace opt_qry_exec_position_req
+
+// Answers: the head (opt_rsp_head), qry_num at 31, qry_flag at 35, then each family's echo.
+namespace opt_qry_rsp {
+inline constexpr WireField kQryNum{"qry_num", 31, 4};
+inline constexpr WireField kQryFlag{"qry_flag", 35, 1};
+}  // namespace opt_qry_rsp
+
+// Rows: every row begins with its position.
+inline constexpr WireField kRowPosition{"position", 0, 4};
+
+namespace opt_order_row {  // 0x527, 0x557
+inline constexpr std::size_t kLength = 1089;
+inline constexpr WireField kLocalNo{"local_no", 39, 8};
+inline constexpr WireField kStatus{"status", 47, 1};
+inline constexpr WireField kMarket{"market", 67, 4};
+inline constexpr WireField kBusiness{"business_code", 139, 4};
+inline constexpr WireField kPriceCode{"price_code", 143, 4};
+inline constexpr WireField kTicker{"ticker", 151, 16};
+inline constexpr WireField kSecurity1{"security_1", 499, 8};
+inline constexpr WireField kSecurity2{"security_2", 516, 8};
+inline constexpr WireField kPrice{"price", 568, 8};
+inline constexpr WireField kQuantity{"quantity", 576, 8};
+inline constexpr WireField kInsertTime{"insert_time", 616, 8};
+inline constexpr WireField kLeftQty{"left_qty", 624, 8};
+inline constexpr WireField kTradedQty{"traded_qty", 632, 8};
+inline constexpr WireField kTradedAmount{"traded_amount", 640, 8};
+inline constexpr WireField kUpdateTime{"update_time", 1037, 8};
+inline constexpr WireField kCancelTime{"cancel_time", 1045, 8};
+inline constexpr WireField kSubmitStatus{"submit_status", 1053, 4};
+inline constexpr WireField kClientOrderId{"order_client_id", 1057, 8};
+inline constexpr WireField kOrderId{"oxa_id", 1065, 8};
+inline constexpr WireField kCancelClientId{"cancel_client_id", 1073, 8};
+inline constexpr WireField kCancelOrderId{"cancel_oxa_id", 1081, 8};
+}  // namespace opt_order_row
+
+namespace opt_trade_row {  // 0x528, 0x558
+inline constexpr std::size_t kLength = 979;
+inline constexpr WireField kExchangeNo{"exchange_no", 39, 8};
+inline constexpr WireField kMarket{"market", 65, 4};
+inline constexpr WireField kBranchPbu{"pbu", 69, 7};
+inline constexpr WireField kBusiness{"business_code", 137, 4};
+inline constexpr WireField kPriceCode{"price_code", 141, 4};
+inline constexpr WireField kTicker{"ticker", 149, 16};
+inline constexpr WireField kExecId{"exec_id", 866, 17};
+inline constexpr WireField kPrice{"price", 883, 8};
+inline constexpr WireField kQuantity{"quantity", 891, 8};
+inline constexpr WireField kAmount{"amount", 899, 8};
+inline constexpr WireField kTime{"trade_time", 947, 8};
+inline constexpr WireField kReportIndex{"report_index", 955, 8};
+inline constexpr WireField kClientOrderId{"order_client_id", 963, 8};
+inline constexpr WireField kOrderId{"oxa_id", 971, 8};
+}  // namespace opt_trade_row
+
+namespace opt_position_row {  // 0x529, 0x55a
+inline constexpr std::size_t kLength = 596;
+inline constexpr WireField kMarket{"market", 22, 4};
+inline constexpr WireField kTicker{"ticker", 95, 16};
+inline constexpr WireField kName{"name", 153, 64};
+inline constexpr WireField kDirection{"direction", 410, 1};
+inline constexpr WireField kYesterday{"yesterday", 412, 8};
+inline constexpr WireField kTotal{"total", 420, 8};
+inline constexpr WireField kSellable{"sellable", 428, 8};
+inline constexpr WireField kAvgPrice{"avg_price", 508, 8};
+inline constexpr WireField kPnl{"pnl", 588, 8};
+}  // namespace opt_position_row
+
+namespace opt_transfer_row {  // 0x526
+inline constexpr std::size_t kLength = 33;
+inline constexpr WireField kOrderId{"order_oxa_id", 4, 8};
+inline constexpr WireField kType{"transfer_type", 12, 1};
+inline constexpr WireField kAmount{"amount", 13, 8};
+inline constexpr WireField kStatus{"oper_status", 21, 4};
+inline constexpr WireField kTime{"transfer_time", 25, 8};
+}  // namespace opt_transfer_row
+
+namespace opt_asset_record {  // 0x519 and 0x56c, at 35: the public asset layout
+inline constexpr std::size_t kAt = 35;
+inline constexpr std::size_t kLength = 412;
+inline constexpr WireField kTotalAsset{"total_asset", kAt + 0, 8};
+inline constexpr WireField kBuyingPower{"buying_power", kAt + 8, 8};
+inline constexpr WireField kWithholding{"withholding_amount", kAt + 56, 8};
+inline constexpr WireField kAccountType{"account_type", kAt + 64, 4};
+inline constexpr WireField kFrozenMargin{"frozen_margin", kAt + 68, 8};
+inline constexpr WireField kBalance{"banlance", kAt + 116, 8};
+inline constexpr WireField kPreferred{"preferred_amount", kAt + 156, 8};
+}  // namespace opt_asset_record
+
+namespace opt_auction_row {  // 0x52f
+inline constexpr std::size_t kLength = 557;
+inline constexpr WireField kTicker{"ticker", 25, 9};
+inline constexpr WireField kMarket{"market", 34, 4};
+inline constexpr WireField kSymbol{"symbol", 38, 256};
+inline constexpr WireField kContractId{"contract_id", 294, 41};
+inline constexpr WireField kUnderlying{"underlying", 335, 7};
+inline constexpr WireField kListDate{"list_date", 342, 9};
+inline constexpr WireField kLastTradeDate{"last_trade_date", 351, 9};
+inline constexpr WireField kCallPut{"call_or_put", 360, 1};
+inline constexpr WireField kDeliveryDay{"delivery_day", 361, 9};
+inline constexpr WireField kExerciseType{"exercise_type", 370, 1};
+inline constexpr WireField kExerciseBegin{"exercise_begin", 371, 9};
+inline constexpr WireField kExerciseEnd{"exercise_end", 380, 9};
+inline constexpr WireField kExercisePrice{"exercise_price", 389, 8};
+inline constexpr WireField kQtyUnit{"qty_unit", 405, 8};
+inline constexpr WireField kContractUnit{"contract_unit", 413, 8};
+inline constexpr WireField kContractPosition{"contract_position", 421, 8};
+inline constexpr WireField kPrevClose{"prev_close", 429, 8};
+inline constexpr WireField kPrevClearing{"prev_clearing", 437, 8};
+inline constexpr WireField kLmtMin{"lmt_min", 445, 8};
+inline constexpr WireField kLmtBuyMax{"lmt_buy_max", 453, 8};
+inline constexpr WireField kLmtSellMax{"lmt_sell_max", 461, 8};
+inline constexpr WireField kMktMin{"mkt_min", 469, 8};
+inline constexpr WireField kMktBuyMax{"mkt_buy_max", 477, 8};
+inline constexpr WireField kMktSellMax{"mkt_sell_max", 485, 8};
+inline constexpr WireField kPriceTick{"price_tick", 509, 8};
+inline constexpr WireField kUpperLimit{"upper_limit", 517, 8};
+inline constexpr WireField kLowerLimit{"lower_limit", 525, 8};
+inline constexpr WireField kSellMargin{"sell_margin", 533, 8};
+inline constexpr WireField kMarginRatio1{"margin_ratio_1", 541, 8};
+inline constexpr WireField kMarginRatio2{"margin_ratio_2", 549, 8};
+}  // namespace opt_auction_row
+
+namespace opt_comb_order_row {  // 0x522
+inline constexpr std::size_t kLength = 245;
+inline constexpr WireField kOrderId{"oxa_id", 4, 8};
+inline constexpr WireField kClientOrderId{"order_client_id", 12, 8};
+inline constexpr WireField kMarket{"market", 36, 4};
+inline constexpr WireField kQuantity{"quantity", 40, 8};
+inline constexpr WireField kBusiness{"business_code", 48, 4};
+inline constexpr WireField kTradedQty{"traded_qty", 52, 8};
+inline constexpr WireField kHasLeft{"has_left", 60, 1};
+inline constexpr WireField kLeftQty{"left_qty", 61, 8};
+inline constexpr WireField kInsertTime{"insert_time", 69, 8};
+inline constexpr WireField kUpdateTime{"update_time", 77, 8};
+inline constexpr WireField kCancelTime{"cancel_time", 85, 8};
+inline constexpr WireField kAmount{"amount", 93, 8};
+inline constexpr WireField kLocalNo{"local_no", 101, 8};
+inline constexpr WireField kStatus{"status", 109, 1};
+inline constexpr WireField kSubmitStatus{"submit_status", 110, 4};
+inline constexpr WireField kStrategy{"strategy_id", 114, 9};
+inline constexpr WireField kCombNum{"comb_num", 131, 17};
+inline constexpr std::size_t kLegsAt = 148;  // 4 x 24: security 17, call/put, side, covered, qty int32
+inline constexpr WireField kFlag{"comb_flag", 244, 1};
+}  // namespace opt_comb_order_row
+
+namespace opt_comb_trade_row {  // 0x523
+inline constexpr std::size_t kLength = 229;
+inline constexpr WireField kSystemId{"system_id", 12, 8};
+inline constexpr WireField kMarket{"market", 20, 4};
+inline constexpr WireField kExecId{"exec_id", 24, 17};
+inline constexpr WireField kQuantity{"quantity", 41, 8};
+inline constexpr WireField kTime{"trade_time", 49, 8};
+inline constexpr WireField kAmount{"amount", 57, 8};
+inline constexpr WireField kReportIndex{"report_index", 65, 8};
+inline constexpr WireField kSide{"side", 73, 1};
+inline constexpr WireField kStrategy{"strategy_id", 74, 9};
+inline constexpr WireField kCombNum{"comb_num", 91, 17};
+inline constexpr std::size_t kLegsAt = 108;
+inline constexpr WireField kBranchPbu{"pbu", 204, 8};
+inline constexpr WireField kClientOrderId{"order_client_id", 212, 8};
+inline constexpr WireField kOrderId{"oxa_id", 220, 8};
+inline constexpr WireField kFlag{"comb_flag", 228, 1};
+}  // namespace opt_comb_trade_row
+
+namespace opt_comb_position_row {  // 0x52c
+inline constexpr std::size_t kLength = 322;
+inline constexpr WireField kMarket{"market", 22, 4};
+inline constexpr WireField kCombNum{"comb_num", 95, 17};
+inline constexpr WireField kStrategy{"strategy_id", 112, 10};
+inline constexpr WireField kStrategyName{"strategy_name", 129, 32};
+inline constexpr WireField kYesterday{"yesterday", 170, 8};
+inline constexpr WireField kTotal{"total", 178, 8};
+inline constexpr WireField kAvailable{"available", 186, 8};
+inline constexpr WireField kLegCount{"legs", 266, 2};
+inline constexpr std::size_t kLegsAt = 268;  // 2 x 27: security 17, call/put, side, qty int64
+}  // namespace opt_comb_position_row
+
+namespace opt_strategy_row {  // 0x524
+inline constexpr std::size_t kLength = 360;
+inline constexpr WireField kMarket{"market", 4, 1};
+inline constexpr WireField kId{"strategy_id", 8, 17};
+inline constexpr WireField kName{"strategy_name", 25, 41};
+inline constexpr WireField kUnderlyingType{"underlying_type", 66, 1};
+inline constexpr WireField kSplitType{"auto_sep_type", 67, 1};
+inline constexpr WireField kExpireType{"expire_date_type", 68, 9};
+inline constexpr WireField kLegCount{"legs", 326, 2};
+inline constexpr std::size_t kLegsAt = 328;  // 4 x 8: call/put, side, price seq u16, expiry seq i16, qty i16
+}  // namespace opt_strategy_row
+
+namespace opt_exec_position_row {  // 0x525
+inline constexpr std::size_t kLength = 238;
+inline constexpr WireField kMarket{"market", 4, 4};
+inline constexpr WireField kCode1{"code_1", 8, 9};
+inline constexpr WireField kName1{"name_1", 17, 65};
+inline constexpr WireField kCallPut1{"call_or_put_1", 82, 1};
+inline constexpr WireField kAvl1{"avl_qty_1", 83, 8};
+inline constexpr WireField kOrigOwn1{"orig_own_qty_1", 91, 8};
+inline constexpr WireField kOwn1{"own_qty_1", 99, 8};
+inline constexpr WireField kCode2{"code_2", 107, 9};
+inline constexpr WireField kName2{"name_2", 116, 65};
+inline constexpr WireField kCallPut2{"call_or_put_2", 181, 1};
+inline constexpr WireField kAvl2{"avl_qty_2", 182, 8};
+inline constexpr WireField kOrigOwn2{"orig_own_qty_2", 190, 8};
+inline constexpr WireField kOwn2{"own_qty_2", 198, 8};
+inline constexpr WireField kNet{"net_qty", 206, 8};
+inline constexpr WireField kOrderQty{"order_qty", 214, 8};
+inline constexpr WireField kConfirm{"confirm_qty", 222, 8};
+inline constexpr WireField kAvl{"avl_qty", 230, 8};
+}  // namespace opt_exec_position_row
+
 }  // namespace oxa_sim

@@ -312,4 +312,123 @@ TEST_F(OptionEndToEndTest, ReplayOverTwoPagesThenEveryOrderKindWithItsCallbacks)
     EXPECT_EQ(api_->Logout(session), 0);
 }
 
+
+// Five orders that fill, so the order and trade queries have something to page through.
+std::vector<uint64_t> PlaceFilledOrders(TraderImpl* api, uint64_t session, opt_test::RecordingSpi& spi, int n) {
+    std::vector<uint64_t> ids;
+    OrderInsertInfo order{};
+    std::strcpy(order.ticker, "10000001");
+    order.market = 1;
+    order.price = 0.6;
+    order.quantity = 1;
+    order.price_type = 1;
+    order.side = 1;
+    order.position_effect = 1;
+    order.business_type = 10;
+    for (int i = 0; i < n; ++i) {
+        order.order_client_id = static_cast<uint32_t>(100 + i);
+        ids.push_back(api->InsertOrder(&order, session));
+    }
+    // each order's pushes: accepted, traded, filled
+    WaitUntil([&] {
+        return spi.Count("OnTradeEvent") == static_cast<std::size_t>(n) &&
+               spi.Count("OnOrderEvent") == static_cast<std::size_t>(2 * n);
+    });
+    return ids;
+}
+
+TEST_F(OptionEndToEndTest, QueriesGoOnPageByPageAndEndOnce) {
+    const uint64_t session = Login(kOptionAccount);
+    ASSERT_EQ(session, kSession) << LastError();
+    const std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, 5);
+    ASSERT_EQ(spi_.Count("OnTradeEvent"), 5u);
+
+    // two rows a page: the library asks for the second and third pages itself
+    spi_.Clear();
+    OrderQueryParam all{};
+    ASSERT_EQ(api_->QueryOrders(&all, session, 7), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 1; }));
+    ASSERT_EQ(spi_.Count("OnQueryOrder"), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(V(spi_.orders[i].order_oxa_id), ids[i]);
+        EXPECT_EQ(spi_.calls[i].request_id, 7);
+        EXPECT_EQ(spi_.calls[i].last, i == 4);
+        EXPECT_EQ(V(spi_.orders[i].order_status), 1);
+    }
+    EXPECT_EQ(sim_.count(0x41d), 3u) << "the query and two follow-ups";
+
+    // the trades, one of them by its order id
+    spi_.Clear();
+    ASSERT_EQ(api_->QueryTradesByOXAID(ids[3], session, 8), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 1; }));
+    ASSERT_EQ(spi_.trades.size(), 1u);
+    EXPECT_EQ(V(spi_.trades[0].order_oxa_id), ids[3]);
+    EXPECT_DOUBLE_EQ(V(spi_.trades[0].price), 0.6);
+
+    // by page: the application asks for every page
+    spi_.Clear();
+    PageQueryParam page{};
+    page.req_count = 3;
+    ASSERT_EQ(api_->QueryOrdersByPage(&page, session, 9), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.Size() == 3; }));
+    page.reference = spi_.calls.back().reference;
+    EXPECT_EQ(page.reference, 3);
+    EXPECT_EQ(spi_.LastCount(), 0u);
+    ASSERT_EQ(api_->QueryOrdersByPage(&page, session, 9), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 1; }));
+    ASSERT_EQ(spi_.Size(), 5u);
+    EXPECT_EQ(V(spi_.orders[4].order_oxa_id), ids[4]);
+    EXPECT_EQ(spi_.calls[3].index, 1);
+    EXPECT_EQ(sim_.count(0x44d), 2u) << "never a page the application did not ask for";
+
+    // the strategies come in two answers the gateway sends by itself
+    spi_.Clear();
+    ASSERT_EQ(api_->QueryOptionCombinedStrategyInfo(session, 10), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 1; }));
+    ASSERT_EQ(spi_.strategies.size(), 4u);
+    EXPECT_STREQ(spi_.strategies[0].strategy_id, "CNSJC");
+    EXPECT_EQ(V(spi_.strategies[0].leg_num), 2);
+    EXPECT_TRUE(spi_.calls[3].last);
+    EXPECT_EQ(sim_.count(0x419), 1u);
+
+    // asset, positions and contracts from the gateway's book
+    spi_.Clear();
+    ASSERT_EQ(api_->QueryAsset(session, 11), 0);
+    ASSERT_EQ(api_->QueryPosition(nullptr, session, 12, 0), 0);
+    OptionAuctionInfoQueryParam contracts{};
+    ASSERT_EQ(api_->QueryOptionAuctionInfo(&contracts, session, 13), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 3; }));
+    ASSERT_EQ(spi_.assets.size(), 1u);
+    EXPECT_DOUBLE_EQ(V(spi_.assets[0].total_asset), 1000000.0);
+    ASSERT_EQ(spi_.positions.size(), 3u);
+    EXPECT_EQ(V(spi_.positions[0].position_direction), 1);
+    EXPECT_EQ(V(spi_.positions[0].executable_option), 10);
+    ASSERT_EQ(spi_.auctions.size(), 3u);
+    EXPECT_STREQ(spi_.auctions[1].contract_id, "510050C2601M03100");
+    EXPECT_EQ(V(spi_.auctions[1].call_or_put), 2);
+    EXPECT_EQ(V(spi_.auctions[1].list_date), 20250601);
+    EXPECT_EQ(api_->Logout(session), 0);
+}
+
+TEST_F(OptionEndToEndTest, AGatewayThatRepeatsItsPageEndsTheQueryOnce) {
+    const uint64_t session = Login(kOptionAccount);
+    ASSERT_EQ(session, kSession) << LastError();
+    PlaceFilledOrders(api_, session, spi_, 3);
+    oxa_sim::OptionQueryPaging repeat;
+    repeat.ignore_position = true;
+    option_sim_.set_query_paging(repeat);
+    spi_.Clear();
+    OrderQueryParam all{};
+    ASSERT_EQ(api_->QueryOrders(&all, session, 21), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 1; }));
+    // a marker query shows nothing more came for the first
+    ASSERT_EQ(api_->QueryAsset(session, 22), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") == 1; }));
+    EXPECT_EQ(spi_.Count("OnQueryOrder"), 5u) << "two pages of two, then the end";
+    EXPECT_TRUE(spi_.calls[4].null_record);
+    EXPECT_EQ(spi_.calls[4].error_id, 0);
+    EXPECT_EQ(sim_.count(0x41d), 2u);
+    EXPECT_EQ(api_->Logout(session), 0);
+}
+
 }  // namespace
