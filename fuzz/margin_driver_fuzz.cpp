@@ -1,5 +1,5 @@
 // Drives the margin driver's dispatch with arbitrary messages: the first byte picks the message
-// id (one of the bound session and push ids, a synchronisation answer replayed outside its
+// id (one of the bound session, push and query answer ids, a synchronisation answer replayed outside its
 // passes, or any id from the next bytes), the second byte is the sender's byte-order flag, the
 // rest is the body, held in a buffer of exactly its size so a read past it is caught. A session
 // is filed, and every message carries a push number above the last, so reports whose order id
@@ -34,6 +34,49 @@ public:
         Touch(r, e, s);
     }
 
+    // query answers: a record may be null
+#define OXA_ANSWER(name, T) \
+    void name(T* r, OXAErrorInfo* e, int, bool, uint64_t s) override { Touch(r, e, s); }
+#define OXA_NO_LAST(name, T) \
+    void name(T* r, OXAErrorInfo* e, int, uint64_t s) override { Touch(r, e, s); }
+#define OXA_PAGED(name, T) \
+    void name(T* r, int64_t, int64_t, int64_t, int, bool, uint64_t s) override { Touch(r, nullptr, s); }
+    OXA_ANSWER(OnQueryOrder, OXAOrderInfo)
+    OXA_ANSWER(OnQueryTrade, OXATradeReport)
+    OXA_ANSWER(OnQueryPosition, OXAPositionInfo)
+    OXA_ANSWER(OnQueryAsset, OXAAssetInfo)
+    OXA_NO_LAST(OnQueryFund, OXAFundInfo)
+    OXA_ANSWER(OnQueryFundTransfer, OXAFundTransferNotice)
+    OXA_NO_LAST(OnQueryOtherServerFund, OXAOtherServerFundInfo)
+    OXA_ANSWER(OnQueryIPOInfoList, OXAIPOInfo)
+    OXA_ANSWER(OnQueryIPOQuotaInfo, OXAIPOQuotaInfo)
+    OXA_ANSWER(OnQueryCreditInfo1, OXACreditInfo1)
+    OXA_NO_LAST(OnQueryCreditInfo2, OXACreditInfo2)
+    OXA_ANSWER(OnQueryCreditInfo3, OXACreditInfo3)
+    OXA_ANSWER(OnQueryCreditInfo5, OXACreditInfo5)
+    OXA_ANSWER(OnQueryCreditInfo7, OXACreditInfo7)
+    OXA_NO_LAST(OnQueryCreditInfo9, OXACreditInfo9)
+    OXA_ANSWER(OnQueryCreditInfo10, OXACreditInfo10)
+    OXA_ANSWER(OnQueryCreditInfo11, OXACreditInfo11)
+    OXA_ANSWER(OnQueryCreditInfo12, OXACreditInfo12)
+    OXA_ANSWER(OnQueryCreditInfo13, OXACreditInfo13)
+    OXA_ANSWER(OnQueryCreditInfo14, OXACreditInfo14)
+    OXA_ANSWER(OnQueryIssueInfoList, OXAIssueInfo)
+    OXA_ANSWER(OnQuerySecurityInfo, OXASecurityInfo)
+    OXA_PAGED(OnQueryOrderByPage, OXAOrderInfo)
+    OXA_PAGED(OnQueryTradeByPage, OXATradeReport)
+    OXA_PAGED(OnQueryPositionByPage, OXAPositionInfo)
+    OXA_PAGED(OnQueryCreditInfo4, OXACreditInfo3)
+    OXA_PAGED(OnQueryCreditInfo8, OXACreditInfo7)
+    OXA_PAGED(OnQueryCreditPledgeStkByPage, OXACreditPledgeStkInfo)
+    OXA_PAGED(OnQueryCreditTargetStkByPage, OXACreditTargetStkInfo)
+    OXA_PAGED(OnQuerySecurityByPage, OXASecurityInfo)
+    OXA_PAGED(OnQueryStkDebtByLocation, OXAStkDebtInfo)
+#undef OXA_ANSWER
+#undef OXA_NO_LAST
+#undef OXA_PAGED
+    void OnQueryCreditInfo6(double v, OXAErrorInfo* e, int, uint64_t s) override { Touch(&v, e, s); }
+
     volatile uint64_t sink = 0;
 
 private:
@@ -41,7 +84,7 @@ private:
     void Touch(const T* record, const OXAErrorInfo* error, uint64_t session) {
         const auto* p = reinterpret_cast<const uint8_t*>(record);
         uint64_t sum = session;
-        for (std::size_t i = 0; i < sizeof(T); ++i) sum += p[i];
+        for (std::size_t i = 0; record && i < sizeof(T); ++i) sum += p[i];
         if (error) {
             const std::size_t n = std::strlen(error->error_msg);
             if (n >= sizeof error->error_msg) __builtin_trap();
@@ -74,6 +117,12 @@ const uint32_t kIds[] = {
     // live reports of the order path
     MARGIN::kMsgOrderStatusPush, MARGIN::kMsgTradePush, MARGIN::kMsgCancelOrderRsp, MARGIN::kMsgFundTransferRsp,
     MARGIN::kMsgCashRepayRsp, MARGIN::kMsgCashRepaySpecifiedDebtRsp, MARGIN::kMsgCreditRequestRsp,
+    // query answers: single-record, value, classic paged, extended paged, their own
+    MARGIN::kMsgQueryAssetRsp, MARGIN::kMsgQueryFundRsp, MARGIN::kMsgQueryCreditInfo3Rsp, MARGIN::kMsgQueryCreditInfo6Rsp,
+    MARGIN::kMsgQueryOrderByPageRsp, MARGIN::kMsgQueryCreditInfo4Rsp, MARGIN::kMsgQueryCreditTargetStkByPageRsp,
+    MARGIN::kMsgQuerySecurityByPageRsp, MARGIN::kMsgQueryStkDebtByLocationRsp, MARGIN::kMsgQueryCreditPledgeStkByPageRsp,
+    MARGIN::kMsgQueryIPOInfoListRsp, MARGIN::kMsgQueryOtherServerFundRsp, MARGIN::kMsgQuerySecurityInfoRsp,
+    MARGIN::kMsgQueryPositionRsp, MARGIN::kMsgQueryIssueInfoListRsp,
 };
 
 // Push numbers that always pass the filter's "above the last" rule.

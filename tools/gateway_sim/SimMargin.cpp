@@ -63,6 +63,18 @@ const std::vector<WireLayout>& margin_layouts() {
       layout("margin_cancel_answer", margin_cancel_answer::kLength, margin_cancel_answer::kFields),
       layout("margin_transfer_rec", margin_transfer_rec::kLength, margin_transfer_rec::kFields),
       layout("margin_repay_rec", margin_repay_rec::kLength, margin_repay_rec::kFields),
+      layout("margin_page_head", margin_page_head::kLength, margin_page_head::kFields),
+      layout("margin_ext_head", margin_ext_head::kLength, margin_ext_head::kFields),
+      layout("margin_position_rec", margin_position_rec::kLength, margin_position_rec::kFields),
+      layout("margin_asset_rec", margin_asset_rec::kLength, margin_asset_rec::kFields),
+      layout("margin_fund_rec", margin_fund_rec::kLength, margin_fund_rec::kFields),
+      layout("margin_ipo_rec", margin_ipo_rec::kLength, margin_ipo_rec::kFields),
+      layout("margin_other_fund_rec", margin_other_fund_rec::kLength, margin_other_fund_rec::kFields),
+      layout("margin_security_answer", margin_security_answer::kLength, margin_security_answer::kFields),
+      layout("margin_pledge_rec", margin_pledge_rec::kLength, margin_pledge_rec::kFields),
+      layout("margin_target_rec", margin_target_rec::kLength, margin_target_rec::kFields),
+      layout("margin_security_rec", margin_security_rec::kLength, margin_security_rec::kFields),
+      layout("margin_debt_rec", margin_debt_rec::kLength, margin_debt_rec::kFields),
   };
   return layouts;
 }
@@ -303,6 +315,10 @@ SimMargin::SimMargin(GatewaySim& sim) : sim_(sim), state_(std::make_shared<State
   sim.on(kMsgMarginCashRepayReq, [o](const Exchange& ex) { o->on_repay(ex); });
   sim.on(kMsgMarginRepayDebtReq, [o](const Exchange& ex) { o->on_repay_debt(ex); });
   sim.on(kMsgMarginCreditRequestReq, [o](const Exchange& ex) { o->on_credit_request(ex); });
+  queries_ = std::make_shared<MarginQueryServer>(sim, orders_);
+  queries_->set_book(demo_margin_book());
+  std::shared_ptr<MarginQueryServer> q = queries_;
+  for (std::uint32_t id : MarginQueryServer::request_ids()) sim.on(id, [q](const Exchange& ex) { q->on_query(ex); });
 }
 
 SimMargin::~SimMargin() {
@@ -312,6 +328,7 @@ SimMargin::~SimMargin() {
   for (std::uint32_t id : {kMsgMarginInsertOrder, kMsgMarginCancelOrder, kMsgMarginFundTransferReq,
                            kMsgMarginCashRepayReq, kMsgMarginRepayDebtReq, kMsgMarginCreditRequestReq})
     sim_.on(id, nullptr);
+  for (std::uint32_t id : MarginQueryServer::request_ids()) sim_.on(id, nullptr);
 }
 
 void SimMargin::add_account(std::uint64_t account) { sim_.set_account_business(account, 2); }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "gateway_sim/SimMarginOrders.h"
+#include "gateway_sim/SimMarginQueries.h"
 #include "gateway_sim/SimMarginWire.h"
 #include "gateway_sim/SimPushStore.h"
 
@@ -128,7 +129,8 @@ std::vector<std::uint8_t> make_margin_push_payload(std::uint32_t flow_id, std::u
 std::vector<std::uint8_t> make_margin_flow_message(std::uint64_t session_no, std::uint32_t count, bool end,
                                                    const std::vector<StoredPush>& records);
 
-// The margin session with its order server (SimMarginOrders.h) on every order-path request id.
+// The margin session with its order server (SimMarginOrders.h) on every order-path request id and
+// its query server (SimMarginQueries.h, the demo book to begin with) on every query request id.
 class SimMargin {
  public:
   explicit SimMargin(GatewaySim& sim);
@@ -157,6 +159,7 @@ class SimMargin {
   std::vector<MarginSubscribeRequest> subscribe_requests() const;
 
   MarginOrderServer& orders() { return *orders_; }
+  MarginQueryServer& queries() { return *queries_; }
 
   struct State;
 
@@ -164,6 +167,7 @@ class SimMargin {
   GatewaySim& sim_;
   std::shared_ptr<State> state_;  // shared with the handlers, which may outlive this object
   std::shared_ptr<MarginOrderServer> orders_;
+  std::shared_ptr<MarginQueryServer> queries_;
 };
 
 }  // namespace oxa_sim

@@ -342,6 +342,160 @@ inline constexpr WireField kDebtLeft{"debt_left", 16, 8};
 inline constexpr WireField kFields[] = {kOrderId, kAmount, kDebtLeft};
 }  // namespace margin_repay_rec
 
+// ---------------------------------------------------------------------------------------
+// Queries: the request fields the query server reads and the records it answers with.
+
+namespace margin_query_req {
+inline constexpr WireField kRequestId{"request_id", 22, 8};
+inline constexpr WireField kByIdFlag{"by_id", 30, 1};  // 0x260 / 0x262: 1 by id
+inline constexpr WireField kById{"id", 31, 8};
+inline constexpr WireField kPageReqCount{"req_count", 30, 8};   // the by-page queries
+inline constexpr WireField kPageReference{"reference", 38, 8};
+inline constexpr WireField kFields[] = {kRequestId, kByIdFlag, kById};
+}  // namespace margin_query_req
+
+// The extended queries' 32-byte head and their page fields.
+namespace margin_ext_req {
+inline constexpr WireField kSessionNo{"session_no", 0, 8};
+inline constexpr WireField kRequestId{"request_id", 8, 8};
+inline constexpr WireField kFundAccount{"fund_account", 16, 8};
+inline constexpr WireField kClientId{"client_id", 24, 1};
+inline constexpr WireField kReqCount{"req_count", 32, 4};
+inline constexpr WireField kReference{"reference", 36, 4};
+inline constexpr WireField kTicker{"ticker", 32, 16};  // 0x21024
+inline constexpr WireField kFields[] = {kSessionNo, kRequestId, kFundAccount, kClientId, kReqCount, kReference};
+}  // namespace margin_ext_req
+
+// The head of the classic paged answers; one record follows at 31.
+namespace margin_page_head {
+inline constexpr std::size_t kLength = 31;
+inline constexpr WireField kSessionNo{"session_no", 0, 8};
+inline constexpr WireField kRequestId{"request_id", 8, 4};
+inline constexpr WireField kIndex{"index", 12, 4};
+inline constexpr WireField kReqCount{"req_count", 16, 4};
+inline constexpr WireField kReference{"reference", 20, 8};
+inline constexpr WireField kIsLast{"is_last", 28, 1};
+inline constexpr WireField kHasData{"has_data", 29, 1};
+inline constexpr WireField kHasError{"has_error", 30, 1};
+inline constexpr WireField kFields[] = {kSessionNo, kRequestId, kIndex,  kReqCount,
+                                        kReference, kIsLast,   kHasData, kHasError};
+}  // namespace margin_page_head
+
+// The head of the extended paged answers; records follow at 56, record_size bytes apart.
+namespace margin_ext_head {
+inline constexpr std::size_t kLength = 56;
+inline constexpr WireField kSessionNo{"session_no", 0, 8};
+inline constexpr WireField kRequestId{"request_id", 8, 8};
+inline constexpr WireField kReqCount{"req_count", 32, 4};
+inline constexpr WireField kRspCount{"rsp_count", 36, 4};
+inline constexpr WireField kRecordSize{"record_size", 40, 4};
+inline constexpr WireField kFields[] = {kSessionNo, kRequestId, kReqCount, kRspCount, kRecordSize};
+}  // namespace margin_ext_head
+
+namespace margin_position_rec {
+inline constexpr std::size_t kLength = 532;
+inline constexpr WireField kTicker{"ticker", 0, 16};
+inline constexpr WireField kName{"ticker_name", 16, 64};
+inline constexpr WireField kMarket{"market", 80, 4};
+inline constexpr WireField kTotal{"total_qty", 84, 8};
+inline constexpr WireField kSellable{"sellable_qty", 92, 8};
+inline constexpr WireField kAvgPrice{"avg_price", 100, 8};
+inline constexpr WireField kFields[] = {kTicker, kName, kMarket, kTotal, kSellable, kAvgPrice};
+}  // namespace margin_position_rec
+
+namespace margin_asset_rec {
+inline constexpr std::size_t kLength = 412;
+inline constexpr WireField kTotal{"total_asset", 0, 8};
+inline constexpr WireField kBuyingPower{"buying_power", 8, 8};
+inline constexpr WireField kFields[] = {kTotal, kBuyingPower};
+}  // namespace margin_asset_rec
+
+namespace margin_fund_rec {
+inline constexpr std::size_t kLength = 372;
+inline constexpr WireField kBuyingPower{"buying_power", 4, 8};
+inline constexpr WireField kFields[] = {kBuyingPower};
+}  // namespace margin_fund_rec
+
+// 0x279's wire record (at 19).
+namespace margin_ipo_rec {
+inline constexpr std::size_t kLength = 104;
+inline constexpr WireField kMarket{"market", 0, 4};
+inline constexpr WireField kTicker{"ticker", 4, 16};
+inline constexpr WireField kName{"name", 20, 64};
+inline constexpr WireField kTickerType{"ticker_type", 84, 4};
+inline constexpr WireField kPrice{"price", 88, 8};
+inline constexpr WireField kFields[] = {kMarket, kTicker, kName, kTickerType, kPrice};
+}  // namespace margin_ipo_rec
+
+// 0x333: the 412-byte record at 19, the other server's amount at its 8.
+namespace margin_other_fund_rec {
+inline constexpr std::size_t kLength = 412;
+inline constexpr WireField kAmount{"amount", 8, 8};
+inline constexpr WireField kFields[] = {kAmount};
+}  // namespace margin_other_fund_rec
+
+// 0x21025: session number, request id, the error code at 28, the 129-byte record at 32.
+namespace margin_security_answer {
+inline constexpr std::size_t kLength = 161;
+inline constexpr WireField kSessionNo{"session_no", 0, 8};
+inline constexpr WireField kRequestId{"request_id", 8, 8};
+inline constexpr WireField kErrorId{"error_id", 28, 4};
+inline constexpr WireField kTicker{"ticker", 32, 16};
+inline constexpr WireField kName{"name", 48, 64};
+inline constexpr WireField kMarket{"market", 112, 4};
+inline constexpr WireField kTickerType{"ticker_type", 116, 4};
+inline constexpr WireField kPreClose{"pre_close", 129, 8};
+inline constexpr WireField kFields[] = {kSessionNo, kRequestId, kErrorId, kTicker, kName, kMarket, kTickerType,
+                                        kPreClose};
+}  // namespace margin_security_answer
+
+// The extended answers' records.
+namespace margin_pledge_rec {
+inline constexpr std::size_t kLength = 28;
+inline constexpr WireField kReference{"reference", 0, 8};
+inline constexpr WireField kMarket{"market", 8, 4};
+inline constexpr WireField kTicker{"ticker", 12, 16};
+inline constexpr WireField kFields[] = {kReference, kMarket, kTicker};
+}  // namespace margin_pledge_rec
+
+namespace margin_target_rec {
+inline constexpr std::size_t kLength = 36;
+inline constexpr WireField kReference{"reference", 0, 8};
+inline constexpr WireField kMarket{"market", 8, 4};
+inline constexpr WireField kTicker{"ticker", 12, 16};
+inline constexpr WireField kRatio{"ratio", 28, 4};
+inline constexpr WireField kStatus{"status", 32, 4};
+inline constexpr WireField kFields[] = {kReference, kMarket, kTicker, kRatio, kStatus};
+}  // namespace margin_target_rec
+
+namespace margin_security_rec {
+inline constexpr std::size_t kLength = 125;
+inline constexpr WireField kTicker{"ticker", 0, 16};
+inline constexpr WireField kName{"name", 16, 64};
+inline constexpr WireField kMarket{"market", 80, 4};
+inline constexpr WireField kTickerType{"ticker_type", 84, 4};
+inline constexpr WireField kSuspended{"suspended", 96, 1};
+inline constexpr WireField kPreClose{"pre_close", 97, 8};
+inline constexpr WireField kUpper{"upper_limit", 105, 8};
+inline constexpr WireField kLower{"lower_limit", 113, 8};
+inline constexpr WireField kPosition{"position", 121, 4};
+inline constexpr WireField kFields[] = {kTicker, kName, kMarket, kTickerType, kSuspended,
+                                        kPreClose, kUpper, kLower, kPosition};
+}  // namespace margin_security_rec
+
+namespace margin_debt_rec {
+inline constexpr std::size_t kLength = 84;
+inline constexpr WireField kMarket{"market", 0, 4};
+inline constexpr WireField kTicker{"ticker", 4, 16};
+inline constexpr WireField kValue0{"value_0", 36, 8};
+inline constexpr WireField kValue1{"value_1", 44, 8};
+inline constexpr WireField kValue2{"value_2", 52, 8};
+inline constexpr WireField kValue3{"value_3", 60, 8};
+inline constexpr WireField kValue4{"value_4", 68, 8};
+inline constexpr WireField kReference{"reference", 76, 8};
+inline constexpr WireField kFields[] = {kMarket, kTicker, kValue0, kValue1, kValue2, kValue3, kValue4, kReference};
+}  // namespace margin_debt_rec
+
 // Every margin layout, for the self-check that fields stay inside their record and do not overlap.
 const std::vector<WireLayout>& margin_layouts();
 

@@ -31,8 +31,11 @@ public:
         int32_t status = -1;  // the order's status
         int32_t error = 0;
         std::string text;
-        double value = 0;   // a trade's quantity, a repayment's amount
+        double value = 0;   // a trade's quantity, a repayment's amount; a query's value or reference
         uint64_t session = 0;
+        // query answers: id is the request id, other the index, status is_last (1) or not (0)
+        bool has_record = false;
+        std::string ticker;
     };
 
     void OnOrderEvent(OXAOrderInfo* o, OXAErrorInfo* e, uint64_t s) override {
@@ -67,6 +70,59 @@ public:
     }
     void OnCreditRequest(OXACreditRequestInfo* r, OXAErrorInfo* e, uint64_t s) override {
         Add(Of("credit", r->order_oxa_id, e, s));
+    }
+
+    // Query answers.
+    void OnQueryOrder(OXAOrderInfo* r, OXAErrorInfo* e, int id, bool last, uint64_t s) override {
+        Event ev = Answer("query_order", r != nullptr, e, id, last, s);
+        if (r) ev.other = r->order_oxa_id;
+        Add(ev);
+    }
+    void OnQueryAsset(OXAAssetInfo* r, OXAErrorInfo* e, int id, bool last, uint64_t s) override {
+        Event ev = Answer("query_asset", r != nullptr, e, id, last, s);
+        if (r) ev.value = r->total_asset;
+        Add(ev);
+    }
+    void OnQueryCreditInfo2(OXACreditInfo2* r, OXAErrorInfo* e, int id, uint64_t s) override {
+        Event ev = Answer("credit2", r != nullptr, e, id, false, s);
+        if (r) ev.value = static_cast<double>(r->field_0);
+        Add(ev);
+    }
+    void OnQueryCreditInfo6(double v, OXAErrorInfo* e, int id, uint64_t s) override {
+        Event ev = Answer("credit6", false, e, id, false, s);
+        ev.value = v;
+        Add(ev);
+    }
+    void OnQueryPositionByPage(OXAPositionInfo* r, int64_t, int64_t index, int64_t reference, int id, bool last,
+                               uint64_t s) override {
+        Event ev = Answer("position_page", r != nullptr, nullptr, id, last, s);
+        ev.other = static_cast<uint64_t>(index);
+        ev.value = static_cast<double>(reference);
+        if (r) ev.ticker = r->ticker;
+        Add(ev);
+    }
+    void OnQueryCreditTargetStkByPage(OXACreditTargetStkInfo* r, int64_t, int64_t index, int64_t reference, int id,
+                                      bool last, uint64_t s) override {
+        Event ev = Answer("target", r != nullptr, nullptr, id, last, s);
+        ev.other = static_cast<uint64_t>(index);
+        ev.value = static_cast<double>(reference);
+        if (r) ev.ticker = r->ticker;
+        Add(ev);
+    }
+    void OnQueryIPOInfoList(OXAIPOInfo* r, OXAErrorInfo* e, int id, bool last, uint64_t s) override {
+        Event ev = Answer("ipo", r != nullptr, e, id, last, s);
+        if (r) ev.ticker = r->ticker;
+        Add(ev);
+    }
+    void OnQueryOtherServerFund(OXAOtherServerFundInfo* r, OXAErrorInfo* e, int id, uint64_t s) override {
+        Event ev = Answer("other_fund", r != nullptr, e, id, false, s);
+        if (r) ev.value = r->amount;
+        Add(ev);
+    }
+    void OnQuerySecurityInfo(OXASecurityInfo* r, OXAErrorInfo* e, int id, bool last, uint64_t s) override {
+        Event ev = Answer("security", r != nullptr, e, id, last, s);
+        if (r) ev.ticker = r->ticker;
+        Add(ev);
     }
 
     std::vector<uint64_t> Ids() {
@@ -107,6 +163,12 @@ protected:
             ev.text = e->error_msg;
         }
         ev.session = s;
+        return ev;
+    }
+    static Event Answer(const char* kind, bool has_record, const OXAErrorInfo* e, int id, bool last, uint64_t s) {
+        Event ev = Of(kind, static_cast<uint64_t>(id), e, s);
+        ev.has_record = has_record;
+        ev.status = last ? 1 : 0;
         return ev;
     }
     void Add(const Event& ev) {

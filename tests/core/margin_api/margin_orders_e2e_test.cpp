@@ -110,7 +110,7 @@ TEST_F(MarginOrdersE2ETest, OrdersCancelsAndRepaymentsReachTheirCallbacks) {
     transfer.amount = 300;
     transfer.transfer_type = 1;
     const uint64_t serial = api.FundTransfer(&transfer, session);
-    EXPECT_EQ(transfer.serial_id, serial);
+    EXPECT_EQ(+transfer.serial_id, serial);
     auto transfers = WaitFor("transfer", serial);
     ASSERT_EQ(transfers.size(), 1u);
     EXPECT_EQ(transfers[0].value, 300);

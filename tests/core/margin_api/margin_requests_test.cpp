@@ -201,7 +201,7 @@ TEST_F(MarginRequestsTest, FailedSendsOfTheOrderPathReturnNoId) {
     // an id taken before a failed send is not given out again
     const uint64_t before = transfer.serial_id;
     EXPECT_EQ(margin_->FundTransfer(&transfer, session), 0u);
-    EXPECT_GT(transfer.serial_id, before);
+    EXPECT_GT(+transfer.serial_id, before);
 }
 
 TEST_F(MarginRequestsTest, RepayAmountsAreCheckedBeforeAnythingElse) {
@@ -255,8 +255,8 @@ TEST_F(MarginRequestsTest, OrderPathRequestsOnTheWire) {
     CreditRequestParam credit{};
     const uint64_t repay_id = margin_->CreditCashRepaySpecifiedDebt(&repay, session);
     const uint64_t credit_id = margin_->CreditRequest(&credit, session);
-    EXPECT_EQ(repay.id, repay_id);
-    EXPECT_EQ(credit.id, credit_id);
+    EXPECT_EQ(+repay.id, repay_id);
+    EXPECT_EQ(+credit.id, credit_id);
     ASSERT_TRUE(sim_.wait_for_frame(0x31a, 2000ms).has_value());
     EXPECT_EQ(Le64(FramesOf(0x234).at(0).body, 22), repay_id);
     EXPECT_EQ(Le64(FramesOf(0x31a).at(0).body, 22), credit_id);

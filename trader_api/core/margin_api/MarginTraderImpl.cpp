@@ -7,6 +7,7 @@
 #include "api_common/CInnerApiInterface/LoginAnswer.h"
 #include "api_common/SessionFiling.h"
 #include "core/margin_api/MarginPushes.h"
+#include "core/margin_api/MarginQueryAnswers.h"
 #include "core/margin_api/MarginSession.h"
 #include "core/margin_api/MarginTradeDriver.h"
 #include "infra/tcp_framework/client/TcpClient.h"
@@ -41,7 +42,7 @@ void ReadInitRsp(const char* rec, bool byte_order, CreditInitRsp* out) noexcept 
 }  // namespace MARGIN
 
 MarginTraderImpl::MarginTraderImpl() {
-    InitTradeDriver({SessionHandlers(), PushHandlers()});
+    InitTradeDriver({SessionHandlers(), PushHandlers(), QueryAnswerHandlers()});
     MARGIN::SetInnerApi(this);
 }
 

@@ -6,6 +6,7 @@
 
 #include "api/ErrorMsg.h"
 #include "api/SessionTables.h"
+#include "api_common/AnswerRecords.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 #include "api_common/QueryPaging.h"
 #include "core/spot_api/SpotConvert.h"
@@ -18,30 +19,10 @@ namespace SPOT {
 
 namespace {
 
-// Scalar at off of a block of len bytes; 0 when it does not fit.
-template <typename T>
-T At(const char* data, std::size_t len, std::size_t off) {
-    T v{};
-    WireReader r(data, len);
-    if (r.seek(off)) r.read_host(v);
-    return v;
-}
-
-char Byte(const char* data, std::size_t len, std::size_t off) { return At<char>(data, len, off); }
+char Byte(const char* data, std::size_t len, std::size_t off) { return ScalarAt<char>(data, len, off); }
 int32_t Digit(const char* data, std::size_t len, std::size_t off) { return DigitValue(Byte(data, len, off)); }
 int32_t Market(const char* data, std::size_t len, std::size_t off) {
     return DecodeMarketTypeDigit(Byte(data, len, off));
-}
-
-// A text of at most width bytes at off, bounded by the block and by the destination.
-template <std::size_t N>
-void Text(char (&dst)[N], const char* data, std::size_t len, std::size_t off, std::size_t width) {
-    if (data == nullptr || off >= len) {
-        std::memset(dst, 0, N);
-        return;
-    }
-    const std::size_t avail = len - off;
-    CopyText(dst, data + off, width < avail ? width : avail);
 }
 
 template <std::size_t N>
@@ -57,14 +38,6 @@ OXAErrorInfo ErrorOf(int32_t code) {
     return e;
 }
 
-// Records of stride bytes from start, each reading need bytes, that lie wholly inside len
-// (at most count). 64-bit throughout, so no count or stride can wrap.
-uint64_t Fitting(uint64_t count, uint64_t len, uint64_t start, uint64_t stride, uint64_t need) {
-    if (count == 0 || stride == 0 || stride < need || start + need > len) return 0;
-    const uint64_t n = (len - start - need) / stride + 1;
-    return n < count ? n : count;
-}
-
 void Entry(int line, const char* name) { spdlog::debug("{} {} {}", kDriverSource, line, name); }
 
 // ---------------------------------------------------------------------------------------
@@ -73,60 +46,60 @@ void Entry(int line, const char* name) { spdlog::debug("{} {} {}", kDriverSource
 void FillPosition(const char* rec, OXAPositionInfo& out) {
     const std::size_t n = kPositionRecordSize;
     out = OXAPositionInfo{};
-    Text(out.ticker, rec, n, 8, 8);
+    TextAt(out.ticker, rec, n, 8, 8);
     Literal(out.ticker_name, "not_ready");
     out.market = Market(rec, n, 77);
-    out.total_qty = At<int64_t>(rec, n, 32);
-    out.sellable_qty = At<int64_t>(rec, n, 40);
-    out.avg_price = At<double>(rec, n, 64);
-    out.yesterday_position = At<int64_t>(rec, n, 16);
-    out.purchase_redeemable_qty = At<int64_t>(rec, n, 48);
-    if (out.purchase_redeemable_qty == 0) out.purchase_redeemable_qty = At<int64_t>(rec, n, 56);
+    out.total_qty = ScalarAt<int64_t>(rec, n, 32);
+    out.sellable_qty = ScalarAt<int64_t>(rec, n, 40);
+    out.avg_price = ScalarAt<double>(rec, n, 64);
+    out.yesterday_position = ScalarAt<int64_t>(rec, n, 16);
+    out.purchase_redeemable_qty = ScalarAt<int64_t>(rec, n, 48);
+    if (out.purchase_redeemable_qty == 0) out.purchase_redeemable_qty = ScalarAt<int64_t>(rec, n, 56);
 }
 
 void FillAsset(const char* rec, OXAAssetInfo& out) {
     const std::size_t n = kAssetRecordSize;
     out = OXAAssetInfo{};
-    out.total_asset = At<double>(rec, n, 37);
-    out.buying_power = At<double>(rec, n, 16);
-    out.field_16 = At<double>(rec, n, 29);
-    out.withholding_amount = At<double>(rec, n, 45);
-    out.field_188 = At<double>(rec, n, 85);
-    out.field_196 = At<double>(rec, n, 93);
+    out.total_asset = ScalarAt<double>(rec, n, 37);
+    out.buying_power = ScalarAt<double>(rec, n, 16);
+    out.field_16 = ScalarAt<double>(rec, n, 29);
+    out.withholding_amount = ScalarAt<double>(rec, n, 45);
+    out.field_188 = ScalarAt<double>(rec, n, 85);
+    out.field_196 = ScalarAt<double>(rec, n, 93);
 }
 
 void FillYesterdayAsset(const char* rec, OXAYesterdayAssetInfo& out) {
     const std::size_t n = kAssetRecordSize;
     out = OXAYesterdayAssetInfo{};
-    out.field_0 = At<double>(rec, n, 37);
-    out.field_16 = At<double>(rec, n, 8);
-    out.field_24 = At<double>(rec, n, 29);
+    out.field_0 = ScalarAt<double>(rec, n, 37);
+    out.field_16 = ScalarAt<double>(rec, n, 8);
+    out.field_24 = ScalarAt<double>(rec, n, 29);
 }
 
 void FillFund(const char* rec, OXAFundInfo& out) {
     const std::size_t n = kFundRecordSize;
     out = OXAFundInfo{};
-    out.buying_power = At<double>(rec, n, 16);
-    out.withholding_amount = At<double>(rec, n, 45);
-    out.field_20 = At<double>(rec, n, 53);
-    out.field_28 = At<double>(rec, n, 61);
+    out.buying_power = ScalarAt<double>(rec, n, 16);
+    out.withholding_amount = ScalarAt<double>(rec, n, 45);
+    out.field_20 = ScalarAt<double>(rec, n, 53);
+    out.field_28 = ScalarAt<double>(rec, n, 61);
 }
 
 void FillFundTransfer(const char* rec, uint64_t session_id, int64_t trading_day, OXAFundTransferNotice& out) {
     const std::size_t n = kFundTransferRecordSize;
     out = OXAFundTransferNotice{};
-    out.order_oxa_id = ComposeOXAIDForSession(session_id, At<uint8_t>(rec, n, 82), At<uint64_t>(rec, n, 0));
+    out.order_oxa_id = ComposeOXAIDForSession(session_id, ScalarAt<uint8_t>(rec, n, 82), ScalarAt<uint64_t>(rec, n, 0));
     const CodeTrace trace("OnQueryFundTransfer", out.order_oxa_id);
     out.transfer_type = DecodeFundTransferType(Byte(rec, n, 65));
-    out.amount = At<double>(rec, n, 49);
-    const uint32_t status = At<uint32_t>(rec, n, 66);
+    out.amount = ScalarAt<double>(rec, n, 49);
+    const uint32_t status = ScalarAt<uint32_t>(rec, n, 66);
     out.oper_status = status == 0 ? 0 : status == 1 ? 1 : 2;
-    out.transfer_time = static_cast<uint64_t>(SpotTimestamp(trading_day, At<int32_t>(rec, n, 70)));
+    out.transfer_time = static_cast<uint64_t>(SpotTimestamp(trading_day, ScalarAt<int32_t>(rec, n, 70)));
 }
 
 void FillOtherServerFund(const char* rec, OXAOtherServerFundInfo& out) {
     out = OXAOtherServerFundInfo{};
-    out.amount = At<double>(rec, kOtherServerFundRecordSize, 16);
+    out.amount = ScalarAt<double>(rec, kOtherServerFundRecordSize, 16);
     out.query_type = 1;
 }
 
@@ -134,16 +107,16 @@ void FillETF(const char* body, OXAETFInfo& out) {
     const std::size_t n = kETFRecordSize;
     out = OXAETFInfo{};
     out.market = Market(body, n, 16);
-    Text(out.ticker, body, n, 8, 8);
-    Text(out.field_20, body, n, 0, 8);
-    out.field_36 = static_cast<int32_t>(At<uint32_t>(body, n, 17));
+    TextAt(out.ticker, body, n, 8, 8);
+    TextAt(out.field_20, body, n, 0, 8);
+    out.field_36 = static_cast<int32_t>(ScalarAt<uint32_t>(body, n, 17));
     out.field_40 = Digit(body, n, 45);
     out.field_44 = Digit(body, n, 46);
-    out.field_48 = At<double>(body, n, 71);
-    out.field_56 = At<double>(body, n, 63);
-    out.field_64 = At<double>(body, n, 87);
-    out.field_72 = At<double>(body, n, 79);
-    out.field_80 = At<double>(body, n, 55);
+    out.field_48 = ScalarAt<double>(body, n, 71);
+    out.field_56 = ScalarAt<double>(body, n, 63);
+    out.field_64 = ScalarAt<double>(body, n, 87);
+    out.field_72 = ScalarAt<double>(body, n, 79);
+    out.field_80 = ScalarAt<double>(body, n, 55);
     out.field_88 = Digit(body, n, 95);
     out.field_92 = Digit(body, n, 96);
     out.field_96 = Digit(body, n, 97);
@@ -156,64 +129,64 @@ void FillETFBasket(const char* body, OXAETFBasketInfo& out) {
     out = OXAETFBasketInfo{};
     out.market = Market(body, n, 8);
     // each ticker ends where the next field starts
-    Text(out.ticker, body, n, 0, 8);
-    Text(out.component_ticker, body, n, 9, 8);
-    out.field_100 = At<int32_t>(body, n, 18);
+    TextAt(out.ticker, body, n, 0, 8);
+    TextAt(out.component_ticker, body, n, 9, 8);
+    out.field_100 = ScalarAt<int32_t>(body, n, 18);
     out.component_market = Market(body, n, 17);
     out.field_112 = Digit(body, n, 22);
-    out.field_132 = At<double>(body, n, 23);
-    out.field_140 = At<double>(body, n, 31);
-    out.field_148 = At<double>(body, n, 39);
-    out.field_156 = At<double>(body, n, 47);
+    out.field_132 = ScalarAt<double>(body, n, 23);
+    out.field_140 = ScalarAt<double>(body, n, 31);
+    out.field_148 = ScalarAt<double>(body, n, 39);
+    out.field_156 = ScalarAt<double>(body, n, 47);
 }
 
 void FillIPOInfo(const char* body, OXAIPOInfo& out) {
     const std::size_t n = kIPOInfoBodySize;
     out = OXAIPOInfo{};
     out.market = DecodeMarketType(Byte(body, n, 8));
-    Text(out.ticker, body, n, 0, 8);
-    Text(out.name, body, n, 28, 64);
+    TextAt(out.ticker, body, n, 0, 8);
+    TextAt(out.name, body, n, 28, 64);
     out.ticker_type = DecodeTickerType(Byte(body, n, 9), Byte(body, n, 10));
-    out.field_88 = At<double>(body, n, 12);
-    out.field_96 = At<int32_t>(body, n, 108);
-    out.field_100 = At<int32_t>(body, n, 20);
-    out.field_104 = At<double>(body, n, 92);
-    out.field_112 = At<double>(body, n, 100);
+    out.field_88 = ScalarAt<double>(body, n, 12);
+    out.field_96 = ScalarAt<int32_t>(body, n, 108);
+    out.field_100 = ScalarAt<int32_t>(body, n, 20);
+    out.field_104 = ScalarAt<double>(body, n, 92);
+    out.field_112 = ScalarAt<double>(body, n, 100);
 }
 
 void FillIPOQuota(const char* rec, OXAIPOQuotaInfo& out) {
     const std::size_t n = kIPOQuotaRecordSize;
     out = OXAIPOQuotaInfo{};
     out.market = Market(rec, n, 12);
-    out.field_4 = static_cast<int32_t>(At<uint64_t>(rec, n, 27));
-    out.field_8 = static_cast<int32_t>(At<uint64_t>(rec, n, 35));
+    out.field_4 = static_cast<int32_t>(ScalarAt<uint64_t>(rec, n, 27));
+    out.field_8 = static_cast<int32_t>(ScalarAt<uint64_t>(rec, n, 35));
 }
 
 void FillIssue(const char* rec, OXAIssueInfo& out) {
     const std::size_t n = kIssueRecordSize;
     out = OXAIssueInfo{};
     out.market = Market(rec, n, 8);
-    Text(out.ticker, rec, n, 0, 8);
+    TextAt(out.ticker, rec, n, 0, 8);
     Literal(out.name, "not_ready");
     out.ticker_type = DecodeTickerType(Byte(rec, n, 9), Byte(rec, n, 10));
     Literal(out.field_88, "not_ready");
-    out.field_104 = At<double>(rec, n, 12);
-    out.field_116 = static_cast<int32_t>(At<uint64_t>(rec, n, 28));
+    out.field_104 = ScalarAt<double>(rec, n, 12);
+    out.field_116 = static_cast<int32_t>(ScalarAt<uint64_t>(rec, n, 28));
 }
 
 void FillSecurity(const char* rec, OXASecurityInfo& out) {
     const std::size_t n = kSecurityRecordSize;
     out = OXASecurityInfo{};
-    Text(out.ticker, rec, n, 0, 8);
-    Text(out.name, rec, n, 55, 64);
+    TextAt(out.ticker, rec, n, 0, 8);
+    TextAt(out.name, rec, n, 55, 64);
     out.market = Market(rec, n, 9);
     out.ticker_type = DecodeTickerType(Byte(rec, n, 10), Byte(rec, n, 11));
-    out.field_88 = At<int64_t>(rec, n, 39);
-    out.field_96 = At<uint8_t>(rec, n, 14);
-    out.field_97 = At<double>(rec, n, 15);
-    out.field_105 = At<double>(rec, n, 23);
-    out.field_113 = At<double>(rec, n, 31);
-    out.field_121 = At<double>(rec, n, 47);
+    out.field_88 = ScalarAt<int64_t>(rec, n, 39);
+    out.field_96 = ScalarAt<uint8_t>(rec, n, 14);
+    out.field_97 = ScalarAt<double>(rec, n, 15);
+    out.field_105 = ScalarAt<double>(rec, n, 23);
+    out.field_113 = ScalarAt<double>(rec, n, 31);
+    out.field_121 = ScalarAt<double>(rec, n, 47);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -229,11 +202,11 @@ struct ClassicHead {
 
 ClassicHead ReadClassicHead(const char* data, std::size_t len) {
     ClassicHead h{};
-    h.session_no = At<uint32_t>(data, len, 0);
-    h.request_id = static_cast<int>(static_cast<uint32_t>(At<uint64_t>(data, len, 4)));
-    h.last = At<uint8_t>(data, len, 12) != 0;
-    h.error = At<int16_t>(data, len, 13);
-    h.count = At<int16_t>(data, len, 15);
+    h.session_no = ScalarAt<uint32_t>(data, len, 0);
+    h.request_id = static_cast<int>(static_cast<uint32_t>(ScalarAt<uint64_t>(data, len, 4)));
+    h.last = ScalarAt<uint8_t>(data, len, 12) != 0;
+    h.error = ScalarAt<int16_t>(data, len, 13);
+    h.count = ScalarAt<int16_t>(data, len, 15);
     return h;
 }
 
@@ -262,7 +235,7 @@ void Classic(const char* name, uint32_t msg_id, const char* data, int len, uint3
         return;
     }
     const uint64_t wanted = h.count < 0 ? 0 : static_cast<uint64_t>(h.count);
-    uint64_t n = Fitting(wanted, n_len, kRspHeadSize, rec_size, rec_size);
+    uint64_t n = RecordsThatFit(wanted, n_len, kRspHeadSize, rec_size, rec_size);
     if (single && n > 1) n = 1;
     if (n < wanted && !(single && n == 1))
         LogShortMessage(name, msg_id, n_len, kRspHeadSize + static_cast<std::size_t>(wanted) * rec_size);
@@ -333,7 +306,7 @@ OXA_HANDLER(OnQueryYesterdayAsset) {
 OXA_HANDLER(OnQueryAsset) {
     Entry(__LINE__, "OnQueryAsset");
     // a negative amount at 33 marks yesterday's asset
-    if (At<double>(data, static_cast<std::size_t>(len), kRspHeadSize + 16) < 0) {
+    if (ScalarAt<double>(data, static_cast<std::size_t>(len), kRspHeadSize + 16) < 0) {
         OnQueryYesterdayAsset(driver, 0, kMsgQueryAssetRsp, data, len, 0, false, 0, 0, node_id);
         return;
     }
@@ -373,8 +346,8 @@ OXA_HANDLER(OnQueryOtherServerFund) {
     (void)driver;
     const std::size_t n_len = static_cast<std::size_t>(len);
     // this answer logs its own text for an unknown session
-    if (FindAnswerSession(node_id, At<uint32_t>(data, n_len, 0)) == nullptr) {
-        spdlog::error("ptr_session_info_spot is null {}", At<uint32_t>(data, n_len, 0));
+    if (FindAnswerSession(node_id, ScalarAt<uint32_t>(data, n_len, 0)) == nullptr) {
+        spdlog::error("ptr_session_info_spot is null {}", ScalarAt<uint32_t>(data, n_len, 0));
         return;
     }
     Classic<OXAOtherServerFundInfo>(
@@ -448,12 +421,12 @@ void Paged(const char* name, uint32_t msg_id, const char* data, int len, uint32_
     const CodeTrace trace(name, 0);
     const std::size_t n_len = static_cast<std::size_t>(len);
     PageHead h{};
-    h.session_no = At<uint32_t>(data, n_len, 0);
-    h.request_id = static_cast<int>(static_cast<uint32_t>(At<uint64_t>(data, n_len, 4)));
-    h.index = At<int32_t>(data, n_len, 12);
-    h.req_count = At<int32_t>(data, n_len, 16);
-    h.reference = At<uint64_t>(data, n_len, 20);
-    h.last = At<uint8_t>(data, n_len, 28) != 0;
+    h.session_no = ScalarAt<uint32_t>(data, n_len, 0);
+    h.request_id = static_cast<int>(static_cast<uint32_t>(ScalarAt<uint64_t>(data, n_len, 4)));
+    h.index = ScalarAt<int32_t>(data, n_len, 12);
+    h.req_count = ScalarAt<int32_t>(data, n_len, 16);
+    h.reference = ScalarAt<uint64_t>(data, n_len, 20);
+    h.last = ScalarAt<uint8_t>(data, n_len, 28) != 0;
     const tagSessionInfo* info = GetAnswerSession(node_id, h.session_no);
     if (info == nullptr) return;
     Rec rec;
@@ -505,7 +478,7 @@ OXA_HANDLER(OnQueryPositionByPage) {
             FillPosition(rec, out);
             // the name follows the record when the server sends one
             const std::size_t name_at = kPageRspHeadSize + kPositionRecordSize;
-            if (msg_len != name_at) Text(out.ticker_name, msg, msg_len, name_at, sizeof(out.ticker_name));
+            if (msg_len != name_at) TextAt(out.ticker_name, msg, msg_len, name_at, sizeof(out.ticker_name));
         },
         [](OXAPositionInfo* r, int64_t rc, int64_t idx, int64_t ref, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = GetTraderSpi()) spi->OnQueryPositionByPage(r, rc, idx, ref, id, last, s);
@@ -529,15 +502,15 @@ struct ExtHead {
 
 ExtHead ReadExtHead(const char* data, std::size_t len) {
     ExtHead h{};
-    h.session_no = At<uint64_t>(data, len, 0);
-    h.request_no = At<uint64_t>(data, len, 8);
+    h.session_no = ScalarAt<uint64_t>(data, len, 0);
+    h.request_no = ScalarAt<uint64_t>(data, len, 8);
     h.request_id = static_cast<int>(static_cast<uint32_t>(h.request_no));
-    h.fund_account = At<uint64_t>(data, len, 16);
-    h.client_id = At<uint8_t>(data, len, 24);
-    h.error = At<int32_t>(data, len, 28);
-    h.page_size = At<uint32_t>(data, len, 32);
-    h.count = At<uint32_t>(data, len, 36);
-    h.stride = At<uint32_t>(data, len, 40);
+    h.fund_account = ScalarAt<uint64_t>(data, len, 16);
+    h.client_id = ScalarAt<uint8_t>(data, len, 24);
+    h.error = ScalarAt<int32_t>(data, len, 28);
+    h.page_size = ScalarAt<uint32_t>(data, len, 32);
+    h.count = ScalarAt<uint32_t>(data, len, 36);
+    h.stride = ScalarAt<uint32_t>(data, len, 40);
     return h;
 }
 
@@ -556,7 +529,7 @@ void ExtPaged(const char* name, const char* last_log, uint32_t msg_id, const cha
         call(static_cast<Rec*>(nullptr), req_count, 0, 0, h.request_id, true, session_id);
         return;
     }
-    const uint64_t n = Fitting(h.count, n_len, kExtRspHeadSize, h.stride, 4 + body_size);
+    const uint64_t n = RecordsThatFit(h.count, n_len, kExtRspHeadSize, h.stride, 4 + body_size);
     if (n < h.count)
         LogShortMessage(name, msg_id, n_len,
                         static_cast<std::size_t>(kExtRspHeadSize + uint64_t{h.count} * (4 + body_size)));
@@ -566,7 +539,7 @@ void ExtPaged(const char* name, const char* last_log, uint32_t msg_id, const cha
     }
     for (uint64_t i = 0; i < n; ++i) {
         const char* rec = data + kExtRspHeadSize + i * h.stride;
-        const uint32_t position = At<uint32_t>(rec, 4, 0);
+        const uint32_t position = ScalarAt<uint32_t>(rec, 4, 0);
         Rec out;
         fill(rec + 4, out);
         const bool last = i + 1 == n;
@@ -621,7 +594,7 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
         call(static_cast<Rec*>(nullptr), &error, h.request_id, true, session_id);
         return;
     }
-    const uint64_t n = Fitting(h.count, len, kExtRspHeadSize, stride, 4 + body_size);
+    const uint64_t n = RecordsThatFit(h.count, len, kExtRspHeadSize, stride, 4 + body_size);
     if (n < h.count)
         LogShortMessage(name, msg_id, len, static_cast<std::size_t>(kExtRspHeadSize + uint64_t{h.count} * stride));
     if (n == 0) {
@@ -640,7 +613,7 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
         bool end = true;
         OXAErrorInfo last_error = error;
         if (n == h.count && h.count == h.page_size) {
-            const uint64_t next = uint64_t{At<uint32_t>(rec, 4, 0)} + 1;
+            const uint64_t next = uint64_t{ScalarAt<uint32_t>(rec, 4, 0)} + 1;
             const PageContinuation::Step step =
                 Continues().Continue(key, next, [&] { return send(rec, static_cast<int32_t>(next)); });
             if (step.outcome == PageContinuation::Outcome::kNoProgress) {
@@ -747,10 +720,10 @@ OXA_HANDLER(OnQueryHKConnectIndicativeExchangeRateInfo) {
     OXAHKConnectIndicativeExchangeRateInfo* out = nullptr;
     if (h.error == 0) {
         if (n_len >= 64) {
-            rate.field_0 = At<double>(data, n_len, 32);
-            rate.field_8 = At<double>(data, n_len, 40);
-            rate.field_16 = At<double>(data, n_len, 48);
-            rate.field_24 = At<double>(data, n_len, 56);
+            rate.field_0 = ScalarAt<double>(data, n_len, 32);
+            rate.field_8 = ScalarAt<double>(data, n_len, 40);
+            rate.field_16 = ScalarAt<double>(data, n_len, 48);
+            rate.field_24 = ScalarAt<double>(data, n_len, 56);
             out = &rate;
         } else {
             LogShortMessage("OnQueryHKConnectIndicativeExchangeRateInfo", kMsgQueryHKConnectRateRsp, n_len, 64);
@@ -771,7 +744,7 @@ OXA_HANDLER(OnQueryHKConnectSpreadTable) {
     const uint64_t session_id = info->nApiSessionID;
     const CodeTrace trace("OnQueryHKConnectSpreadTable", 0);
     const int32_t ticker_type = DecodeTickerType('0', Byte(data, n_len, 32));
-    const int32_t count = At<int32_t>(data, n_len, 33);
+    const int32_t count = ScalarAt<int32_t>(data, n_len, 33);
     constexpr std::size_t kFirst = 37;
     TraderSpi* spi = GetTraderSpi();
     if (count == 0) {
@@ -779,7 +752,7 @@ OXA_HANDLER(OnQueryHKConnectSpreadTable) {
         return;
     }
     const uint64_t wanted = count < 0 ? 0 : static_cast<uint64_t>(count);
-    const uint64_t n = Fitting(wanted, n_len, kFirst, kSpreadRecordSize, kSpreadRecordSize);
+    const uint64_t n = RecordsThatFit(wanted, n_len, kFirst, kSpreadRecordSize, kSpreadRecordSize);
     if (n < wanted)
         LogShortMessage("OnQueryHKConnectSpreadTable", kMsgQueryHKConnectSpreadRsp, n_len,
                         static_cast<std::size_t>(kFirst + wanted * kSpreadRecordSize));
@@ -793,9 +766,9 @@ OXA_HANDLER(OnQueryHKConnectSpreadTable) {
         const char* rec = data + kFirst + i * kSpreadRecordSize;
         OXAHKConnectSpreadTableInfo out{};
         out.ticker_type = ticker_type;
-        out.field_4 = At<double>(rec, kSpreadRecordSize, 8);
-        out.field_12 = At<double>(rec, kSpreadRecordSize, 16);
-        out.field_20 = At<double>(rec, kSpreadRecordSize, 0);
+        out.field_4 = ScalarAt<double>(rec, kSpreadRecordSize, 8);
+        out.field_12 = ScalarAt<double>(rec, kSpreadRecordSize, 16);
+        out.field_20 = ScalarAt<double>(rec, kSpreadRecordSize, 0);
         if (spi) spi->OnQueryHKConnectSpreadTable(&out, &error, h.request_id, i + 1 == n, session_id);
     }
 }
