@@ -4,9 +4,13 @@
 // succeeds), cancels the filled one (the gateway refuses it), transfers funds, queries its orders,
 // positions and asset and logs out, printing every callback as one readable line. Given a margin
 // account, it then logs that one in too, places an order that fills and one it cancels, repays
-// cash, queries its credit line and the securities it may buy on credit, and logs it out.
+// cash, and logs it out.
 //
-//   oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] [LOG_PATH]
+// Given an option account, it logs that one in, places a single-leg order that fills, a combination
+// order, one that stays working and is cancelled, queries its orders and the combination
+// strategies, and logs it out.
+//
+//   oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] [--option-account ACC] [LOG_PATH]
 #include <oxa_api/TraderApi.h>
 
 #include <chrono>
@@ -70,6 +74,10 @@ public:
         Event("OnHoldingChangeEvent: %.16s now held %lld (change %lld)", h->ticker, L(h->field_28), L(h->field_36));
     }
     void OnCancelOrderEvent(OXAOrderCancelInfo* c, OXAErrorInfo* e, uint64_t) override {
+        if (e && e->error_id == 0) {  // the option gateway answers every cancel
+            Event("OnCancelOrderEvent: cancel %llu of order %llu accepted", U(c->order_cancel_oxa_id), U(c->order_oxa_id));
+            return;
+        }
         Event("OnCancelOrderEvent: cancel %llu of order %llu refused: error %d %.124s", U(c->order_cancel_oxa_id),
               U(c->order_oxa_id), e ? e->error_id : 0, e ? e->error_msg : "");
         Note(Seen{Seen::kCancelRefused, c->order_cancel_oxa_id, 0});
@@ -83,24 +91,6 @@ public:
         Event("OnCreditCashRepay: repayment %llu, error %d %.124s", U(r->order_oxa_id), e ? e->error_id : 0,
               e ? e->error_msg : "");
         Note(Seen{Seen::kRepay, r->order_oxa_id, 0});
-    }
-    void OnQueryCreditInfo2(OXACreditInfo2* c, OXAErrorInfo* e, int request_id, uint64_t) override {
-        if (c)
-            Event("OnQueryCreditInfo2 %d: credit line %lld, used %lld, left %lld, %lld, %lld, %lld", request_id,
-                  L(c->field_0), L(c->field_8), L(c->field_16), L(c->field_24), L(c->field_32), L(c->field_40));
-        else
-            Event("OnQueryCreditInfo2 %d: no record, error %d", request_id, e ? e->error_id : 0);
-        Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
-    }
-    void OnQueryCreditTargetStkByPage(OXACreditTargetStkInfo* t, int64_t, int64_t index, int64_t reference,
-                                      int request_id, bool is_last, uint64_t) override {
-        if (t)
-            Event("OnQueryCreditTargetStkByPage %d: #%lld %s market %d, ratio %d%%, status %d (next from %lld)%s",
-                  request_id, L(index), t->ticker, t->market, t->field_20, t->field_24, L(reference),
-                  is_last ? " (last)" : "");
-        else
-            Event("OnQueryCreditTargetStkByPage %d: no more securities", request_id);
-        if (is_last) Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
     }
 
     // Query answers: one line per record; the last one of a query ends its step.
@@ -128,6 +118,27 @@ public:
                   a->buying_power, a->withholding_amount);
         else
             Event("OnQueryAsset %d: no asset, error %d", request_id, e ? e->error_id : 0);
+        if (is_last) Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
+    }
+
+    // Option combinations: the order's state counts as an order event of its id.
+    void OnOptionCombinedOrderEvent(OXAOptCombOrderInfo* o, OXAErrorInfo*, uint64_t) override {
+        Event("OnOptionCombinedOrderEvent: combination %llu %s of %d legs x %lld is %s (status %d), traded %lld",
+              U(o->order_oxa_id), o->strategy_id, o->num_legs, L(o->quantity), StatusName(o->order_status),
+              o->order_status, L(o->qty_traded));
+        Note(Seen{Seen::kOrder, o->order_oxa_id, o->order_status});
+    }
+    void OnOptionCombinedTradeEvent(OXAOptCombTradeReport* t, uint64_t) override {
+        Event("OnOptionCombinedTradeEvent: combination %llu %s traded %lld, exec id %.18s", U(t->order_oxa_id),
+              t->strategy_id, L(t->quantity), t->exec_id);
+    }
+    void OnQueryOptionCombinedStrategyInfo(OXAOptCombStrategyInfo* s, OXAErrorInfo* e, int request_id, bool is_last,
+                                           uint64_t) override {
+        if (s)
+            Event("OnQueryOptionCombinedStrategyInfo %d: %s \"%s\" market %d, %d legs%s", request_id, s->strategy_id,
+                  s->strategy_name, s->market, s->leg_num, is_last ? " (last)" : "");
+        else
+            Event("OnQueryOptionCombinedStrategyInfo %d: no strategies, error %d", request_id, e ? e->error_id : 0);
         if (is_last) Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
     }
 
@@ -186,6 +197,21 @@ int Fail(OXA::API::TraderApi* api, const char* step) {
     return 1;
 }
 
+// A buy that opens an option position; price type 1 is a limit order, 2 is not.
+OrderInsertInfo OptionBuy(const char* contract, double price, int64_t quantity, int32_t price_type) {
+    OrderInsertInfo order{};
+    order.order_client_id = 2;
+    std::strncpy(order.ticker, contract, sizeof order.ticker - 1);
+    order.market = OXA_MKT_1;
+    order.price = price;
+    order.quantity = quantity;
+    order.price_type = price_type;
+    order.side = OXA_SIDE_BUY;
+    order.position_effect = 1;
+    order.business_type = OXA_BUSINESS_TYPE_OPTION;
+    return order;
+}
+
 OrderInsertInfo Buy(const char* ticker, double price, int64_t quantity) {
     OrderInsertInfo order{};
     order.order_client_id = 1;
@@ -206,18 +232,23 @@ int main(int argc, char** argv) {
     const char* host = "127.0.0.1";
     const char* account = "10001";
     const char* margin_account = nullptr;
+    const char* option_account = nullptr;
     int port = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if ((a == "--host" || a == "--port" || a == "--account" || a == "--margin-account") && i + 1 < argc) {
+        if ((a == "--host" || a == "--port" || a == "--account" || a == "--margin-account" ||
+             a == "--option-account") &&
+            i + 1 < argc) {
             const char* v = argv[++i];
             if (a == "--host") host = v;
             else if (a == "--account") account = v;
             else if (a == "--margin-account") margin_account = v;
+            else if (a == "--option-account") option_account = v;
             else port = std::atoi(v);
         } else if (a.rfind("--", 0) == 0) {
             std::fprintf(stderr,
-                         "usage: oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] [LOG_PATH]\n");
+                         "usage: oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] "
+                         "[--option-account ACC] [LOG_PATH]\n");
             return 2;
         } else {
             log_path = argv[i];
@@ -328,23 +359,68 @@ int main(int argc, char** argv) {
         std::printf("repay 2100.01 in cash: repayment %llu\n", static_cast<unsigned long long>(repay));
         if (!spi.WaitFor(PrintingSpi::Seen::kRepay, repay)) return Fail(api, "waiting for the repayment");
 
-        // two credit queries: the credit line, and the first page of the securities bought on credit
-        const int credit_line = ++request_id;
-        if (api->QueryCreditInfo2(margin, credit_line) != 0) return Fail(api, "QueryCreditInfo2");
-        std::printf("QueryCreditInfo2 request %d: 0\n", credit_line);
-        if (!spi.WaitFor(PrintingSpi::Seen::kQueryEnd, static_cast<uint64_t>(credit_line)))
-            return Fail(api, "waiting for the credit line");
-        const int targets = ++request_id;
-        const PageQueryParam first_page{3, 0, 0};
-        if (api->QueryCreditTargetStkByPage(&first_page, margin, targets) != 0)
-            return Fail(api, "QueryCreditTargetStkByPage");
-        std::printf("QueryCreditTargetStkByPage request %d (3 from 0): 0\n", targets);
-        if (!spi.WaitFor(PrintingSpi::Seen::kQueryEnd, static_cast<uint64_t>(targets)))
-            return Fail(api, "waiting for the credit securities");
-
         const int margin_rc = api->Logout(margin);
         std::printf("margin logout %d\n", margin_rc);
         if (margin_rc != 0) return Fail(api, "margin Logout");
+    }
+    if (option_account != nullptr) {
+        // An option account: single-leg and combination orders, a cancel, two queries.
+        const uint64_t opt = api->Login(host, port, option_account, "password", 1, nullptr, nullptr);
+        if (opt == 0) return Fail(api, "option Login");
+        std::printf("logged in option account %s, session %llu\n", option_account,
+                    static_cast<unsigned long long>(opt));
+        OrderInsertInfo call = OptionBuy("10000001", 0.1234, 2, OXA_PRICE_TYPE_1);
+        const uint64_t call_id = api->InsertOrder(&call, opt);
+        if (call_id == 0) return Fail(api, "option InsertOrder");
+        std::printf("buy to open 2 10000001 at 0.1234: order %llu\n", static_cast<unsigned long long>(call_id));
+        if (!spi.WaitOrder(call_id, OXA_ORDER_STATUS_1)) return Fail(api, "waiting for the option fill");
+
+        OptionCombinedOrderInsertInfo spread{};
+        spread.order_client_id = 3;
+        spread.market = OXA_MKT_1;
+        spread.quantity = 1;
+        spread.side = OXA_SIDE_BUY;
+        std::strncpy(spread.strategy_id, "CNSJC", sizeof spread.strategy_id - 1);
+        spread.num_legs = 2;
+        std::strncpy(spread.legs[0].leg_security_id, "10000001", sizeof spread.legs[0].leg_security_id - 1);
+        spread.legs[0].leg_side = 1;
+        spread.legs[0].leg_qty = 1;
+        std::strncpy(spread.legs[1].leg_security_id, "10000003", sizeof spread.legs[1].leg_security_id - 1);
+        spread.legs[1].leg_side = 2;
+        spread.legs[1].leg_qty = 1;
+        const uint64_t spread_id = api->InsertOptionCombinedOrder(&spread, opt);
+        if (spread_id == 0) return Fail(api, "InsertOptionCombinedOrder");
+        std::printf("combination CNSJC long 10000001 short 10000003: order %llu\n",
+                    static_cast<unsigned long long>(spread_id));
+        if (!spi.WaitOrder(spread_id, OXA_ORDER_STATUS_1)) return Fail(api, "waiting for the combination");
+
+        OrderInsertInfo rests = OptionBuy("10000002", 0.05, 1, OXA_PRICE_TYPE_2);
+        const uint64_t resting = api->InsertOrder(&rests, opt);
+        if (resting == 0) return Fail(api, "option InsertOrder");
+        std::printf("buy to open 1 10000002, not a limit order: order %llu\n", static_cast<unsigned long long>(resting));
+        if (!spi.WaitOrder(resting, OXA_ORDER_STATUS_4)) return Fail(api, "waiting for the working option order");
+        const uint64_t opt_cancel = api->CancelOrder(resting, opt);
+        if (opt_cancel == 0) return Fail(api, "option CancelOrder");
+        std::printf("cancel the option order %llu: cancel %llu\n", static_cast<unsigned long long>(resting),
+                    static_cast<unsigned long long>(opt_cancel));
+        if (!spi.WaitOrder(resting, OXA_ORDER_STATUS_5)) return Fail(api, "waiting for the option cancel");
+
+        // the gateway answers two rows a page: the library asks for the next pages itself
+        const int opt_orders = ++request_id;
+        if (api->QueryOrders(nullptr, opt, opt_orders) != 0) return Fail(api, "option QueryOrders");
+        std::printf("QueryOrders request %d: 0\n", opt_orders);
+        if (!spi.WaitFor(PrintingSpi::Seen::kQueryEnd, static_cast<uint64_t>(opt_orders)))
+            return Fail(api, "waiting for the option orders");
+        const int strategies = ++request_id;
+        if (api->QueryOptionCombinedStrategyInfo(opt, strategies) != 0)
+            return Fail(api, "QueryOptionCombinedStrategyInfo");
+        std::printf("QueryOptionCombinedStrategyInfo request %d: 0\n", strategies);
+        if (!spi.WaitFor(PrintingSpi::Seen::kQueryEnd, static_cast<uint64_t>(strategies)))
+            return Fail(api, "waiting for the strategies");
+
+        const int opt_rc = api->Logout(opt);
+        std::printf("option logout %d\n", opt_rc);
+        if (opt_rc != 0) return Fail(api, "option Logout");
     }
     api->Release();
     api->RegisterSpi(nullptr);

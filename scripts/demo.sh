@@ -2,8 +2,10 @@
 # Builds the library and runs the example trading application against the simulated gateway
 # on loopback: log in, one buy that fills and one that stays working, cancel the working one
 # (done) and the filled one (refused), transfer funds, query, log out; then a margin account
-# (20001) logs in, orders, cancels, repays and runs two credit queries. The library's log file stays in build/demo/ for a
+# (20001) logs in, orders, cancels and repays. The library's log file stays in build/demo/ for a
 # look afterwards.
+# Last an option account (30001) places a single-leg order, a combination order and one it
+# cancels, and runs two option queries.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -26,7 +28,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The sim picks a free port and names it on its first line.
-build/tools/oxa_gateway_sim --port 0 --account-business 20001=2 >"$work/sim.out" 2>&1 &
+build/tools/oxa_gateway_sim --port 0 --account-business 20001=2 --account-business 30001=3 >"$work/sim.out" 2>&1 &
 sim_pid=$!
 port=
 for _ in $(seq 1 100); do
@@ -43,7 +45,7 @@ fi
 echo "simulated gateway on 127.0.0.1:$port"
 
 rc=0
-(cd "$demo_dir" && timeout 30 "$root/build/examples/oxa_demo" --port "$port" --margin-account 20001 "$log_file") || rc=$?
+(cd "$demo_dir" && timeout 30 "$root/build/examples/oxa_demo" --port "$port" --margin-account 20001 --option-account 30001 "$log_file") || rc=$?
 # the daily file sink names each day's file after the base name and the date
 kept=$(find "$demo_dir/oxa_api_log" -type f 2>/dev/null | sort)
 if [ -n "$kept" ]; then
