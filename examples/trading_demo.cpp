@@ -4,7 +4,7 @@
 // succeeds), cancels the filled one (the gateway refuses it), transfers funds, queries its orders,
 // positions and asset and logs out, printing every callback as one readable line. Given a margin
 // account, it then logs that one in too, places an order that fills and one it cancels, repays
-// cash, and logs it out.
+// cash, queries its credit line and the securities it may buy on credit, and logs it out.
 //
 // Given an option account, it logs that one in, places a single-leg order that fills, a combination
 // order, one that stays working and is cancelled, queries its orders and the combination
@@ -91,6 +91,24 @@ public:
         Event("OnCreditCashRepay: repayment %llu, error %d %.124s", U(r->order_oxa_id), e ? e->error_id : 0,
               e ? e->error_msg : "");
         Note(Seen{Seen::kRepay, r->order_oxa_id, 0});
+    }
+    void OnQueryCreditInfo2(OXACreditInfo2* c, OXAErrorInfo* e, int request_id, uint64_t) override {
+        if (c)
+            Event("OnQueryCreditInfo2 %d: credit line %lld, used %lld, left %lld, %lld, %lld, %lld", request_id,
+                  L(c->field_0), L(c->field_8), L(c->field_16), L(c->field_24), L(c->field_32), L(c->field_40));
+        else
+            Event("OnQueryCreditInfo2 %d: no record, error %d", request_id, e ? e->error_id : 0);
+        Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
+    }
+    void OnQueryCreditTargetStkByPage(OXACreditTargetStkInfo* t, int64_t, int64_t index, int64_t reference,
+                                      int request_id, bool is_last, uint64_t) override {
+        if (t)
+            Event("OnQueryCreditTargetStkByPage %d: #%lld %s market %d, ratio %d%%, status %d (next from %lld)%s",
+                  request_id, L(index), t->ticker, t->market, t->field_20, t->field_24, L(reference),
+                  is_last ? " (last)" : "");
+        else
+            Event("OnQueryCreditTargetStkByPage %d: no more securities", request_id);
+        if (is_last) Note(Seen{Seen::kQueryEnd, static_cast<uint64_t>(request_id), 0});
     }
 
     // Query answers: one line per record; the last one of a query ends its step.
@@ -358,6 +376,20 @@ int main(int argc, char** argv) {
         if (repay == 0) return Fail(api, "CreditCashRepay");
         std::printf("repay 2100.01 in cash: repayment %llu\n", static_cast<unsigned long long>(repay));
         if (!spi.WaitFor(PrintingSpi::Seen::kRepay, repay)) return Fail(api, "waiting for the repayment");
+
+        // two credit queries: the credit line, and the first page of the securities bought on credit
+        const int credit_line = ++request_id;
+        if (api->QueryCreditInfo2(margin, credit_line) != 0) return Fail(api, "QueryCreditInfo2");
+        std::printf("QueryCreditInfo2 request %d: 0\n", credit_line);
+        if (!spi.WaitFor(PrintingSpi::Seen::kQueryEnd, static_cast<uint64_t>(credit_line)))
+            return Fail(api, "waiting for the credit line");
+        const int targets = ++request_id;
+        const PageQueryParam first_page{3, 0, 0};
+        if (api->QueryCreditTargetStkByPage(&first_page, margin, targets) != 0)
+            return Fail(api, "QueryCreditTargetStkByPage");
+        std::printf("QueryCreditTargetStkByPage request %d (3 from 0): 0\n", targets);
+        if (!spi.WaitFor(PrintingSpi::Seen::kQueryEnd, static_cast<uint64_t>(targets)))
+            return Fail(api, "waiting for the credit securities");
 
         const int margin_rc = api->Logout(margin);
         std::printf("margin logout %d\n", margin_rc);

@@ -2,7 +2,7 @@
 # Builds the library and runs the example trading application against the simulated gateway
 # on loopback: log in, one buy that fills and one that stays working, cancel the working one
 # (done) and the filled one (refused), transfer funds, query, log out; then a margin account
-# (20001) logs in, orders, cancels and repays. The library's log file stays in build/demo/ for a
+# (20001) logs in, orders, cancels, repays and runs two credit queries. The library's log file stays in build/demo/ for a
 # look afterwards.
 # Last an option account (30001) places a single-leg order, a combination order and one it
 # cancels, and runs two option queries.
