@@ -473,6 +473,7 @@ TEST(StartupPhase, RestartedMemberDeliversEverythingItAcknowledges) {
     net.Run(5, kMs);
     NodeOptions startup;
     startup.startup_phase = true;
+    startup.timing.sync_wait_full_pass = true;  // its synchronisation takes its whole second
     BusNode& b2 = net.Restart(b, startup);
     net.ClearSent();
     for (; n < 62; ++n) SendStep(net, a, 20, 2, n);

@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "infra/vorn/DgramSocket.h"
 #include "infra/vorn/VornSystem.h"
+#include "infra/vorn/VornThreads.h"
 
 namespace OXA {
 namespace VORN {
@@ -33,11 +35,7 @@ int OpenUnbound(CVornSystem& sys, bool blocking) {
 
 }  // namespace
 
-int64_t CSteadyClock::NowNs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
+int64_t CSteadyClock::NowNs() { return MonotonicNs(); }
 
 CSteadyClock& CSteadyClock::Instance() {
     static CSteadyClock clock;
@@ -66,6 +64,9 @@ bool CSocketSink::Open(int16_t group_id) {
         m_sys.Note("Creat Group(%d) App Msg Send Socket Fail.", group_id);
         return false;
     }
+    // a group in multicast mode is sent to from here: out by the own interface, looped back
+    // to the members on this host
+    SetMulticastSend(m_app, m_sys.Identity().ip);
     m_sync = OpenUnbound(m_sys, true);
     if (m_sync < 0) {
         m_sys.Note("Creat Group(%d) Sync Socket Fail.", group_id);

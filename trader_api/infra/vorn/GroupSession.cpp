@@ -8,17 +8,12 @@
 #include "infra/vorn/Event.h"
 #include "infra/vorn/HqtrsClient.h"
 #include "infra/vorn/VornSystem.h"
+#include "infra/vorn/VornThreads.h"
 
 namespace OXA {
 namespace VORN {
 
 namespace {
-
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
 
 // Message ids print as their 16 bits.
 inline int IdText(int16_t msg_id) { return static_cast<uint16_t>(msg_id); }
@@ -125,18 +120,7 @@ void CGroupSession::SetLoopback(CBufferPool* pool, CRecvWindow* window, const Vo
 }
 
 VornHeader CGroupSession::HeaderTo(uint8_t type, int32_t seq, int16_t member) const {
-    const VornIdentity& id = m_sys.Identity();
-    VornHeader h;
-    h.byte_order = m_sys.OwnOrder();
-    h.sequence = seq;
-    h.type = type;
-    h.src_group_id = id.group_id;
-    h.src_group_index = id.group_index;
-    h.src_member_id = id.member_id;
-    h.src_member_index = id.member_index;
-    h.dst_group_id = m_groupId;
-    h.dst_member_id = member;
-    return h;
+    return m_sys.OwnHeader(type, seq, m_groupId, member);
 }
 
 bool CGroupSession::Skipped(const VornPeerWindow& w, int16_t partition) const {

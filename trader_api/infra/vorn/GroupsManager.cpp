@@ -401,16 +401,21 @@ void CGroupsManager::LeaveStartupPhase() {
     m_phase.store(kPhaseLive, std::memory_order_release);
 }
 
-void CGroupsManager::EndStartupPhase() {
+bool CGroupsManager::EndStartupPhase() {
     int expected = kPhaseStartup;
-    if (!m_phase.compare_exchange_strong(expected, kPhaseSyncDone, std::memory_order_acq_rel)) return;
+    // no start-up phase under way (or a second synchronisation): nothing to wait for
+    if (!m_phase.compare_exchange_strong(expected, kPhaseSyncDone, std::memory_order_acq_rel)) return true;
     const auto poll = std::chrono::microseconds(m_ctx.timing.startup_leave_poll_us);
-    while (m_phase.load(std::memory_order_acquire) != kPhaseLive && !m_sys.Stopping()) {
+    const int64_t deadline = m_ctx.clock->NowNs() + m_ctx.timing.startup_leave_timeout_ns;
+    while (m_phase.load(std::memory_order_acquire) != kPhaseLive) {
+        // a receiver that is not running never leaves: the launch fails instead of waiting
+        if (m_sys.Stopping() || m_ctx.clock->NowNs() >= deadline) return false;
         if (m_startupIdle)
             m_startupIdle();
         else
             std::this_thread::sleep_for(poll);
     }
+    return true;
 }
 
 bool CGroupsManager::WindowSync(ISyncChannel* channel) {
@@ -429,6 +434,7 @@ bool CGroupsManager::WindowSync(ISyncChannel* channel) {
     // while its partner runs must learn where its peers stand before it takes their traffic.
     for (int pass = 0; pass < t.sync_passes; ++pass) {
         bool sent = false;
+        int awaited = 0;  // requests of this pass not answered yet
         for (auto& g : m_groups) {
             if (g.get() == m_own) continue;
             for (std::size_t pos = 0; pos < g->MemberCount(); ++pos) {
@@ -440,16 +446,20 @@ bool CGroupsManager::WindowSync(ISyncChannel* channel) {
                     uint8_t buf[kHeaderSize];
                     const std::size_t n = BuildControl(buf, sizeof buf, g->HeaderTo(type, 0, w.member_id));
                     if (channel->Send(buf, n, w.addr, g->GroupId(), w.member_id) < 0 && errno != EAGAIN &&
-                        errno != EINTR)
+                        errno != EINTR) {
                         flag.store(-1, std::memory_order_release);
-                    else
+                    } else {
                         sent = true;
+                        ++awaited;
+                    }
                 }
             }
         }
         if (!sent) break;
         const int64_t deadline = clock.NowNs() + t.sync_reply_wait_ns;
-        for (int64_t left = t.sync_reply_wait_ns; left > 0; left = deadline - clock.NowNs()) {
+        // replies are read until every request is answered or the pass's time is up
+        for (int64_t left = t.sync_reply_wait_ns; left > 0 && (awaited > 0 || t.sync_wait_full_pass);
+             left = deadline - clock.NowNs()) {
             uint8_t reply[kMaxDatagram];
             const ssize_t n = channel->Receive(reply, sizeof reply, left < t.sync_poll_ns ? left : t.sync_poll_ns);
             if (n != static_cast<ssize_t>(kHeaderSize)) continue;
@@ -463,13 +473,20 @@ bool CGroupsManager::WindowSync(ISyncChannel* channel) {
                 m_sys.SleepUnlessStopped(t.sync_fail_sleep_ms);
                 return false;
             }
+            VornPeerWindow& w = e.group->Member(static_cast<std::size_t>(e.position));
+            // a repeated reply answers nothing new
+            const bool first = (h.type == kPktSendPos ? w.resync : w.recv_synced).load(std::memory_order_acquire) == 0;
             if (h.type == kPktSendPos)
                 e.group->ApplySendPositionReply(e.position, h.sequence);
             else
                 e.group->ApplyRecvPositionReply(e.position, h.sequence);
+            if (first) --awaited;
         }
     }
-    EndStartupPhase();
+    if (!EndStartupPhase()) {
+        m_sys.Note("vorn Window-Sync Fail: Receiver Did Not Leave Its Start-Up Phase.");
+        return false;
+    }
     m_sys.Note("vorn Window-Sync Finished.");
     return true;
 }

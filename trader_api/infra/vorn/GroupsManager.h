@@ -153,7 +153,8 @@ private:
     bool OnApp(const SourceEntry& entry, VornBuffer* buffer, const AcceptResult& r);
     void OnResyncOrder(const uint8_t* data, std::size_t length);
     void AnswerUnknown(const VornHeader& request, const sockaddr_in& from);
-    void EndStartupPhase();
+    // False when the receiver did not leave its start-up phase in time (or the member stops).
+    bool EndStartupPhase();
 
     CVornSystem& m_sys;
     GroupContext m_ctx;

@@ -76,8 +76,9 @@ bool CBufferPool::Grow(std::size_t count) {
 
 VornBuffer* CBufferPool::Get() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_free && !Grow(1)) {
-        m_sys.Note("Cache-Pool[%s] Real-time Malloc Fail: %d", m_name.c_str(), static_cast<int>(m_bufferSize));
+    if (!m_free && ((m_limit && m_total >= m_limit) || !Grow(1))) {
+        if (m_failLog.Allow(MonotonicNs()))
+            m_sys.Note("Cache-Pool[%s] Real-time Malloc Fail: %d", m_name.c_str(), static_cast<int>(m_bufferSize));
         return nullptr;
     }
     VornBuffer* b = m_free;
@@ -104,6 +105,11 @@ std::size_t CBufferPool::Total() const {
 std::size_t CBufferPool::Available() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_available;
+}
+
+void CBufferPool::SetGrowLimit(std::size_t total) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_limit = total;
 }
 
 bool CBufferPool::LockInMemory() {

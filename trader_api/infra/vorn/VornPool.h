@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "infra/vorn/VornThreads.h"
 #include "infra/vorn/VornTypes.h"
 
 namespace OXA {
@@ -75,6 +76,9 @@ public:
     std::size_t Available() const;
     // Keeps every block in memory (mlock); false when the system refused.
     bool LockInMemory();
+    // The most buffers the pool may hold in all (0: no limit); a dry pool at the limit
+    // behaves as one whose allocation failed. For tests.
+    void SetGrowLimit(std::size_t total);
 
 private:
     VornBuffer* Carve(uint8_t* at);
@@ -89,6 +93,8 @@ private:
     VornBuffer* m_free = nullptr;
     std::size_t m_available = 0;
     std::size_t m_total = 0;
+    std::size_t m_limit = 0;
+    CRateLimit m_failLog;
     struct Block {
         std::unique_ptr<uint8_t[]> bytes;
         std::size_t size;

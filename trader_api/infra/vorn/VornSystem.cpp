@@ -1,11 +1,19 @@
 #include "infra/vorn/VornSystem.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "infra/utility/AnswerWait.h"
 #include "infra/utility/SystemFunctions.h"
+#include "infra/vorn/AppMsgDeliver.h"
+#include "infra/vorn/AppMsgRouter.h"
+#include "infra/vorn/ControlQueue.h"
 #include "infra/vorn/HqtrsClient.h"
 
 namespace OXA {
@@ -22,9 +30,229 @@ int AdvanceHHMMSS(int hhmmss, int64_t seconds) {
     return static_cast<int>(h * 10000 + m * 100 + s);
 }
 
-CVornSystem::CVornSystem(xLog* log) : m_log(log ? log : &VornLog()), m_hqtrs(new CHqtrsClient(*this)) {}
+int ParseLaunchDate(const char* text) {
+    if (!text || std::strlen(text) != 8) return 0;
+    int v = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
+        v = v * 10 + (text[i] - '0');
+    }
+    return v;
+}
 
-CVornSystem::~CVornSystem() { RequestStop(); }
+CVornSystem::CVornSystem(xLog* log) : m_log(log ? log : &VornLog()), m_hqtrs(new CHqtrsClient(*this)) {
+    for (auto& c : m_cores) c.store(-1, std::memory_order_relaxed);
+}
+
+CVornSystem::~CVornSystem() {
+    Stop();
+    RequestStop();
+}
+
+void CVornSystem::SetThreadCore(VornThread kind, int core) {
+    const int i = static_cast<int>(kind);
+    if (i >= 0 && i < static_cast<int>(VornThread::kCount)) m_cores[i].store(core < 0 ? -1 : core);
+}
+
+int CVornSystem::ThreadCore(VornThread kind) const {
+    const int i = static_cast<int>(kind);
+    return (i >= 0 && i < static_cast<int>(VornThread::kCount)) ? m_cores[i].load() : -1;
+}
+
+bool CVornSystem::SetThreadCpu(const char* key, int core) {
+    VornThread kind;
+    if (!ThreadOfKey(key, kind)) return false;
+    SetThreadCore(kind, core);
+    return true;
+}
+
+VornHeader CVornSystem::OwnHeader(uint8_t type, int32_t sequence, int16_t dst_group, int16_t dst_member) const {
+    VornHeader h;
+    h.byte_order = m_order;
+    h.sequence = sequence;
+    h.type = type;
+    h.src_group_id = m_identity.group_id;
+    h.src_group_index = m_identity.group_index;
+    h.src_member_id = m_identity.member_id;
+    h.src_member_index = m_identity.member_index;
+    h.dst_group_id = dst_group;
+    h.dst_member_id = dst_member;
+    return h;
+}
+
+// ---- launch ----------------------------------------------------------------------------------
+
+bool CVornSystem::SetUpLogger(const VornLaunchArgs& args) {
+    char folder[256] = {0};
+    const char* base = args.base_path;
+    if (!base) {
+        std::snprintf(folder, sizeof folder, "%s", "./vorn_log");
+    } else {
+        struct stat st;
+        if (::stat(base, &st) != 0 && ::mkdir(base, 0754) != 0) {
+            std::printf("Launch Fail: mkdir [%s] Error.\n", base);
+            std::fflush(stdout);
+            return false;
+        }
+        const std::size_t n = std::strlen(base);
+        if (n > 0 && base[n - 1] == '/')
+            std::snprintf(folder, sizeof folder, "%svorn_log", base);
+        else
+            std::snprintf(folder, sizeof folder, "%s%cvorn_log", base, '/');
+    }
+    m_log->SetLevel(args.log_level);
+    m_log->SetKeepDays(5);
+    m_log->SetEcho(0);
+    m_log->SetFolder(folder);
+    m_log->SetAsync();
+    m_log->Init();  // a logger that cannot write costs the bus its log, not its launch
+    return true;
+}
+
+uint8_t CVornSystem::Launch(const VornLaunchArgs& args, const VornLaunchOptions& options) {
+    std::lock_guard<std::mutex> lock(m_launchMutex);
+    if (m_launched.load(std::memory_order_acquire)) {
+        Note("Launch Ignored: Group ( %d ) Member ( %d ) Already Launched.", m_identity.group_id, m_identity.member_id);
+        return 1;
+    }
+    ClearStop();
+    m_started.store(0, std::memory_order_release);
+    const bool ok = LaunchSteps(args, options);
+    if (!ok) Teardown();
+    m_launched.store(ok, std::memory_order_release);
+    if (ok) m_deliver->Go();
+    m_started.store(1, std::memory_order_release);
+    m_startedEvent.Set();
+    return ok ? 1 : 0;
+}
+
+bool CVornSystem::LaunchSteps(const VornLaunchArgs& args, const VornLaunchOptions& options) {
+    SetJamWaitUs(args.jam_wait_us);
+    SetDate(ParseLaunchDate(args.date));
+    SetUserData(args.user_data);
+    m_runMode = args.run_mode;
+    if (options.setup_logger && !SetUpLogger(args)) return false;
+    Note("VORN Version: %s .", kVornVersionText);
+
+    if (!args.coordinator_ip) {
+        Note("Hqtrs IP Is Null.");
+        return false;
+    }
+    SetCoordinator(args.coordinator_ip, args.coordinator_port);
+    SetOwnIds(args.group_id, args.member_id);
+    Note("Init Hqtrs ... ...");
+    m_hqtrs->SetTiming(options.hqtrs);
+    if (!m_hqtrs->QueryBasicInfo(Date())) {
+        Note("Init Hqtrs Fail.");
+        return false;
+    }
+    if (Date() == 0) SetDate(m_hqtrs->Digest().date);
+
+    Note("Init Member Identity ... .. .");
+    const int identity = m_hqtrs->ApplyMaster();
+    if (identity == 0) {
+        Note("Init Member Identity Fail... .. .");
+        return false;
+    }
+    SetDeviceIdentity(identity);
+
+    Note("Init Group Manager ... ...");
+    m_groups.reset(new CGroupsManager(*this));
+    m_deliver.reset(new CAppMsgDeliver(*this, *m_groups));
+    GroupsOptions groups = options.groups;
+    // a pinned deliver thread polls: nothing needs to wake it
+    groups.deliver_event = ThreadCore(VornThread::kDeliver) >= 0 ? nullptr : &m_deliver->Event();
+    if (!m_groups->Init(VornLayout::From(*m_hqtrs), args.run_mode, groups)) {
+        Note("Init Group Manager.");
+        return false;
+    }
+
+    Note("Init App Message Router ... .. .");
+    m_router.reset(new CAppMsgRouter(*this, *m_groups));
+    if (!m_router->Build(m_hqtrs->Msgs())) {
+        Note("Init App Message Router Fail.");
+        return false;
+    }
+
+    Note("Init App Message Deliver ... .. .");
+    if (!m_deliver->Init(args.deliver, args.run_mode)) {
+        Note("Init App Message Deliver Fail.");
+        return false;
+    }
+
+    m_queue.reset(new CControlQueue());
+    m_handler.reset(new CDgramHandler(*this, *m_groups, *m_queue, m_deliver.get()));
+    m_handler->SetTiming(options.handler);
+    if (!m_handler->Start(ThreadCore(VornThread::kHandler))) {
+        Note("Init Handler Thread Fail.");
+        return false;
+    }
+    m_receiver.reset(new DgramReceiver(*this, *m_groups, *m_queue, m_deliver.get()));
+    m_receiver->SetTiming(options.receiver);
+    if (!m_receiver->Start(ThreadCore(VornThread::kReceiver))) {
+        Note("Init Receive Thread Fail.");
+        return false;
+    }
+    if (!m_groups->WindowSync()) return false;
+
+    if (!m_deliver->Start(ThreadCore(VornThread::kDeliver))) {
+        Note("Init Deliver Thread Fail.");
+        return false;
+    }
+    m_stateCallback.store(args.state, std::memory_order_release);
+    Note("Group ( %d ) Member ( %d ), Run-Mode ( %s ), Max-Send-Date-Len ( %d ) Init Success.", m_identity.group_id,
+         m_identity.member_id, RunModeName(), kMaxAppData);
+    return true;
+}
+
+void CVornSystem::Teardown() {
+    RequestStop();
+    // the receiver first: what it took is then delivered by the deliver thread's last pass
+    if (m_receiver) m_receiver->Stop();
+    if (m_handler) m_handler->Stop();
+    if (m_deliver) m_deliver->Stop();
+    m_receiver.reset();
+    m_handler.reset();
+    m_queue.reset();
+    m_router.reset();
+    m_deliver.reset();
+    m_groups.reset();
+}
+
+void CVornSystem::Stop() {
+    if (CAppMsgDeliver::OnDeliverThreadOf(this)) {
+        // a deliver callback cannot wait for its own thread to end
+        Note("Stop Refused: Called On The Deliver Thread.");
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_launchMutex);
+    if (!m_launched.exchange(false, std::memory_order_seq_cst)) return;
+    // a send that saw the member launched finishes before its parts go
+    while (m_sending.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+    Teardown();
+    Note("Group ( %d ) Member ( %d ) Stopped.", m_identity.group_id, m_identity.member_id);
+}
+
+uint8_t CVornSystem::SendMsg(int32_t tag, int16_t msg_id, const void* data, uint32_t length, int16_t group,
+                             int16_t member, bool broadcast, uint16_t partition) {
+    m_sending.fetch_add(1, std::memory_order_seq_cst);
+    uint8_t result = 0;
+    if (m_launched.load(std::memory_order_seq_cst))
+        result = m_router->Send(tag, msg_id, data, length, group, member, broadcast, static_cast<int16_t>(partition))
+                     .Result();
+    m_sending.fetch_sub(1, std::memory_order_seq_cst);
+    return result;
+}
+
+uint8_t CVornSystem::RouteMsg(int32_t tag, int16_t msg_id, const void* data, uint32_t length, int16_t group,
+                              int16_t member, bool broadcast) {
+    m_sending.fetch_add(1, std::memory_order_seq_cst);
+    uint8_t result = 0;
+    if (m_launched.load(std::memory_order_seq_cst))
+        result = m_router->Route(tag, msg_id, data, length, group, member, broadcast).Result();
+    m_sending.fetch_sub(1, std::memory_order_seq_cst);
+    return result;
+}
 
 void CVornSystem::SetCoordinator(const char* ip, uint16_t port) {
     API::CopyText(m_coordinatorIp, ip, 15);

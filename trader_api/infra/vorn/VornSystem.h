@@ -6,9 +6,12 @@
 // the coordinator client with the downloaded tables, the send path every datagram leaves by,
 // and the stop that ends every wait of the member. Only the logger is shared by default.
 //
-// The component objects of a running member (groups and router, receiver and handler,
-// delivery and storage) are added beside the coordinator client as they are built; each
-// takes this object by reference and reads what the launch put here.
+// A launch brings the member up in order (logger, coordinator tables, master role, groups and
+// windows, router, delivery, handler, receiver, start-up window synchronisation, deliver
+// thread) and checks every step: a step that fails stops and joins whatever threads had
+// started and frees the components, so the member can be launched again cleanly. Stop does
+// the same for a running member, after every send under way has finished. Sends are taken
+// only while the member is launched.
 #pragma once
 
 #include <atomic>
@@ -18,15 +21,25 @@
 #include <mutex>
 #include <vector>
 
+#include "infra/vorn/DgramHandler.h"
+#include "infra/vorn/DgramReceiver.h"
 #include "infra/vorn/Event.h"
+#include "infra/vorn/GroupsManager.h"
+#include "infra/vorn/HqtrsClient.h"
 #include "infra/vorn/SendPath.h"
+#include "infra/vorn/VornThreads.h"
+#include "infra/vorn/VornTypes.h"
 #include "infra/vorn/VornWire.h"
 #include "infra/vorn/xLog.h"
 
 namespace OXA {
 namespace VORN {
 
-class CHqtrsClient;
+class CAppMsgDeliver;
+class CAppMsgRouter;
+class CControlQueue;
+
+constexpr const char* kVornVersionText = "1.1.2023.0217.5 NP.5.8.RELEASE";
 
 // Adds seconds to an HHMMSS time of day, carrying into minutes and hours and wrapping from
 // 235959 to 000000.
@@ -51,6 +64,35 @@ struct VornIdentity {
     // The own partition id is 0: a send's partition argument filters its members.
     bool partition_filter = false;
 };
+
+// What a launch is given (the arguments of VornInit).
+struct VornLaunchArgs {
+    int16_t group_id = -1;
+    int16_t member_id = -1;
+    const char* coordinator_ip = nullptr;  // null fails the launch
+    uint16_t coordinator_port = 0;
+    int log_level = 1;                 // the logger prints levels up to this
+    const char* base_path = nullptr;   // folder of "vorn_log"; null: "./vorn_log"
+    VornDeliverCallback deliver = nullptr;
+    const char* date = nullptr;        // YYYYMMDD, used only when exactly 8 digits
+    int jam_wait_us = 0;
+    VornStateCallback state = nullptr;
+    int run_mode = 0;                  // 0 "Normal", else "Playback"
+    void* user_data = nullptr;
+};
+
+// How a launch runs, beyond its arguments: timings and seams for tests and tools.
+struct VornLaunchOptions {
+    GroupsOptions groups;      // sink, clock, window timing, host tuning (off), netmask
+    HqtrsTiming hqtrs;
+    ReceiverTiming receiver;
+    HandlerTiming handler;
+    // False: the member's logger is used as it stands (a tool that set its own up).
+    bool setup_logger = true;
+};
+
+// The date argument of a launch: YYYYMMDD when text is exactly 8 decimal digits, else 0.
+int ParseLaunchDate(const char* text);
 
 class CVornSystem {
 public:
@@ -100,6 +142,43 @@ public:
     void UpdateClock();
     int ClockHHMMSS() const { return m_clock.load(std::memory_order_relaxed); }
 
+    // ---- the thread cores: -1 (not pinned) until set, set before the launch
+    void SetThreadCore(VornThread kind, int core);
+    int ThreadCore(VornThread kind) const;
+    // A core by its key ("VORN_THREAD_RECEIVER" ...); false (nothing changed) for another key.
+    bool SetThreadCpu(const char* key, int core);
+
+    // ---- launch and stop
+    // 1 when the member runs, 0 when a step failed (logged; nothing is left running). A
+    // member already launched answers 1 and keeps its first launch.
+    uint8_t Launch(const VornLaunchArgs& args, const VornLaunchOptions& options = VornLaunchOptions());
+    // Stops a launched member: sends are refused from here on, what was received is
+    // delivered, every thread is joined and every socket closed. A no-op when not launched.
+    void Stop();
+    bool Launched() const { return m_launched.load(std::memory_order_acquire); }
+    // 1 once a launch has returned (successful or not).
+    int Started() const { return m_started.load(std::memory_order_acquire); }
+    CEvent& StartedEvent() { return m_startedEvent; }
+    VornStateCallback StateCallback() const { return m_stateCallback.load(std::memory_order_acquire); }
+    const char* RunModeName() const { return m_runMode == 0 ? "Normal" : "Playback"; }
+
+    // ---- sending, from any thread: 1 when at least one member took the message
+    uint8_t SendMsg(int32_t tag, int16_t msg_id, const void* data, uint32_t length, int16_t group, int16_t member,
+                    bool broadcast, uint16_t partition);
+    uint8_t RouteMsg(int32_t tag, int16_t msg_id, const void* data, uint32_t length, int16_t group, int16_t member,
+                     bool broadcast);
+
+    // ---- the running member's parts (null when not launched); for tests and tools
+    CGroupsManager* Groups() { return m_groups.get(); }
+    CAppMsgRouter* Router() { return m_router.get(); }
+    CAppMsgDeliver* Deliver() { return m_deliver.get(); }
+    DgramReceiver* Receiver() { return m_receiver.get(); }
+    CDgramHandler* Handler() { return m_handler.get(); }
+
+    // A header from this member: its own source fields, the given type, sequence and
+    // destination.
+    VornHeader OwnHeader(uint8_t type, int32_t sequence, int16_t dst_group, int16_t dst_member) const;
+
     CHqtrsClient& Hqtrs() { return *m_hqtrs; }
     DgramSendPath& SendPath() { return m_sendPath; }
     xLog& Log() { return *m_log; }
@@ -111,6 +190,8 @@ public:
 
     // ---- stop: ends every interruptible sleep of this member
     void RequestStop();
+    // A new launch: sleeps wait again.
+    void ClearStop() { m_stop.store(false, std::memory_order_release); }
     bool Stopping() const { return m_stop.load(std::memory_order_acquire); }
     // Sleeps ms unless the member is stopping; false when it is.
     bool SleepUnlessStopped(int ms);
@@ -139,6 +220,27 @@ private:
     std::atomic<bool> m_stop{false};
     std::mutex m_stopMutex;
     std::condition_variable m_stopCv;
+
+    // ---- launch state
+    bool LaunchSteps(const VornLaunchArgs& args, const VornLaunchOptions& options);
+    bool SetUpLogger(const VornLaunchArgs& args);
+    // Stops and frees the components (launch mutex held).
+    void Teardown();
+
+    std::mutex m_launchMutex;
+    std::atomic<int> m_cores[static_cast<int>(VornThread::kCount)];
+    std::atomic<bool> m_launched{false};
+    std::atomic<int> m_started{0};
+    std::atomic<int> m_sending{0};
+    CEvent m_startedEvent;
+    std::atomic<VornStateCallback> m_stateCallback{nullptr};
+    int m_runMode = 0;
+    std::unique_ptr<CGroupsManager> m_groups;
+    std::unique_ptr<CAppMsgRouter> m_router;
+    std::unique_ptr<CAppMsgDeliver> m_deliver;
+    std::unique_ptr<CControlQueue> m_queue;
+    std::unique_ptr<CDgramHandler> m_handler;
+    std::unique_ptr<DgramReceiver> m_receiver;
 };
 
 }  // namespace VORN

@@ -44,8 +44,10 @@ struct WindowTiming {
     int64_t sync_reply_wait_ns = 1000000000;   // start-up synchronisation: replies per pass
     int64_t sync_poll_ns = 500000000;
     int sync_passes = 3;
+    bool sync_wait_full_pass = false;          // false: a pass ends once every request is answered
     int sync_fail_sleep_ms = 1000;
     int64_t startup_leave_poll_us = 100;       // waiting for the receiver to leave its start-up phase
+    int64_t startup_leave_timeout_ns = 5000000000;  // ... for at most this long
 };
 
 class CSendWindow {

@@ -1,0 +1,167 @@
+#include "infra/vorn/AppMsgDeliver.h"
+
+#include <cstring>
+#include <exception>
+#include <random>
+
+#include "infra/vorn/GroupSession.h"
+#include "infra/vorn/GroupsManager.h"
+#include "infra/vorn/VornPool.h"
+#include "infra/vorn/VornSystem.h"
+#include "infra/vorn/VornWire.h"
+
+namespace OXA {
+namespace VORN {
+
+namespace {
+
+// The deliver thread's wait when nothing wakes it.
+constexpr int kDeliverWaitMs = 500000;
+
+thread_local const CVornSystem* t_deliveringFor = nullptr;
+
+}  // namespace
+
+CAppMsgDeliver::CAppMsgDeliver(CVornSystem& system, CGroupsManager& groups) : m_sys(system), m_groups(groups) {}
+
+CAppMsgDeliver::~CAppMsgDeliver() { Stop(); }
+
+bool CAppMsgDeliver::Init(VornDeliverCallback callback, int run_mode) {
+    (void)run_mode;
+    m_callback = callback;
+    m_positions.clear();
+    m_inferior = -1;
+    CGroupSession* own = m_groups.OwnGroup();
+    for (std::size_t gi = 0; gi < m_groups.GroupCount(); ++gi) {
+        CGroupSession& g = m_groups.Group(gi);
+        if (g.HotBackup()) {
+            if (&g == own && g.SvrType() != '1') m_inferior = static_cast<int>(m_positions.size());
+            m_positions.push_back(Position{&g.GroupWindow()->List(), &g, -1, g.SvrType() == '1'});
+            continue;
+        }
+        for (std::size_t m = 0; m < g.MemberCount(); ++m)
+            m_positions.push_back(Position{&g.Member(m).recv->List(), &g, static_cast<int>(m), g.SvrType() == '1'});
+    }
+    m_sys.Note("System Inferior-List-Index: %d.", m_inferior);
+    if (!m_positions.empty()) {
+        std::random_device rd;
+        m_next = rd() % m_positions.size();
+    }
+    return true;
+}
+
+bool CAppMsgDeliver::Start(int core) {
+    m_stop.store(false, std::memory_order_release);
+    return m_thread.Start("vorn_deliver", core, [this](bool pinned) { Loop(pinned); });
+}
+
+void CAppMsgDeliver::Go() {
+    m_go.store(true, std::memory_order_release);
+    m_event.Set();
+}
+
+void CAppMsgDeliver::Stop() {
+    m_stop.store(true, std::memory_order_release);
+    m_event.Set();
+    m_thread.Join();
+}
+
+int32_t CAppMsgDeliver::Pending(int position) const {
+    const CDeliveryList& l = *m_positions[static_cast<std::size_t>(position)].list;
+    return l.Appended() - l.Taken();
+}
+
+int CAppMsgDeliver::DeliverOne(int position, int n) {
+    CDeliveryList& list = *m_positions[static_cast<std::size_t>(position)].list;
+    int done = 0;
+    for (; done < n; ++done) {
+        VornBuffer* b = list.Front();
+        if (!b) break;
+        int16_t msg_id = 0;
+        int32_t tag = 0;
+        if (b->length >= kAppHeaderSize && ReadAppHeader(b->data, b->length, msg_id, tag)) {
+            // from here on the message id and the tag are in host order, like the header
+            std::memcpy(b->data + kHeaderSize, &msg_id, sizeof msg_id);
+            std::memcpy(b->data + kHeaderSize + sizeof msg_id, &tag, sizeof tag);
+            b->StampDelivery(m_sys.ClockHHMMSS(), ToTimespec(MonotonicNs()));
+            if (m_callback) {
+                try {
+                    m_callback(static_cast<uint32_t>(tag), static_cast<uint32_t>(static_cast<int32_t>(msg_id)),
+                               b->data + kAppHeaderSize, b->length - static_cast<uint32_t>(kAppHeaderSize), 0,
+                               b->Source());
+                } catch (...) {
+                    int64_t held = 0;
+                    if (m_throwLog.Allow(MonotonicNs(), &held))
+                        m_sys.Note("Deliver Message Fail: MsgId < %#x > Callback Threw ( %lld Not Logged ).",
+                                   static_cast<int>(static_cast<uint16_t>(msg_id)), static_cast<long long>(held));
+                }
+            }
+        }
+        list.PopFront();
+        m_delivered.fetch_add(1, std::memory_order_relaxed);
+    }
+    return done;
+}
+
+std::size_t CAppMsgDeliver::RotationRound() {
+    const std::size_t n = m_positions.size();
+    std::size_t total = 0;
+    if (n == 0) return 0;
+    for (;;) {
+        bool any = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            const int p = static_cast<int>((m_next + i) % n);
+            if (p == m_inferior || Pending(p) <= 0) continue;
+            total += static_cast<std::size_t>(DeliverOne(p));
+            any = true;
+        }
+        m_next = (m_next + 1) % n;
+        if (any) continue;
+        if (m_inferior >= 0 && Pending(m_inferior) > 0) {
+            total += static_cast<std::size_t>(DeliverOne(m_inferior));
+            continue;
+        }
+        return total;
+    }
+}
+
+bool CAppMsgDeliver::OnDeliverThreadOf(const CVornSystem* system) { return system && t_deliveringFor == system; }
+
+void CAppMsgDeliver::Loop(bool pinned) {
+    t_deliveringFor = &m_sys;
+    if (pinned)
+        m_sys.Note("Deliver Thread(%s) Start, Bind CPU Core Id(%d) ...", "vorn_deliver",
+                   m_sys.ThreadCore(VornThread::kDeliver));
+    else
+        m_sys.Note("Deliver Thread(%s) Start ...", "vorn_deliver");
+    while (!m_go.load(std::memory_order_acquire) && !m_stop.load(std::memory_order_acquire)) m_event.TimedWait(1);
+    while (!m_stop.load(std::memory_order_acquire)) {
+        RotationRound();
+        if (pinned)
+            CpuRelax();
+        else
+            m_event.TimedWait(kDeliverWaitMs);
+    }
+    // the receiver has stopped: what it took is delivered before the thread ends
+    if (m_go.load(std::memory_order_acquire)) RotationRound();
+    m_sys.Note("Deliver Thread ( %s ) Stop ...", "vorn_deliver");
+}
+
+bool CAppMsgDeliver::OnNotice(VornBuffer* buffer) {
+    (void)buffer;
+    m_noticesDropped.fetch_add(1, std::memory_order_relaxed);
+    int64_t held = 0;
+    if (m_noticeLog.Allow(MonotonicNs(), &held))
+        m_sys.Note("Deliver-Notice Dropped: No Hot-Backup Delivery ( %lld Not Logged ).", static_cast<long long>(held));
+    return false;
+}
+
+void CAppMsgDeliver::OnHandlerNotice(const uint8_t* data, std::size_t length, int64_t now_ns) {
+    (void)data;
+    (void)length;
+    (void)now_ns;
+    m_noticesDropped.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace VORN
+}  // namespace OXA

@@ -1,0 +1,108 @@
+// Delivery: the deliver thread hands every received message to the user's deliver callback,
+// one at a time, in per-source order.
+//
+// The sources are fixed at set-up: one position per hot-backup group (its group delivery
+// list) and one per member of every plain group (that member's list, the own member's
+// loop-back included), in group-table then member order. A plain member serves them in
+// rotation: each pass delivers at most one message per position, starting one position later
+// than the pass before, so one busy source cannot starve the others; the inferior position
+// (the own hot-backup group when it is no client group) is served only when no other has
+// anything pending.
+//
+// The thread starts with the launch but delivers only once the launch has succeeded, so what
+// the receiver took (and acknowledged) during the start-up phase is delivered then, in order
+// and once. Stopping delivers what the lists still hold (the receiver has stopped by then),
+// so a message that was acknowledged is not thrown away by a stop. A callback that throws
+// is logged (at a limited rate) and delivery goes on.
+//
+// The hot-backup pair's notice-ordered delivery is not part of this class yet: notices that
+// reach it are dropped and counted.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "infra/vorn/Event.h"
+#include "infra/vorn/VornThreads.h"
+#include "infra/vorn/VornTypes.h"
+
+namespace OXA {
+namespace VORN {
+
+class CDeliveryList;
+class CGroupSession;
+class CGroupsManager;
+class CVornSystem;
+struct VornBuffer;
+
+class CAppMsgDeliver {
+public:
+    CAppMsgDeliver(CVornSystem& system, CGroupsManager& groups);
+    ~CAppMsgDeliver();
+    CAppMsgDeliver(const CAppMsgDeliver&) = delete;
+    CAppMsgDeliver& operator=(const CAppMsgDeliver&) = delete;
+
+    // Builds the source list; false with the failure logged.
+    bool Init(VornDeliverCallback callback, int run_mode);
+    // Woken for every message that enters a delivery list.
+    CEvent& Event() { return m_event; }
+
+    // ---- the deliver thread
+    // Starts the thread; core >= 0 pins it (it then polls instead of waiting).
+    bool Start(int core);
+    // The launch succeeded: delivery begins.
+    void Go();
+    // Delivers what is pending, then ends and joins the thread.
+    void Stop();
+    // True on the deliver thread of system's member.
+    static bool OnDeliverThreadOf(const CVornSystem* system);
+
+    // ---- the delivery itself (the deliver thread; tests call it directly)
+    // Rotation passes until nothing is pending; the messages delivered.
+    std::size_t RotationRound();
+    // Delivers the next n messages of one position; how many there were.
+    int DeliverOne(int position, int n = 1);
+
+    std::size_t PositionCount() const { return m_positions.size(); }
+    int InferiorPosition() const { return m_inferior; }
+    // Messages appended to a position's list and not yet delivered.
+    int32_t Pending(int position) const;
+    uint64_t Delivered() const { return m_delivered.load(std::memory_order_relaxed); }
+
+    // ---- notices of a hot-backup pair (receiver and handler threads)
+    // A deliver notice or notice ACK from the receiver; true when the buffer was kept.
+    bool OnNotice(VornBuffer* buffer);
+    // A notice NAK or probe from the handler's queue.
+    void OnHandlerNotice(const uint8_t* data, std::size_t length, int64_t now_ns);
+    uint64_t NoticesDropped() const { return m_noticesDropped.load(std::memory_order_relaxed); }
+
+private:
+    struct Position {
+        CDeliveryList* list = nullptr;
+        CGroupSession* group = nullptr;
+        int member = -1;  // position in its group, -1 for a group list
+        bool other = false;  // the group's svr_type is '1'
+    };
+
+    void Loop(bool pinned);
+
+    CVornSystem& m_sys;
+    CGroupsManager& m_groups;
+    VornDeliverCallback m_callback = nullptr;
+    std::vector<Position> m_positions;
+    int m_inferior = -1;
+    std::size_t m_next = 0;  // the rotating start (deliver thread)
+    CEvent m_event;
+    CBusThread m_thread;
+    std::atomic<bool> m_go{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<uint64_t> m_delivered{0};
+    std::atomic<uint64_t> m_noticesDropped{0};
+    CRateLimit m_throwLog;
+    CRateLimit m_noticeLog;
+};
+
+}  // namespace VORN
+}  // namespace OXA
