@@ -728,6 +728,15 @@ int main(int argc, char** argv) {
         leg("push back-leg (gateway writes -> callback entered)", lib->back_p50, raw->back_p50, 1.3);
         leg("caller's cost of a lone InsertOrder vs one send()", lib->call_p50, raw->send_p50, 1.2);
     }
+    // The same legs against the polling ping-pong: its client, like the library's caller here,
+    // keeps its CPU while it waits, so the peer's thread is woken on another core in both. On a
+    // virtual machine that wake-up alone costs several microseconds the blocking baseline (whose
+    // peer runs on the client's freed core) never pays.
+    if (const auto* poll = reporter.Find("BM_RawPingPong/1/real_time"); lib && poll) {
+        leg("order out-leg, against the polling ping-pong", lib->out_p50, poll->out_p50, 1.2);
+        leg("order round trip, against the polling ping-pong", lib->p50, poll->p50, 1.3);
+        leg("push back-leg, against the polling ping-pong", lib->back_p50, poll->back_p50, 1.3);
+    }
     // the margin order path against the same raw ping-pong
     if (const auto* m = reporter.Find("BM_MarginOrderRoundTrip/real_time"); m && raw) {
         leg("margin order out-leg (InsertOrder -> gateway read it)", m->out_p50, raw->out_p50, 1.2);
