@@ -10,7 +10,12 @@
 // order, one that stays working and is cancelled, queries its orders and the combination
 // strategies, and logs it out.
 //
-//   oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] [--option-account ACC] [LOG_PATH]
+// With --sock-type 2 the spot account logs in for the bus: against a gateway that answers with
+// the bus mode (the sim with --bus) its orders, cancels and transfers travel over the bus and
+// their events come back over it; queries stay on the gateway connection.
+//
+//   oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] [--option-account ACC]
+//            [--sock-type 1|2] [LOG_PATH]
 #include <oxa_api/TraderApi.h>
 
 #include <chrono>
@@ -252,13 +257,15 @@ int main(int argc, char** argv) {
     const char* margin_account = nullptr;
     const char* option_account = nullptr;
     int port = 0;
+    int sock_type = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if ((a == "--host" || a == "--port" || a == "--account" || a == "--margin-account" ||
-             a == "--option-account") &&
+             a == "--option-account" || a == "--sock-type") &&
             i + 1 < argc) {
             const char* v = argv[++i];
-            if (a == "--host") host = v;
+            if (a == "--sock-type") sock_type = std::atoi(v);
+            else if (a == "--host") host = v;
             else if (a == "--account") account = v;
             else if (a == "--margin-account") margin_account = v;
             else if (a == "--option-account") option_account = v;
@@ -266,7 +273,7 @@ int main(int argc, char** argv) {
         } else if (a.rfind("--", 0) == 0) {
             std::fprintf(stderr,
                          "usage: oxa_demo [--host IP] [--port N] [--account ACC] [--margin-account ACC] "
-                         "[--option-account ACC] [LOG_PATH]\n");
+                         "[--option-account ACC] [--sock-type 1|2] [LOG_PATH]\n");
             return 2;
         } else {
             log_path = argv[i];
@@ -284,10 +291,11 @@ int main(int argc, char** argv) {
 
     PrintingSpi spi;
     api->RegisterSpi(&spi);
-    const uint64_t session = api->Login(host, port, account, "password", 1, nullptr, nullptr);
+    const uint64_t session = api->Login(host, port, account, "password", sock_type, nullptr, nullptr);
     if (session == 0) return Fail(api, "Login");
-    std::printf("logged in %s at %s:%d, session %llu, trading day %s\n", account, host, port,
-                static_cast<unsigned long long>(session), api->GetTradingDay());
+    std::printf("logged in %s at %s:%d%s, session %llu, trading day %s\n", account, host, port,
+                sock_type == 2 ? " (orders over the bus)" : "", static_cast<unsigned long long>(session),
+                api->GetTradingDay());
 
     // the gateway's book has 600000 at 10.50: a buy at 10.50 fills, a buy at 9.80 waits
     OrderInsertInfo fills = Buy("600000", 10.50, 100);

@@ -2,7 +2,9 @@
 // program): pushes are not registered over TCP and a lost connection is not reported.
 #include "support/LoginFixture.h"
 
+#include "api/BusAdaptor.h"
 #include "api/ErrorMsg.h"
+#include "support/BusLive.h"
 
 namespace {
 
@@ -43,10 +45,31 @@ TEST_F(UdpLoginTest, BusProtocolModeWithoutABusFails) {
     LoginAnswer a;
     a.protocol_mode = 2;
     sim_.set_login_answer(a);
+    OXA::API::BusAdaptor* bus = api_->GetBusAdaptor();
+    api_->SetBusAdaptor(nullptr);
     EXPECT_EQ(Login("1001"), 0u);
+    api_->SetBusAdaptor(bus);
     EXPECT_EQ(backend_, nullptr);
     EXPECT_EQ(LastError(), 1011);
     EXPECT_STREQ(api_->GetApiLastError()->error_msg, OXA::API::GetErrorMsg(1011));
+}
+
+// The gateway names a bus whose coordinator does not answer: the launch fails, and so does
+// the login, with 1013; nothing of the attempt is left running.
+TEST_F(UdpLoginTest, BusThatCannotBeJoinedFailsTheLogin) {
+    oxa_test::UseTestBusFolder();
+    LoginAnswer a;
+    a.protocol_mode = 2;
+    a.hqtrs_ip = "127.0.0.1";
+    a.hqtrs_port = 9;  // discard: nothing answers
+    a.group_id = 20;
+    a.member_id = 2;
+    sim_.set_login_answer(a);
+    EXPECT_EQ(Login("1001"), 0u);
+    EXPECT_EQ(backend_, nullptr);
+    EXPECT_EQ(LastError(), 1013);
+    EXPECT_STREQ(api_->GetApiLastError()->error_msg, OXA::API::GetErrorMsg(1013));
+    EXPECT_TRUE(oxa_test::ThreadNames("vorn_").empty());
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // whose one test walks the steps in order.
 #include "support/LoginFixture.h"
 
+#include "support/BusLive.h"
+
 namespace {
 
 using namespace oxa_test;
@@ -23,6 +25,7 @@ int DeadPort() {
 }
 
 TEST_F(GatewayLoginTest, OnlyALoginThatSucceedsFixesTheSocketType) {
+    oxa_test::UseTestBusFolder();  // the bus-mode step launches the bus
     const int dead = DeadPort();
     struct Step {
         const char* name;
@@ -40,7 +43,7 @@ TEST_F(GatewayLoginTest, OnlyALoginThatSucceedsFixesTheSocketType) {
         {"type -1", -1, true, 0, 1, false, 1009, 9},
         {"UDP to a dead port", 2, false, 0, 1, false, 1008, 9},
         {"UDP refused by the gateway", 2, true, 4097, 1, false, 4097, 9},
-        {"UDP answered with the bus mode, no bus here", 2, true, 0, 2, false, 1011, 9},
+        {"UDP answered with the bus mode, a bus that cannot be joined", 2, true, 0, 2, false, 1013, 9},
         {"TCP after the failed UDP attempts", 1, true, 0, 1, true, 0, 1},
         {"UDP once TCP is fixed", 2, true, 0, 1, false, 1006, 1},
         {"TCP again", 1, true, 0, 1, true, 0, 1},

@@ -78,6 +78,7 @@ bool LiveMember::Launch(const FakeCoordinator& coordinator, const LiveOptions& o
     m_log.reset(new xLog());
     m_log->SetSlotCount(static_cast<int>(options.log_slots));
     m_sys.reset(new CVornSystem(m_log.get()));
+    for (const auto& c : options.cores) m_sys->SetThreadCore(c.first, c.second);
     const std::string base = BusTestDir() + "/g" + std::to_string(m_group) + "m" + std::to_string(m_member);
     VornLaunchArgs a;
     a.group_id = m_group;

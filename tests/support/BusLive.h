@@ -48,6 +48,8 @@ struct LiveOptions {
     OXA::VORN::VornLaunchOptions launch;
     std::size_t log_slots = 4096;
     bool record = true;  // keep every delivery (off for long runs that count only)
+    // Threads to pin: (kind, core); a pinned thread busy-polls.
+    std::vector<std::pair<OXA::VORN::VornThread, int>> cores;
 };
 
 class LiveMember {

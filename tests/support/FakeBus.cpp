@@ -23,6 +23,50 @@ void FakeBus::GetGroupMember(int32_t* group, int32_t* member) {
     if (member != nullptr) *member = m_member;
 }
 
+bool FakeBus::VornLaunch(int group, int member, const char* coordinator_ip, int coordinator_port, int log_level,
+                         const char* path, int run_mode, OXA::API::TraderImpl* owner) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_launched) return true;
+    m_launches.push_back(BusLaunch{group, member, coordinator_ip ? coordinator_ip : "", coordinator_port, log_level,
+                                   path ? path : "", run_mode});
+    m_context.owner = owner;
+    if (!m_launchResult) return false;
+    m_launched = true;
+    m_group = group;
+    m_member = member;
+    return true;
+}
+
+void FakeBus::SetEtherName(const char* name) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_etherName = name ? name : "";
+}
+
+void FakeBus::SetThreadCpus(int receiver_cpu, int deliver_cpu) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_cpus = {receiver_cpu, deliver_cpu};
+}
+
+std::string FakeBus::EtherName() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_etherName;
+}
+
+std::pair<int, int> FakeBus::ThreadCpus() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cpus;
+}
+
+void FakeBus::SetLaunchResult(bool result) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_launchResult = result;
+}
+
+std::vector<BusLaunch> FakeBus::Launches() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_launches;
+}
+
 void FakeBus::SetSendResult(bool result) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_result = result;

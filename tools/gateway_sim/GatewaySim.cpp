@@ -95,6 +95,7 @@ void GatewaySim::install_gateway_handlers() {
       a = it != account_answer_.end() ? it->second : login_answer_;
       auto b = account_business_.find(account);
       if (b != account_business_.end()) a.business_type = b->second;
+      if (login_editor_) login_editor_(account, ex.conn ? ex.conn->id() : 0, a);
     }
     ex.answer(kMsgLogin, make_login_answer(a, account));
   });
@@ -376,6 +377,41 @@ void GatewaySim::dispatch(const ReceivedFrame& f, const std::shared_ptr<SimConne
   } catch (...) {
     // a faulty handler must not end the connection's thread
   }
+}
+
+void GatewaySim::dispatch_request(std::uint32_t msg_id, std::uint64_t request_id, std::vector<std::uint8_t> body,
+                                  ReplyRoute reply) {
+  ReceivedFrame f;
+  f.content_type = kRequest;
+  f.msg_id = msg_id;
+  f.request_id = request_id;
+  f.body_len = static_cast<std::uint32_t>(body.size());
+  f.body = std::move(body);
+  f.crc_ok = true;
+  f.tail_ok = true;
+  f.at = Clock::now();
+  record(f);
+  Exchange ex;
+  Handler h;
+  {
+    std::lock_guard<std::mutex> lk(cfg_mu_);
+    auto it = handlers_.find(msg_id);
+    if (it == handlers_.end()) return;
+    h = it->second;
+    ex.plan = take_plan(msg_id);
+  }
+  ex.request = std::move(f);
+  ex.reply = std::move(reply);
+  try {
+    h(ex);
+  } catch (...) {
+    // a faulty handler must not end the bus's deliver thread
+  }
+}
+
+void GatewaySim::set_login_answer_editor(LoginAnswerEditor editor) {
+  std::lock_guard<std::mutex> lk(cfg_mu_);
+  login_editor_ = std::move(editor);
 }
 
 void GatewaySim::on(std::uint32_t msg_id, Handler handler) {

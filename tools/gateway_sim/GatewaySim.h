@@ -118,10 +118,16 @@ class SimConnection : public std::enable_shared_from_this<SimConnection> {
 };
 
 // What a handler gets for each request frame.
+// Sends an answer by a road other than a gateway connection (the bus): message id and body.
+using ReplyRoute = std::function<bool(std::uint32_t msg_id, const std::vector<std::uint8_t>& body)>;
+
 struct Exchange {
   ReceivedFrame request;
   std::shared_ptr<SimConnection> conn;
   ReplyPlan plan;  // the reply mode chosen for this request
+  // Set for a request that came by the bus: the answer goes back the same way (at once;
+  // ready-made leading frames still go to conn when there is one).
+  ReplyRoute reply;
 
   // Answers as the plan says: a response frame with the request's id and async flag.
   // False when nothing was sent or scheduled (mode never, or the connection is gone).
@@ -279,6 +285,10 @@ class GatewaySim {
 
   void set_login_answer(const LoginAnswer& a);
   LoginAnswer login_answer() const;
+  // Edits every gateway login answer before it leaves, with the account and the asking
+  // connection (the bus side names the coordinator and the connection's member).
+  using LoginAnswerEditor = std::function<void(std::uint64_t account, std::uint64_t conn_id, LoginAnswer& a)>;
+  void set_login_answer_editor(LoginAnswerEditor editor);
   void set_account_login_answer(std::uint64_t account, const LoginAnswer& a);
   // The business type answered for one account (overrides the login answer's).
   void set_account_business(std::uint64_t account, std::uint8_t business_type);
@@ -329,6 +339,15 @@ class GatewaySim {
   // the client before any push published after it; under a delayed subscription answer, pushes
   // published meanwhile go live ahead of it.
   Published publish(std::uint64_t account, std::uint32_t msg_id, std::vector<std::uint8_t> body);
+  // Where an account's live pushes go when no connection is registered for them (the bus
+  // side): true when it sent the push, numbered seq.
+  using PushRoute = std::function<bool(std::uint64_t account, std::uint32_t msg_id, std::uint32_t seq,
+                                       const std::vector<std::uint8_t>& body)>;
+  void set_push_route(PushRoute route);
+  // A request that came by the bus: recorded like a frame of connection 0 and handed to the
+  // handler of its id, which answers through reply.
+  void dispatch_request(std::uint32_t msg_id, std::uint64_t request_id, std::vector<std::uint8_t> body,
+                        ReplyRoute reply);
   // The connection that last registered the account for pushes without error (null when none,
   // after the account's logout, or once that connection closed).
   std::shared_ptr<SimConnection> push_connection(std::uint64_t account) const;
@@ -447,6 +466,8 @@ class GatewaySim {
   std::map<std::uint64_t, std::weak_ptr<SimConnection>> subs_;        // under publish_mu_
   std::map<std::uint64_t, std::weak_ptr<SimConnection>> push_conns_;  // under publish_mu_
   std::map<std::uint64_t, std::uint32_t> order_numbers_;              // under publish_mu_
+  PushRoute push_route_;                                              // under publish_mu_
+  LoginAnswerEditor login_editor_;                                    // under cfg_mu_
 
   StateJournal journal_;
   void journal(const StateRecord& r) {

@@ -156,6 +156,11 @@ std::string usage_text() {
          "  --offline-trading-day N    trading day of the off-line command (SIGUSR1)\n"
          "  --state-file PATH          keep account ordinals, stored pushes and order numbers\n"
          "                             in PATH and continue from them when started again\n"
+         "  --bus                      run the bus side: a coordinator and the order server's\n"
+         "                             bus member; logins answer the bus protocol mode and\n"
+         "                             name the coordinator, orders and their pushes travel\n"
+         "                             over the bus (clients log in with socket type 2)\n"
+         "  --bus-coordinator-port N   the bus coordinator's UDP port (default: a free one)\n"
          "  --verbose                  print every received frame\n"
          "signals: SIGUSR1 sends the off-line command 0xf000c to every connection,\n"
          "         SIGUSR2 closes every connection, SIGTERM/SIGINT stop the program\n";
@@ -291,6 +296,10 @@ bool parse_options(int argc, const char* const* argv, SimOptions& out, std::stri
       ok = value() && parse_unsigned(val, &out.offline_request_id);
     } else if (opt == "--offline-trading-day") {
       ok = value() && parse_unsigned(val, &out.offline_trading_day);
+    } else if (opt == "--bus") {
+      ok = flag(&out.bus);
+    } else if (opt == "--bus-coordinator-port") {
+      ok = value() && parse_unsigned(val, &out.bus_coordinator_port);
     } else {
       error = "unknown option: " + std::string(argv[i]);
       return false;

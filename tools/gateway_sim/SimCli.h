@@ -32,6 +32,9 @@ struct SimOptions {
   bool verbose = false;
   std::uint64_t offline_request_id = 0;
   std::uint64_t offline_trading_day = 0;
+  // The bus side (SimBus): logins answer the bus protocol mode, orders come over the bus.
+  bool bus = false;
+  std::uint16_t bus_coordinator_port = 0;  // 0: a free one
   bool help = false;
 };
 

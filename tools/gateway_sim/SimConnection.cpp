@@ -110,12 +110,16 @@ void SimConnection::close() {
 
 bool Exchange::answer_after(std::vector<std::uint8_t> leading, std::uint32_t msg_id,
                             std::vector<std::uint8_t> body) const {
-  if (!conn) return false;
+  if (!conn && !reply) return false;
   if (plan.mode == ReplyMode::kNever) return false;
   if (plan.mode == ReplyMode::kShortBody) {
     std::size_t n = plan.short_len;
     if (!body.empty() && n >= body.size()) n = body.size() - 1;
     if (n < body.size()) body.resize(n);
+  }
+  if (reply) {
+    if (!leading.empty() && conn) conn->send_raw(leading);
+    return reply(msg_id, body);
   }
   auto frame = encode_frame(kResponse, msg_id, request.request_id, body, request.async_flag);
   std::vector<std::uint8_t> bytes = std::move(leading);

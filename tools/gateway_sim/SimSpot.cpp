@@ -278,8 +278,16 @@ GatewaySim::Published GatewaySim::publish(std::uint64_t account, std::uint32_t m
   if (it != push_conns_.end()) conn = it->second.lock();
   out.seq = store_.append(account, msg_id, body);
   if (journal_.is_open()) journal({StateRecord::Kind::kPush, account, out.seq, msg_id, body});
-  if (conn && conn->is_open()) out.sent = conn->push(msg_id, out.seq, body);
+  if (conn && conn->is_open())
+    out.sent = conn->push(msg_id, out.seq, body);
+  else if (push_route_)
+    out.sent = push_route_(account, msg_id, out.seq, body);
   return out;
+}
+
+void GatewaySim::set_push_route(PushRoute route) {
+  std::lock_guard<std::mutex> lk(publish_mu_);
+  push_route_ = std::move(route);
 }
 
 std::shared_ptr<SimConnection> GatewaySim::push_connection(std::uint64_t account) const {

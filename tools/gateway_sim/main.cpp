@@ -4,13 +4,16 @@
 // once (nothing is stored) and the subscription ends; orders, cancels and fund transfers are
 // answered by the spot order server (see --no-spot-orders) and every spot query by the query
 // server from a small demo book (see --no-spot-queries). With --state-file it continues, after a
-// restart, the push and order numbering its clients saw.
+// restart, the push and order numbering its clients saw. With --bus it also runs its bus side
+// (a coordinator and the order server's bus member): logins then answer the bus protocol mode,
+// and the orders and pushes of clients that log in with socket type 2 travel over the bus.
 #include <signal.h>
 
 #include <cstdio>
 #include <string>
 
 #include "gateway_sim/GatewaySim.h"
+#include "gateway_sim/SimBus.h"
 #include "gateway_sim/SimCli.h"
 #include "gateway_sim/SimMargin.h"
 #include "gateway_sim/SimOption.h"
@@ -66,6 +69,18 @@ int main(int argc, char** argv) {
   }
   std::printf("listening on 127.0.0.1:%u\n", static_cast<unsigned>(sim.port()));
   std::fflush(stdout);
+  oxa_sim::SimBus bus(sim);
+  if (opts.bus) {
+    oxa_sim::SimBusOptions bo;
+    bo.coordinator_port = opts.bus_coordinator_port;
+    if (!bus.start(bo)) {
+      std::fprintf(stderr, "oxa_gateway_sim: cannot start the bus side\n");
+      sim.stop();
+      return 1;
+    }
+    std::printf("bus coordinator on 127.0.0.1:%u\n", static_cast<unsigned>(bus.coordinator_port()));
+    std::fflush(stdout);
+  }
 
   for (;;) {
     int sig = 0;
@@ -82,6 +97,7 @@ int main(int argc, char** argv) {
       break;
     }
   }
+  bus.stop();
   sim.stop();
   std::printf("stopped\n");
   std::fflush(stdout);

@@ -19,6 +19,7 @@ enum ApiErrorCode : int {
     kErrUdpMultiNode = 1010,          // a second gateway with the UDP socket type
     kErrBusUnavailable = 1011,        // the gateway asks for the bus, and this library has none
     kErrOnCallbackThread = 1012,      // a call that must wait, made on a thread of the library
+    kErrBusLaunchFailed = 1013,       // the bus the gateway named could not be joined
 
     // back-ends
     kErrNotOffered = 6077,            // operation not offered (spot and option)

@@ -162,9 +162,10 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
     }
 
     if (ether_name != nullptr) {
-        // the bus reads the interface name from here once it is launched
         CopyText(m_szEtherName, ether_name, sizeof(m_szEtherName) - 1);
         spdlog::debug("ether_name :{}", m_szEtherName);
+        // every bus socket made from here on is bound to it
+        if (BusAdaptor* bus = GetBusAdaptor()) bus->SetEtherName(m_szEtherName);
     }
 
     // The first login's socket type is in force while it runs (its requests and sends depend
@@ -225,13 +226,23 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
         return 0;
 
     const GatewayLoginRsp rsp = GetGatewayLoginRsp();
+    BusAdaptor* const bus = GetBusAdaptor();
     if (rsp.protocol_mod == PROTOCOL_MODE_UDP_VORN) {
-        spdlog::debug("group_id:{} , member_id:{}, hqtrs_ip :{}, hqtrs_port :{}\n", rsp.group_id, rsp.member_id,
-                      rsp.hqtrs_ip, rsp.hqtrs_port);
-        if (m_pBusAdaptor.load(std::memory_order_acquire) == nullptr) {
-            // this build carries no bus: say so, not only fail
+        // group and member are signed 16-bit values; the port is unsigned (a port above
+        // 32767 stays itself)
+        const int group = static_cast<int16_t>(rsp.group_id);
+        const int member = static_cast<int16_t>(rsp.member_id);
+        const int port = rsp.hqtrs_port;
+        spdlog::debug("group_id:{} , member_id:{}, hqtrs_ip :{}, hqtrs_port :{}\n", group, member, rsp.hqtrs_ip, port);
+        if (bus == nullptr) {
+            // no bus at all: say so, not only fail
             spdlog::error("[{}] VornLaunch failed [{}]", "Login", 0);
             SetLastError(kErrBusUnavailable);
+            return 0;
+        }
+        if (!bus->VornLaunch(group, member, rsp.hqtrs_ip, port, GetOxaLogLevel(), "./", 0, this)) {
+            spdlog::error("[{}] VornLaunch failed [{}]", "Login", 0);
+            SetLastError(kErrBusLaunchFailed);
             return 0;
         }
     }
@@ -263,6 +274,9 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
     SetInnerApiForNode(node, inner_api);
     _gArrTcpClient.Set(node, client);
     if (TraderContext* context = ContextOf(client)) context->node_ids[index].store(node);
+    // what the bus delivers for this business goes to this node as well
+    if (rsp.protocol_mod == PROTOCOL_MODE_UDP_VORN && bus != nullptr)
+        if (TraderContext* context = bus->GetContext()) context->node_ids[index].store(node);
     const int sync = inner_api->StartSyncPush();
     if (sync != 0) spdlog::error("Sync Push Failed. errorcode={}", sync);
     if (SockType.load() == 2) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -294,8 +308,12 @@ TraderImpl::ClientPtr TraderImpl::CreateTcpClient(int reconnect_interval_ms) {
 }
 
 void TraderImpl::BindThreadCpus(const ClientPtr& client) {
-    // The bus threads are pinned by the bus once it is built in.
-    if (SockType.load() == 1 && client) client->set_async_thread(nullptr, GetReceiverCpu());
+    if (SockType.load() == 1) {
+        if (client) client->set_async_thread(nullptr, GetReceiverCpu());
+    } else if (BusAdaptor* bus = GetBusAdaptor()) {
+        // taken by the bus's launch; a core below 0 leaves its thread unpinned
+        bus->SetThreadCpus(GetReceiverCpu(), GetDeliverCpu());
+    }
 }
 
 int TraderImpl::TcpConnect(const ClientPtr& client, const char* ip, int port) {

@@ -18,6 +18,7 @@
 #include "api/ErrorMsg.h"
 #include "api/LastError.h"
 #include "api/SessionTables.h"
+#include "api/VornBusAdaptor.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 
 namespace OXA {
@@ -46,7 +47,8 @@ int ToSpdLogLevel(int oxa_log_level) {
     }
 }
 
-TraderImpl::TraderImpl() {
+TraderImpl::TraderImpl() : m_pVornBus(new VornBusAdaptor(this)) {
+    m_pBusAdaptor.store(m_pVornBus, std::memory_order_relaxed);
     for (auto& slot : m_pInnerApiByBusiness) slot.store(nullptr, std::memory_order_relaxed);
     for (auto& slot : m_pInnerApiByNode) slot.store(nullptr, std::memory_order_relaxed);
     m_stLastError.error_id = 0;

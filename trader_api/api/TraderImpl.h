@@ -39,6 +39,7 @@ namespace API {
 
 class CInnerApiInterface;
 class BusAdaptor;
+class VornBusAdaptor;
 class CIdGenerator;
 
 // Maps the factory's OXA_LOG_LEVEL value to the spdlog level number: 0 critical ...
@@ -222,8 +223,12 @@ public:
     // one; null makes none. For tests, before the first Login of that business.
     using InnerApiMaker = std::function<CInnerApiInterface*(uint8_t business_type)>;
     void SetInnerApiMaker(InnerApiMaker maker);
-    // The bus behind the back-ends' sends in UDP mode; none until the bus is built in.
+    // The bus behind the back-ends' sends in UDP mode: the library's own from construction;
+    // tests put another in its place (null: no bus, a bus-mode login fails with 1011).
     void SetBusAdaptor(BusAdaptor* bus) { m_pBusAdaptor.store(bus, std::memory_order_release); }
+    BusAdaptor* GetBusAdaptor() const { return m_pBusAdaptor.load(std::memory_order_acquire); }
+    // The library's own bus, whichever adaptor is in use.
+    VornBusAdaptor* GetVornBus() const { return m_pVornBus; }
 
 private:
     ~TraderImpl() = delete;  // lives until the process ends
@@ -300,6 +305,7 @@ private:
     Timeouts m_timeouts;
     InnerApiMaker m_innerApiMaker;
     std::atomic<BusAdaptor*> m_pBusAdaptor{nullptr};
+    VornBusAdaptor* m_pVornBus = nullptr;  // made with the object, never destroyed
     char m_szEtherName[128] = {};
     // Order-id generators by business, made by the first back-end of each (under the login
     // lock) and handed to every later one.

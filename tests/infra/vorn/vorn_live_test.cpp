@@ -426,6 +426,59 @@ TEST(VornLive, UnreachableCoordinatorFailsTheLaunchInBoundedTime) {
     EXPECT_EQ(0, a.Sys().SendMsg(0, kToClient, "x", 1, 20, 2, true, 0xFFFF));
 }
 
+// A hot-backup pair: the devices exchange heartbeats (the master also to the coordinator);
+// when the standby stops, the master asks the coordinator to switch to single-device mode
+// after the lost-over-time. The switch may take the coordinator's time: the handler goes on
+// cycling meanwhile, and a failed switch is tried again later. Once switched, the partner is
+// forgotten and abandoned.
+TEST(VornLive, PairHeartbeatsAndSwitchWhenThePartnerIsLost) {
+    const std::vector<uint16_t> ports = FreeUdpPorts(3);
+    CoordLayout layout;
+    std::string error;
+    ASSERT_TRUE(ParseCoordLayout("window 64\nlost 1\ngroup 10 0 0\ngroup 20 1 1\nmember 10 1 127.0.0.1 " +
+                                     std::to_string(ports[0]) + "\nmember 10 2 127.0.0.1 " + std::to_string(ports[1]) +
+                                     "\nmember 20 3 127.0.0.1 " + std::to_string(ports[2]) + "\nmsg 10 0x100\n",
+                                 layout, &error))
+        << error;
+    Bus bus(layout);
+    LiveOptions o;
+    o.launch.hqtrs.reply_wait_ms = 100;
+    o.launch.hqtrs.failure_retry_ms = 100;
+    o.launch.handler.heartbeat_interval_ns = 200000000;
+    o.launch.handler.switch_retry_ns = 300000000;
+    LiveMember master(10, 1), standby(10, 2);
+    ASSERT_TRUE(master.Launch(bus.coord, o));
+    ASSERT_TRUE(standby.Launch(bus.coord, o));
+    EXPECT_EQ(1, master.Sys().DeviceIdentity());
+    EXPECT_EQ(2, standby.Sys().DeviceIdentity());
+    EXPECT_EQ(2, master.Sys().Handler()->PartnerId());
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < deadline &&
+           (master.Sys().Handler()->HeartbeatsReceived() == 0 || standby.Sys().Handler()->HeartbeatsReceived() == 0))
+        std::this_thread::sleep_for(10ms);
+    EXPECT_GT(master.Sys().Handler()->HeartbeatsReceived(), 0u);
+    EXPECT_GT(standby.Sys().Handler()->HeartbeatsReceived(), 0u);
+    EXPECT_TRUE(bus.coord.WaitFor(kCoordHeartbeat, 1, 3000ms)) << "the master's heartbeat goes to the coordinator";
+
+    // the coordinator does not answer the first switch requests (each one's three attempts)
+    bus.coord.AddFault(CoordRule{kCoordSwitchReq, -1, CoordFault::kDrop, 6});
+    standby.Stop();
+    ASSERT_TRUE(bus.coord.WaitFor(kCoordSwitchReq, 3, 5000ms)) << "the lost partner is noticed";
+    const uint64_t cycles = master.Sys().Handler()->Cycles();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_GT(master.Sys().Handler()->Cycles(), cycles + 10) << "the handler cycles while the switch waits";
+    const auto switched = std::chrono::steady_clock::now() + 10s;
+    while (std::chrono::steady_clock::now() < switched && master.Sys().Hqtrs().Mode() != '2')
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ('2', master.Sys().Hqtrs().Mode());
+    EXPECT_GE(bus.coord.Count(kCoordSwitchReq), 7u) << "tried again after the failed switch";
+    while (std::chrono::steady_clock::now() < switched && master.Sys().Handler()->PartnerId() != -1)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(-1, master.Sys().Handler()->PartnerId());
+    EXPECT_EQ(kSlotAbandoned, PeerWindow(master.Sys(), 10, 2)->slot_state.load());
+    EXPECT_EQ(1, master.Sys().DeviceIdentity());
+}
+
 // A receiver whose pool cannot give a buffer drops what arrives meanwhile and goes on; the
 // sender's retransmissions make up for it.
 TEST(VornLive, ReceiverSurvivesADryPool) {

@@ -60,7 +60,8 @@ void CAppMsgDeliver::Go() {
     m_event.Set();
 }
 
-void CAppMsgDeliver::Stop() {
+void CAppMsgDeliver::Stop(bool deliver_pending) {
+    m_drain.store(deliver_pending, std::memory_order_release);
     m_stop.store(true, std::memory_order_release);
     m_event.Set();
     m_thread.Join();
@@ -143,7 +144,7 @@ void CAppMsgDeliver::Loop(bool pinned) {
             m_event.TimedWait(kDeliverWaitMs);
     }
     // the receiver has stopped: what it took is delivered before the thread ends
-    if (m_go.load(std::memory_order_acquire)) RotationRound();
+    if (m_go.load(std::memory_order_acquire) && m_drain.load(std::memory_order_acquire)) RotationRound();
     m_sys.Note("Deliver Thread ( %s ) Stop ...", "vorn_deliver");
 }
 

@@ -54,8 +54,8 @@ public:
     bool Start(int core);
     // The launch succeeded: delivery begins.
     void Go();
-    // Delivers what is pending, then ends and joins the thread.
-    void Stop();
+    // Ends and joins the thread; with deliver_pending it first delivers what the lists hold.
+    void Stop(bool deliver_pending = true);
     // True on the deliver thread of system's member.
     static bool OnDeliverThreadOf(const CVornSystem* system);
 
@@ -98,6 +98,7 @@ private:
     CBusThread m_thread;
     std::atomic<bool> m_go{false};
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_drain{true};
     std::atomic<uint64_t> m_delivered{0};
     std::atomic<uint64_t> m_noticesDropped{0};
     CRateLimit m_throwLog;

@@ -38,8 +38,9 @@ int OpenUnbound(CVornSystem& sys, bool blocking) {
 int64_t CSteadyClock::NowNs() { return MonotonicNs(); }
 
 CSteadyClock& CSteadyClock::Instance() {
-    static CSteadyClock clock;
-    return clock;
+    // never destroyed: bus threads may read it while the process exits
+    static CSteadyClock* clock = new CSteadyClock();
+    return *clock;
 }
 
 bool MakeAddress(const char* ip, uint16_t port, sockaddr_in& out) {

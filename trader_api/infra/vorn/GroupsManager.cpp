@@ -97,6 +97,7 @@ bool CGroupsManager::Init(const VornLayout& layout, int run_mode, const GroupsOp
     m_ctx.ack_watermark = AckWatermark(layout.digest.window_size, layout.digest.ack_water_mark);
     m_ctx.deliver_event = options.deliver_event;
     m_startupIdle = options.startup_idle;
+    m_onGap = options.on_gap;
 
     const int32_t W = layout.digest.window_size < 0 ? 0 : layout.digest.window_size;
     const uint32_t slots = WindowSlots(W);
@@ -327,7 +328,10 @@ bool CGroupsManager::OnApp(const SourceEntry& entry, VornBuffer* buffer, const A
         case CRecvWindow::Outcome::kDuplicate:
             return false;
         case CRecvWindow::Outcome::kDelivered:
+            break;
         case CRecvWindow::Outcome::kBuffered:
+            // a gap before it: the handler may ask for the missing messages at once
+            if (m_onGap) m_onGap();
             break;
     }
     m_ctx.received.fetch_add(1, std::memory_order_relaxed);

@@ -66,6 +66,9 @@ struct GroupsOptions {
     // What the synchronisation does while it waits for the receiver to leave its start-up
     // phase; null: sleep for the timing's poll.
     std::function<void()> startup_idle;
+    // Called on the receiver thread when a message arrives ahead of a gap (the launch wakes
+    // the handler with it, so the NAK need not wait for the next cycle); null: nothing.
+    std::function<void()> on_gap;
 };
 
 // One entry of the receive lookup table.
@@ -173,6 +176,7 @@ private:
     std::vector<VornPeerWindow*> m_byIndex;
     std::atomic<int> m_phase{kPhaseNone};
     std::function<void()> m_startupIdle;
+    std::function<void()> m_onGap;
 };
 
 }  // namespace VORN

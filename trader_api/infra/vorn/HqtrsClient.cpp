@@ -198,6 +198,7 @@ bool CHqtrsClient::QueryBasicInfo(int date) {
 
     const int own = OwnGroupIndex();
     if (!m_havePrimary) {
+        std::lock_guard<std::mutex> primary(m_primaryMutex);
         m_primary = HqtrsPrimaryInfo();
         m_primary.group_index = static_cast<int16_t>(own);
         m_primary.group_id = m_sys.Identity().group_id;
@@ -219,6 +220,7 @@ int CHqtrsClient::ApplyMaster() {
         return 0;
     }
     if (m_groups[static_cast<std::size_t>(own)].group_mode == '1') {
+        std::lock_guard<std::mutex> primary(m_primaryMutex);
         m_primary.primary_member_id = id.member_id;
         m_primary.grant_sec = 0;
         m_primary.grant_usec = 0;
@@ -244,12 +246,15 @@ int CHqtrsClient::ApplyMaster() {
                    static_cast<int>(m_sys.CoordinatorPort()));
         if (!m_sys.SleepUnlessStopped(m_timing.failure_retry_ms)) return 0;
     }
-    Now(m_primary.heartbeat_sec, m_primary.heartbeat_usec);
-    m_primary.mode = grant.mode;
-    m_mode.store(grant.mode, std::memory_order_release);
-    m_primary.primary_member_id = grant.primary_member_id;
-    m_primary.grant_sec = grant.grant_sec;
-    m_primary.grant_usec = grant.grant_usec;
+    {
+        std::lock_guard<std::mutex> primary(m_primaryMutex);
+        Now(m_primary.heartbeat_sec, m_primary.heartbeat_usec);
+        m_primary.mode = grant.mode;
+        m_mode.store(grant.mode, std::memory_order_release);
+        m_primary.primary_member_id = grant.primary_member_id;
+        m_primary.grant_sec = grant.grant_sec;
+        m_primary.grant_usec = grant.grant_usec;
+    }
     if (grant.primary_member_id == id.member_id) {
         m_sys.Note("I'm The Master Device!");
         return 1;
@@ -266,11 +271,14 @@ int CHqtrsClient::SwitchSingleDevice() {
     if (Request(BuildRequest(kHqSwitchReq, 0)) && m_replyHeader.type == kHqSwitchRep &&
         OrderOfChar(m_replyHeader.byte_order, order) &&
         DecodeMasterReply(LastReplyBody(), m_replyBodyLength, order, reply)) {
-        m_primary.primary_member_id = reply.primary_member_id;
-        m_primary.grant_sec = reply.grant_sec;
-        m_primary.grant_usec = reply.grant_usec;
+        {
+            std::lock_guard<std::mutex> primary(m_primaryMutex);
+            m_primary.primary_member_id = reply.primary_member_id;
+            m_primary.grant_sec = reply.grant_sec;
+            m_primary.grant_usec = reply.grant_usec;
+            m_primary.mode = '2';
+        }
         m_sys.SetDeviceIdentity(reply.primary_member_id == m_sys.Identity().member_id ? 1 : 2);
-        m_primary.mode = '2';
         m_mode.store('2', std::memory_order_release);
         m_sys.Note("< Switch to Single-Device Mode > Success! Master Device MemberId: %d.", reply.primary_member_id);
         return 1;
@@ -298,7 +306,8 @@ int32_t CHqtrsClient::RequestThreadId(const char* name) {
 }
 
 HqtrsPrimaryInfo CHqtrsClient::Primary() const {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    // not the exchange lock: the handler reads the record while a switch waits for its reply
+    std::lock_guard<std::mutex> lock(m_primaryMutex);
     return m_primary;
 }
 

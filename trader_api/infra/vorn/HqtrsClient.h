@@ -113,6 +113,7 @@ private:
     std::vector<HqtrsPartitionInfo> m_partitions;
     int m_multicast = 0;
     bool m_havePrimary = false;
+    mutable std::mutex m_primaryMutex;  // the record alone, never held across an exchange
     HqtrsPrimaryInfo m_primary;
     std::atomic<char> m_mode{'1'};
 };

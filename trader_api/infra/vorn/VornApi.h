@@ -38,7 +38,8 @@ void VornSetThreadCpu(const char* key, int core);
 // Before the launch: the network device every bus socket binds to (null or empty ignored).
 void VornSetEtherName(const char* name);
 // Ends a launched bus: sends are refused, what was received is delivered, every thread is
-// joined. Refused on the deliver thread (a callback cannot wait for itself).
+// joined, and the bus may be launched again. Refused on the deliver thread (a callback cannot
+// wait for itself).
 void VornStop();
 
 const char* VornGetVersion();

@@ -162,6 +162,9 @@ bool CVornSystem::LaunchSteps(const VornLaunchArgs& args, const VornLaunchOption
     GroupsOptions groups = options.groups;
     // a pinned deliver thread polls: nothing needs to wake it
     groups.deliver_event = ThreadCore(VornThread::kDeliver) >= 0 ? nullptr : &m_deliver->Event();
+    m_queue.reset(new CControlQueue());
+    CControlQueue* queue = m_queue.get();
+    groups.on_gap = [queue] { queue->Wake(); };
     if (!m_groups->Init(VornLayout::From(*m_hqtrs), args.run_mode, groups)) {
         Note("Init Group Manager.");
         return false;
@@ -180,7 +183,6 @@ bool CVornSystem::LaunchSteps(const VornLaunchArgs& args, const VornLaunchOption
         return false;
     }
 
-    m_queue.reset(new CControlQueue());
     m_handler.reset(new CDgramHandler(*this, *m_groups, *m_queue, m_deliver.get()));
     m_handler->SetTiming(options.handler);
     if (!m_handler->Start(ThreadCore(VornThread::kHandler))) {
@@ -205,12 +207,12 @@ bool CVornSystem::LaunchSteps(const VornLaunchArgs& args, const VornLaunchOption
     return true;
 }
 
-void CVornSystem::Teardown() {
+void CVornSystem::Teardown(bool deliver_pending) {
     RequestStop();
     // the receiver first: what it took is then delivered by the deliver thread's last pass
     if (m_receiver) m_receiver->Stop();
     if (m_handler) m_handler->Stop();
-    if (m_deliver) m_deliver->Stop();
+    if (m_deliver) m_deliver->Stop(deliver_pending);
     m_receiver.reset();
     m_handler.reset();
     m_queue.reset();
@@ -219,7 +221,7 @@ void CVornSystem::Teardown() {
     m_groups.reset();
 }
 
-void CVornSystem::Stop() {
+void CVornSystem::Stop(bool deliver_pending) {
     if (CAppMsgDeliver::OnDeliverThreadOf(this)) {
         // a deliver callback cannot wait for its own thread to end
         Note("Stop Refused: Called On The Deliver Thread.");
@@ -229,7 +231,7 @@ void CVornSystem::Stop() {
     if (!m_launched.exchange(false, std::memory_order_seq_cst)) return;
     // a send that saw the member launched finishes before its parts go
     while (m_sending.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
-    Teardown();
+    Teardown(deliver_pending);
     Note("Group ( %d ) Member ( %d ) Stopped.", m_identity.group_id, m_identity.member_id);
 }
 

@@ -153,8 +153,9 @@ public:
     // member already launched answers 1 and keeps its first launch.
     uint8_t Launch(const VornLaunchArgs& args, const VornLaunchOptions& options = VornLaunchOptions());
     // Stops a launched member: sends are refused from here on, what was received is
-    // delivered, every thread is joined and every socket closed. A no-op when not launched.
-    void Stop();
+    // delivered (unless deliver_pending is false: at process exit nobody is left to take it),
+    // every thread is joined and every socket closed. A no-op when not launched.
+    void Stop(bool deliver_pending = true);
     bool Launched() const { return m_launched.load(std::memory_order_acquire); }
     // 1 once a launch has returned (successful or not).
     int Started() const { return m_started.load(std::memory_order_acquire); }
@@ -225,7 +226,7 @@ private:
     bool LaunchSteps(const VornLaunchArgs& args, const VornLaunchOptions& options);
     bool SetUpLogger(const VornLaunchArgs& args);
     // Stops and frees the components (launch mutex held).
-    void Teardown();
+    void Teardown(bool deliver_pending = true);
 
     std::mutex m_launchMutex;
     std::atomic<int> m_cores[static_cast<int>(VornThread::kCount)];
