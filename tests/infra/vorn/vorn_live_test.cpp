@@ -442,7 +442,7 @@ TEST(VornLive, PairHeartbeatsAndSwitchWhenThePartnerIsLost) {
         << error;
     Bus bus(layout);
     LiveOptions o;
-    o.launch.hqtrs.reply_wait_ms = 100;
+    o.launch.hqtrs.reply_wait_ms = 300;  // a dropped switch request costs 0.9 s
     o.launch.hqtrs.failure_retry_ms = 100;
     o.launch.handler.heartbeat_interval_ns = 200000000;
     o.launch.handler.switch_retry_ns = 300000000;
