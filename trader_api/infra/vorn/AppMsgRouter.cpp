@@ -4,6 +4,7 @@
 
 #include "infra/vorn/GroupsManager.h"
 #include "infra/vorn/VornSystem.h"
+#include "infra/vorn/VornThreads.h"
 #include "infra/vorn/VornWire.h"
 
 namespace OXA {
@@ -104,7 +105,9 @@ RouteResult CAppMsgRouter::Deliver(int32_t tag, int16_t msg_id, const void* data
         const bool all = g->GroupMode() == '0' || member == -1;
         r.routed = g->SendMsg(tag, all ? static_cast<int16_t>(-1) : member, msg_id, data, length, filter, &r.reached) == 1;
     }
-    if (r.routed && r.reached == 0) m_sys.Note("Send Msg Fail: No Member Reached, MsgId < %#x >.", IdText(msg_id));
+    // a send a second while every peer is abandoned would log a line each
+    if (r.routed && r.reached == 0 && m_failLog.Allow(MonotonicNs()))
+        m_sys.Note("Send Msg Fail: No Member Reached, MsgId < %#x >.", IdText(msg_id));
     return r;
 }
 

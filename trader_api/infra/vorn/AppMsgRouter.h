@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "infra/vorn/HqtrsWire.h"
+#include "infra/vorn/VornThreads.h"
 
 namespace OXA {
 namespace VORN {
@@ -60,6 +61,7 @@ private:
     int16_t m_highest = 0;
     std::vector<std::vector<CGroupSession*>> m_lists;
     std::vector<uint8_t> m_has;
+    CRateLimit m_failLog{1000000000, 20};
 };
 
 }  // namespace VORN

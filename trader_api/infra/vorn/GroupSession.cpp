@@ -18,6 +18,9 @@ namespace {
 // Message ids print as their 16 bits.
 inline int IdText(int16_t msg_id) { return static_cast<uint16_t>(msg_id); }
 
+// True when a line of a per-datagram kind may go now.
+inline bool Logging(CRateLimit& limit) { return limit.Allow(MonotonicNs()); }
+
 }  // namespace
 
 timespec ToTimespec(int64_t ns) {
@@ -297,7 +300,8 @@ void CGroupSession::SendAck(int position, int32_t seq) {
     uint8_t buf[kHeaderSize];
     const std::size_t n = BuildControl(buf, sizeof buf, HeaderTo(kPktAck, seq, w.member_id));
     if (!n) return;
-    if (m_sink->Send(SinkChannel::kSync, buf, n, w.addr, m_groupId, w.member_id) < 0 && errno != EAGAIN)
+    if (m_sink->Send(SinkChannel::kSync, buf, n, w.addr, m_groupId, w.member_id) < 0 && errno != EAGAIN &&
+        Logging(m_ctx.control_log))
         m_sys.Note("[Snd] [%s] [%d] [To] [%d] [%d] [Fail] [%d]", "ACK", seq, m_groupId, w.member_id, errno);
 }
 
@@ -306,9 +310,12 @@ void CGroupSession::SendNak(int position, int32_t first, int32_t last) {
     uint8_t buf[kRangeSize];
     const std::size_t n = BuildRange(buf, sizeof buf, HeaderTo(kPktNak, 0, w.member_id), first, last);
     if (!n) return;
-    if (m_sink->Send(SinkChannel::kSync, buf, n, w.addr, m_groupId, w.member_id) < 0 && errno != EAGAIN)
+    const bool failed = m_sink->Send(SinkChannel::kSync, buf, n, w.addr, m_groupId, w.member_id) < 0 && errno != EAGAIN;
+    const int error = errno;
+    if (!Logging(m_ctx.control_log)) return;
+    if (failed)
         m_sys.Note("Send %s ( %d-%d ) To Group ( %d ) Member ( %d ) Fail: error = %d", "NAK", first, last, m_groupId,
-                   w.member_id, errno);
+                   w.member_id, error);
     else
         m_sys.Note("Snd %s:%d-%d To g.%d m.%d.", "NAK", first, last, m_groupId, w.member_id);
 }
@@ -430,25 +437,29 @@ void CGroupSession::ResendRange(int32_t first, int32_t last, int position) {
         std::size_t length = 0;
         const CSendWindow::Stored st = s.At(seq, data, length);
         if (st == CSendWindow::Stored::kMissing) {
-            m_sys.Note("Send Nak Packet (%d) To Group ( %d ) Member ( %d ) Fail: Packet Not Exist",
-                       static_cast<int32_t>(seq), m_groupId, w.member_id);
+            if (Logging(m_ctx.control_log))
+                m_sys.Note("Send Nak Packet (%d) To Group ( %d ) Member ( %d ) Fail: Packet Not Exist",
+                           static_cast<int32_t>(seq), m_groupId, w.member_id);
             break;
         }
         if (st == CSendWindow::Stored::kOther) {
-            m_sys.Note("Send Nak Packet (%d) To Group ( %d ) Member ( %d ) Fail: Packet Lost <W:%d:A:%d:R:%d>",
-                       static_cast<int32_t>(seq), m_groupId, w.member_id, static_cast<int32_t>(next),
-                       static_cast<int32_t>(acked), s.Base());
+            if (Logging(m_ctx.control_log))
+                m_sys.Note("Send Nak Packet (%d) To Group ( %d ) Member ( %d ) Fail: Packet Lost <W:%d:A:%d:R:%d>",
+                           static_cast<int32_t>(seq), m_groupId, w.member_id, static_cast<int32_t>(next),
+                           static_cast<int32_t>(acked), s.Base());
             break;
         }
         m_sink->Send(SinkChannel::kSync, data, length, w.addr, m_groupId, w.member_id);
     }
-    m_sys.Note("Snd Nak-Packet: %d-%d To g.%d m.%d.", first, last, m_groupId, w.member_id);
+    if (Logging(m_ctx.control_log))
+        m_sys.Note("Snd Nak-Packet: %d-%d To g.%d m.%d.", first, last, m_groupId, w.member_id);
 }
 
 void CGroupSession::AnswerRack(int position, int32_t r, int64_t now_ns) {
     VornPeerWindow& w = *m_members[static_cast<std::size_t>(position)];
     CRecvWindow& window = *w.recv;
-    m_sys.Note("Rcv RACK:%d from g.%d m.%d(%d)", r, m_groupId, w.member_id, w.member_index);
+    if (Logging(m_ctx.control_log))
+        m_sys.Note("Rcv RACK:%d from g.%d m.%d(%d)", r, m_groupId, w.member_id, w.member_index);
     const int64_t n = window.NextExpected();
     if (r < n) {
         SendAck(position, static_cast<int32_t>(n - 1));

@@ -27,6 +27,7 @@
 
 #include "infra/vorn/DgramSink.h"
 #include "infra/vorn/HqtrsWire.h"
+#include "infra/vorn/VornThreads.h"
 #include "infra/vorn/VornTypes.h"
 #include "infra/vorn/VornWindow.h"
 
@@ -47,6 +48,10 @@ struct GroupContext {
     std::atomic<uint64_t> received{0};
     std::atomic<uint64_t> loopback{0};
     std::atomic<bool> startup{false};  // the receiver is in its start-up phase
+    // Lines that arriving datagrams write (a line each otherwise): what the receiver and what
+    // the handler log, at most 20 a second each.
+    CRateLimit recv_log{1000000000, 20};
+    CRateLimit control_log{1000000000, 20};
 };
 
 // Slot states of a send window.

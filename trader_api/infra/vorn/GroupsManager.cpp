@@ -23,6 +23,13 @@ VornLayout VornLayout::From(const CHqtrsClient& client) {
     return l;
 }
 
+namespace {
+
+// True when a line of a per-datagram kind may go now.
+inline bool Logging(CRateLimit& limit) { return limit.Allow(MonotonicNs()); }
+
+}  // namespace
+
 PartitionRoute RouteByPartition(int16_t p, int16_t q) {
     PartitionRoute r;
     if (p == 0x7FFF) return r;
@@ -321,9 +328,10 @@ bool CGroupsManager::OnApp(const SourceEntry& entry, VornBuffer* buffer, const A
     CRecvWindow& window = *w.recv;
     switch (window.Accept(buffer, r.header.sequence)) {
         case CRecvWindow::Outcome::kBeyond:
-            m_sys.Note("Recv Packet Invalid: From Group (%d) Member ( %d ) Seq-No (%d) > Window Size(%d), Odd.",
-                       entry.group_id, entry.member_id, r.header.sequence,
-                       static_cast<int32_t>(static_cast<int64_t>(window.NextExpected()) + window.Mask()));
+            if (Logging(m_ctx.recv_log))
+                m_sys.Note("Recv Packet Invalid: From Group (%d) Member ( %d ) Seq-No (%d) > Window Size(%d), Odd.",
+                           entry.group_id, entry.member_id, r.header.sequence,
+                           static_cast<int32_t>(static_cast<int64_t>(window.NextExpected()) + window.Mask()));
             return false;
         case CRecvWindow::Outcome::kDuplicate:
             return false;
@@ -355,11 +363,13 @@ void CGroupsManager::OnResyncOrder(const uint8_t* data, std::size_t length) {
     VornPeerWindow& w = g->Member(static_cast<std::size_t>(pos));
     if (w.recv_synced.load(std::memory_order_acquire) != 1) {
         g->SendPositionRequest(pos, kPktRecvPosResync);
-        m_sys.Note("Sync Group ( %d ) Member ( %d ) Recv-Window ...", group_id, member_id);
+        if (Logging(m_ctx.recv_log))
+            m_sys.Note("Sync Group ( %d ) Member ( %d ) Recv-Window ...", group_id, member_id);
     }
     if (w.slot_state.load(std::memory_order_acquire) == kSlotAbandoned) {
         g->SendPositionRequest(pos, kPktSendPosResync);
-        m_sys.Note("Sync Group ( %d ) Member ( %d ) Send-Window ...", group_id, member_id);
+        if (Logging(m_ctx.recv_log))
+            m_sys.Note("Sync Group ( %d ) Member ( %d ) Send-Window ...", group_id, member_id);
     }
 }
 

@@ -160,8 +160,9 @@ bool CVornSystem::LaunchSteps(const VornLaunchArgs& args, const VornLaunchOption
     m_groups.reset(new CGroupsManager(*this));
     m_deliver.reset(new CAppMsgDeliver(*this, *m_groups));
     GroupsOptions groups = options.groups;
-    // a pinned deliver thread polls: nothing needs to wake it
-    groups.deliver_event = ThreadCore(VornThread::kDeliver) >= 0 ? nullptr : &m_deliver->Event();
+    // always wired: a deliver thread whose core cannot be pinned waits on it (a pinned one
+    // polls, and a Set nobody waits for costs little)
+    groups.deliver_event = &m_deliver->Event();
     m_queue.reset(new CControlQueue());
     CControlQueue* queue = m_queue.get();
     groups.on_gap = [queue] { queue->Wake(); };

@@ -68,8 +68,10 @@ void CBusThread::Join() {
 }
 
 bool CRateLimit::Allow(int64_t now_ns, int64_t* suppressed) {
-    int64_t last = m_last.load(std::memory_order_relaxed);
-    if (now_ns - last < m_interval || !m_last.compare_exchange_strong(last, now_ns, std::memory_order_relaxed)) {
+    int64_t start = m_start.load(std::memory_order_relaxed);
+    if (now_ns - start >= m_interval && m_start.compare_exchange_strong(start, now_ns, std::memory_order_relaxed))
+        m_count.store(0, std::memory_order_relaxed);
+    if (m_count.fetch_add(1, std::memory_order_relaxed) >= m_burst) {
         m_held.fetch_add(1, std::memory_order_relaxed);
         return false;
     }

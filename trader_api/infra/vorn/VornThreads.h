@@ -53,16 +53,19 @@ private:
     std::thread m_thread;
 };
 
-// Lets a log line through at most once per interval, counting what it held back.
+// Lets at most burst log lines through per interval, counting what it held back; for lines
+// that arriving datagrams or sends would otherwise write one each.
 class CRateLimit {
 public:
-    explicit CRateLimit(int64_t interval_ns = 1000000000) : m_interval(interval_ns) {}
-    // True when a line may go now; suppressed receives the lines held back since the last.
+    explicit CRateLimit(int64_t interval_ns = 1000000000, int burst = 1) : m_interval(interval_ns), m_burst(burst) {}
+    // True when a line may go now; suppressed receives the lines held back before it.
     bool Allow(int64_t now_ns, int64_t* suppressed = nullptr);
 
 private:
     const int64_t m_interval;
-    std::atomic<int64_t> m_last{INT64_MIN / 2};
+    const int m_burst;
+    std::atomic<int64_t> m_start{INT64_MIN / 2};
+    std::atomic<int> m_count{0};
     std::atomic<int64_t> m_held{0};
 };
 
