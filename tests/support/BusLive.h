@@ -20,9 +20,6 @@
 
 namespace oxa_test {
 
-// n UDP ports of 127.0.0.1 that were free a moment ago (held together while chosen, so
-// they differ).
-std::vector<uint16_t> FreeUdpPorts(std::size_t n);
 // The process's temporary folder for bus logs.
 const std::string& BusTestDir();
 // For tests whose process bus may be launched (a login in bus mode): the shared bus logger

@@ -61,6 +61,28 @@ bool ParseNumber(const std::string& s, long& out) {
 
 }  // namespace
 
+std::vector<uint16_t> FreeUdpPorts(std::size_t n) {
+    std::vector<int> fds;
+    std::vector<uint16_t> ports;
+    for (std::size_t i = 0; i < n; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            if (fd >= 0) ::close(fd);
+            ports.clear();
+            break;
+        }
+        fds.push_back(fd);
+        ports.push_back(ntohs(a.sin_port));
+    }
+    for (int fd : fds) ::close(fd);
+    return ports;
+}
+
 bool ParseCoordLayout(const std::string& text, CoordLayout& out, std::string* error) {
     CoordLayout layout;
     std::istringstream lines(text);

@@ -65,6 +65,10 @@ struct CoordLayout {
     std::vector<CoordMsg> msgs;
 };
 
+// n UDP ports of 127.0.0.1 that were free a moment ago (held together while chosen, so they
+// differ); an empty list when the system gave none. For the members of a layout.
+std::vector<uint16_t> FreeUdpPorts(std::size_t n);
+
 // Reads a layout from text, one item a line ('#' starts a comment):
 //   window N | watermark N | date YYYYMMDD | lost SECONDS | multicast 0|1
 //   group ID MODE SVR [ip=TEXT] [data=PORT] [control=PORT] [inner=PORT] [chief=ID]

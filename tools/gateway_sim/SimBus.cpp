@@ -1,8 +1,5 @@
 #include "gateway_sim/SimBus.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -36,28 +33,6 @@ constexpr std::uint32_t kClientIds[] = {
     kMsgOptExecutePush, kMsgOptCombinedExecutePush, kMsgOptTradePush, kMsgOptCombTradePush, kMsgOptTransferPush,
 };
 
-// n ports of 127.0.0.1 free a moment ago, held together while chosen so they differ.
-std::vector<std::uint16_t> free_udp_ports(std::size_t n) {
-  std::vector<int> fds;
-  std::vector<std::uint16_t> ports;
-  for (std::size_t i = 0; i < n; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-      if (fd >= 0) ::close(fd);
-      return {};
-    }
-    fds.push_back(fd);
-    ports.push_back(ntohs(a.sin_port));
-  }
-  for (int fd : fds) ::close(fd);
-  return ports;
-}
-
 // The fund account of a business login, by its own record; 0 for any other message.
 std::uint64_t login_account(std::uint32_t msg_id, const std::vector<std::uint8_t>& body) {
   const WireReader r(body);
@@ -79,7 +54,7 @@ bool SimBus::start(const SimBusOptions& options) {
   stop();
   options_ = options;
   if (options_.clients < 1) options_.clients = 1;
-  const std::vector<std::uint16_t> ports = free_udp_ports(static_cast<std::size_t>(options_.clients) + 1);
+  const std::vector<std::uint16_t> ports = oxa_test::FreeUdpPorts(static_cast<std::size_t>(options_.clients) + 1);
   if (ports.empty()) return false;
 
   oxa_test::CoordLayout layout;
