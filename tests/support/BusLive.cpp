@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "infra/vorn/AppMsgDeliver.h"
 #include "infra/vorn/VornThreads.h"
 
 namespace oxa_test {
@@ -51,7 +52,14 @@ LiveMember::LiveMember(int16_t group_id, int16_t member_id) : m_group(group_id),
 LiveMember::~LiveMember() { Stop(); }
 
 bool LiveMember::Launch(const FakeCoordinator& coordinator, const LiveOptions& options) {
+    return Launch(coordinator.Ip(), coordinator.Port(), options);
+}
+
+bool LiveMember::Launch(const std::string& coordinator_ip, uint16_t coordinator_port, const LiveOptions& options) {
     Stop();
+    m_stateCalls.store(0);
+    m_stateIdentity.store(0);
+    m_stateOnDeliver.store(true);
     m_record = options.record;
     m_log.reset(new xLog());
     m_log->SetSlotCount(static_cast<int>(options.log_slots));
@@ -61,13 +69,14 @@ bool LiveMember::Launch(const FakeCoordinator& coordinator, const LiveOptions& o
     VornLaunchArgs a;
     a.group_id = m_group;
     a.member_id = m_member;
-    a.coordinator_ip = coordinator.Ip().c_str();
-    a.coordinator_port = coordinator.Port();
+    a.coordinator_ip = coordinator_ip.c_str();
+    a.coordinator_port = coordinator_port;
     a.log_level = options.log_level;
     a.base_path = base.c_str();
     a.deliver = &LiveMember::Deliver;
     a.jam_wait_us = options.jam_wait_us;
     a.user_data = this;
+    a.state = &LiveMember::State;
     return m_sys->Launch(a, options.launch) == 1;
 }
 
@@ -103,6 +112,14 @@ void LiveMember::Deliver(uint32_t tag, uint32_t msg_id, const void* data, uint32
         self->m_count.fetch_add(1);
     }
     self->m_cv.notify_all();
+}
+
+void LiveMember::State(uint64_t identity, uint64_t user_data) {
+    LiveMember* self = reinterpret_cast<LiveMember*>(static_cast<uintptr_t>(user_data));
+    if (!self) return;
+    if (!OXA::VORN::CAppMsgDeliver::OnDeliverThreadOf(self->m_sys.get())) self->m_stateOnDeliver.store(false);
+    self->m_stateIdentity.store(identity);
+    self->m_stateCalls.fetch_add(1);
 }
 
 std::vector<LiveDelivery> LiveMember::Deliveries() const {

@@ -58,6 +58,9 @@ public:
 
     // Launches against the coordinator; true when it runs.
     bool Launch(const FakeCoordinator& coordinator, const LiveOptions& options = LiveOptions());
+    // The same against a coordinator named by address (one in another process).
+    bool Launch(const std::string& coordinator_ip, uint16_t coordinator_port,
+                const LiveOptions& options = LiveOptions());
     void Stop();
     OXA::VORN::CVornSystem& Sys() { return *m_sys; }
     int16_t GroupId() const { return m_group; }
@@ -75,9 +78,16 @@ public:
     // Runs on the deliver thread for every message, before it is recorded.
     void OnDeliver(std::function<void(const LiveDelivery&)> f);
 
+    // The state callback: how often it ran, the identity it was last given, and whether every
+    // call ran on the member's deliver thread.
+    int StateCalls() const { return m_stateCalls.load(); }
+    uint64_t StateIdentity() const { return m_stateIdentity.load(); }
+    bool StateOnDeliverThread() const { return m_stateOnDeliver.load(); }
+
 private:
     static void Deliver(uint32_t tag, uint32_t msg_id, const void* data, uint32_t length, uint64_t playback,
                         const OXA::VORN::VornMsgSource* source);
+    static void State(uint64_t identity, uint64_t user_data);
 
     int16_t m_group;
     int16_t m_member;
@@ -89,6 +99,9 @@ private:
     std::vector<LiveDelivery> m_got;
     std::atomic<std::size_t> m_count{0};
     std::function<void(const LiveDelivery&)> m_hook;
+    std::atomic<int> m_stateCalls{0};
+    std::atomic<uint64_t> m_stateIdentity{0};
+    std::atomic<bool> m_stateOnDeliver{true};
 };
 
 // The window record a member keeps for (group, member); null when it has none.

@@ -4,8 +4,10 @@
 #include <exception>
 #include <random>
 
+#include "infra/vorn/DeliverNotices.h"
 #include "infra/vorn/GroupSession.h"
 #include "infra/vorn/GroupsManager.h"
+#include "infra/vorn/HqtrsClient.h"
 #include "infra/vorn/VornPool.h"
 #include "infra/vorn/VornSystem.h"
 #include "infra/vorn/VornWire.h"
@@ -17,6 +19,10 @@ namespace {
 
 // The deliver thread's wait when nothing wakes it.
 constexpr int kDeliverWaitMs = 500000;
+// ... in a pair, where the switch to single-device mode wakes nobody.
+constexpr int kPairDeliverWaitMs = 50;
+// The most positions a notice pair can name.
+constexpr std::size_t kMaxPairPositions = 64;
 
 thread_local const CVornSystem* t_deliveringFor = nullptr;
 
@@ -47,6 +53,7 @@ bool CAppMsgDeliver::Init(VornDeliverCallback callback, int run_mode) {
         std::random_device rd;
         m_next = rd() % m_positions.size();
     }
+    if (!InitPair()) return false;
     return true;
 }
 
@@ -61,10 +68,16 @@ void CAppMsgDeliver::Go() {
 }
 
 void CAppMsgDeliver::Stop(bool deliver_pending) {
+    // the control thread first: the last pass then finishes every notice it built
+    if (m_notices) m_notices->Stop();
     m_drain.store(deliver_pending, std::memory_order_release);
     m_stop.store(true, std::memory_order_release);
     m_event.Set();
     m_thread.Join();
+}
+
+int32_t CAppMsgDeliver::Appended(int position) const {
+    return m_positions[static_cast<std::size_t>(position)].list->Appended();
 }
 
 int32_t CAppMsgDeliver::Pending(int position) const {
@@ -137,19 +150,87 @@ void CAppMsgDeliver::Loop(bool pinned) {
         m_sys.Note("Deliver Thread(%s) Start ...", "vorn_deliver");
     while (!m_go.load(std::memory_order_acquire) && !m_stop.load(std::memory_order_acquire)) m_event.TimedWait(1);
     while (!m_stop.load(std::memory_order_acquire)) {
-        RotationRound();
+        Round();
         if (pinned)
             CpuRelax();
         else
-            m_event.TimedWait(kDeliverWaitMs);
+            WaitEvent().TimedWait(m_notices && !Switched() ? kPairDeliverWaitMs : kDeliverWaitMs);
     }
-    // the receiver has stopped: what it took is delivered before the thread ends
-    if (m_go.load(std::memory_order_acquire) && m_drain.load(std::memory_order_acquire)) RotationRound();
+    // the receiver has stopped: what it took is delivered before the thread ends (a pair
+    // device first finishes the notices it holds)
+    if (m_go.load(std::memory_order_acquire) && m_drain.load(std::memory_order_acquire)) {
+        if (m_notices && !Switched()) m_notices->Pass(true);
+        RotationRound();
+    }
     m_sys.Note("Deliver Thread ( %s ) Stop ...", "vorn_deliver");
 }
 
+bool CAppMsgDeliver::InitPair() {
+    m_notices.reset();
+    m_switched.store(false, std::memory_order_release);
+    CGroupSession* own = m_groups.OwnGroup();
+    const VornIdentity& id = m_sys.Identity();
+    if (!own || !own->HotBackup() || own->MemberCount() < 2 || m_sys.Hqtrs().Mode() == '2') return true;
+    if (m_positions.size() > kMaxPairPositions) {
+        m_sys.Note("System Device Num: %d, Over Max Num: %d.", static_cast<int>(m_positions.size()),
+                   static_cast<int>(kMaxPairPositions));
+        return false;
+    }
+    const VornPeerWindow* partner = nullptr;
+    for (std::size_t i = 0; i < own->MemberCount() && !partner; ++i)
+        if (own->Member(i).member_id != id.member_id) partner = &own->Member(i);
+    if (!partner) return true;
+    const bool master = m_sys.DeviceIdentity() == 1;
+    std::unique_ptr<CDeliverNotices> notices(new CDeliverNotices(m_sys, *this));
+    const int32_t w = m_sys.Hqtrs().Digest().window_size;
+    if (!notices->Init(master ? CDeliverNotices::Role::kMaster : CDeliverNotices::Role::kStandby, WindowSlots(w),
+                       partner->addr, partner->member_id)) {
+        if (master)
+            m_sys.Note("Creat Deliver-Notice Recv Window Fail.");
+        else
+            m_sys.Note("Creat Deliver-Notice Send Window Fail.");
+        return false;
+    }
+    if (!notices->Start(m_sys.ThreadCore(VornThread::kControl))) {
+        m_sys.Note("Creat Deliver Msg Socket Fail.");
+        m_sys.Note("Control Thread ( %s ) Stop ...", "vorn_control");
+        return false;
+    }
+    m_notices = std::move(notices);
+    return true;
+}
+
+CEvent& CAppMsgDeliver::WaitEvent() {
+    // an active standby delivers on acknowledgements; its control thread waits on m_event
+    if (m_notices && !Switched() && m_notices->GetRole() == CDeliverNotices::Role::kStandby &&
+        !m_notices->ControlEnded())
+        return m_notices->AckEvent();
+    return m_event;
+}
+
+std::size_t CAppMsgDeliver::Round() {
+    if (!m_notices || Switched()) return RotationRound();
+    const bool single = m_sys.Hqtrs().Mode() == '2';
+    bool done = false;
+    std::size_t n = m_notices->Pass(single, &done);
+    if (!done) return n;
+    m_switched.store(true, std::memory_order_release);
+    if (m_sys.DeviceIdentity() == 1) {
+        VornStateCallback state = m_sys.StateCallback();
+        if (state) {
+            m_stateCalls.fetch_add(1, std::memory_order_relaxed);
+            try {
+                state(1, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(m_sys.UserData())));
+            } catch (...) {
+                m_sys.Note("State Callback Threw.");
+            }
+        }
+    }
+    return n + RotationRound();
+}
+
 bool CAppMsgDeliver::OnNotice(VornBuffer* buffer) {
-    (void)buffer;
+    if (m_notices && buffer) return m_notices->OnReceived(buffer->data, buffer->length);
     m_noticesDropped.fetch_add(1, std::memory_order_relaxed);
     int64_t held = 0;
     if (m_noticeLog.Allow(MonotonicNs(), &held))
@@ -158,10 +239,16 @@ bool CAppMsgDeliver::OnNotice(VornBuffer* buffer) {
 }
 
 void CAppMsgDeliver::OnHandlerNotice(const uint8_t* data, std::size_t length, int64_t now_ns) {
-    (void)data;
-    (void)length;
     (void)now_ns;
+    if (m_notices) {
+        m_notices->OnHandler(data, length);
+        return;
+    }
     m_noticesDropped.fetch_add(1, std::memory_order_relaxed);
+}
+
+void CAppMsgDeliver::HandlerTick(int64_t now_ns) {
+    if (m_notices) m_notices->HandlerTick(now_ns);
 }
 
 }  // namespace VORN

@@ -15,13 +15,16 @@
 // so a message that was acknowledged is not thrown away by a stop. A callback that throws
 // is logged (at a limited rate) and delivery goes on.
 //
-// The hot-backup pair's notice-ordered delivery is not part of this class yet: notices that
-// reach it are dropped and counted.
+// A hot-backup pair (own hot-backup group of more than one member, both devices active)
+// delivers in the order of its deliver notices instead (DeliverNotices.h); after the switch to
+// single-device mode the survivor finishes its notices and serves by rotation, and the device
+// that is master then calls the state callback once, on this thread.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "infra/vorn/Event.h"
@@ -31,6 +34,7 @@
 namespace OXA {
 namespace VORN {
 
+class CDeliverNotices;
 class CDeliveryList;
 class CGroupSession;
 class CGroupsManager;
@@ -69,6 +73,8 @@ public:
     int InferiorPosition() const { return m_inferior; }
     // Messages appended to a position's list and not yet delivered.
     int32_t Pending(int position) const;
+    // Messages appended to a position's list so far.
+    int32_t Appended(int position) const;
     uint64_t Delivered() const { return m_delivered.load(std::memory_order_relaxed); }
 
     // ---- notices of a hot-backup pair (receiver and handler threads)
@@ -76,7 +82,14 @@ public:
     bool OnNotice(VornBuffer* buffer);
     // A notice NAK or probe from the handler's queue.
     void OnHandlerNotice(const uint8_t* data, std::size_t length, int64_t now_ns);
+    // Each handler cycle: the standby's notice probe.
+    void HandlerTick(int64_t now_ns);
     uint64_t NoticesDropped() const { return m_noticesDropped.load(std::memory_order_relaxed); }
+    // The pair's notices (null for a member that is no device of an active pair).
+    CDeliverNotices* Notices() { return m_notices.get(); }
+    // True once a pair device serves by rotation after the switch to single-device mode.
+    bool Switched() const { return m_switched.load(std::memory_order_acquire); }
+    uint32_t StateCalls() const { return m_stateCalls.load(std::memory_order_relaxed); }
 
 private:
     struct Position {
@@ -87,6 +100,12 @@ private:
     };
 
     void Loop(bool pinned);
+    // Sets the pair's notices up (own hot-backup group of more than one member, both
+    // devices active); false with the failure logged.
+    bool InitPair();
+    // One pass: by notices while the pair is active, by rotation afterwards.
+    std::size_t Round();
+    CEvent& WaitEvent();
 
     CVornSystem& m_sys;
     CGroupsManager& m_groups;
@@ -103,6 +122,9 @@ private:
     std::atomic<uint64_t> m_noticesDropped{0};
     CRateLimit m_throwLog;
     CRateLimit m_noticeLog;
+    std::unique_ptr<CDeliverNotices> m_notices;
+    std::atomic<bool> m_switched{false};
+    std::atomic<uint32_t> m_stateCalls{0};
 };
 
 }  // namespace VORN

@@ -90,6 +90,7 @@ bool CDgramHandler::Cycle(int64_t now_ns) {
         b = next;
     }
     bool sent = m_groups.AckNakTick(now_ns / 1000000000, now_ns % 1000000000);
+    if (m_deliver) m_deliver->HandlerTick(now_ns);
     sent = Heartbeat(now_ns) || sent;
     PeerLost(now_ns);
     sent = Reports(now_ns) || sent;
@@ -147,6 +148,8 @@ void CDgramHandler::PeerLost(int64_t now_ns) {
             m_partner->slot_state.store(kSlotAbandoned, std::memory_order_release);
             m_partner = nullptr;
             m_partnerId.store(-1, std::memory_order_release);
+            // the deliver thread finishes its notices and turns to rotation now
+            if (m_deliver) m_deliver->Event().Set();
         }
     }
     const int64_t last = m_heartbeatInNs.load(std::memory_order_acquire);
