@@ -48,6 +48,10 @@ void VornSetEtherName(const char* name) { VornProcessSystem().SetEtherName(name)
 
 void VornStop() { VornProcessSystem().Stop(); }
 
+void VornAppendToLastMsg(const uint8_t* message, const void* extra, uint32_t length) {
+    AppendToLastMsg(VornProcessSystem(), message, extra, length);
+}
+
 const char* VornGetVersion() { return kVornVersionText; }
 
 int VornGetDate() { return VornProcessSystem().Date(); }

@@ -42,6 +42,12 @@ void VornSetEtherName(const char* name);
 // wait for itself).
 void VornStop();
 
+// Storage only: appends 1 to 32 extra bytes behind the last stored record, when message is
+// the data pointer the deliver callback got for that record; called from the deliver
+// callback (another thread, a length outside 1..32, a null argument or a message that is
+// not the last stored one changes nothing).
+void VornAppendToLastMsg(const uint8_t* message, const void* extra, uint32_t length);
+
 const char* VornGetVersion();
 // The launch date when given, else the coordinator's date (0 before a launch).
 int VornGetDate();

@@ -131,6 +131,10 @@ bool CVornSystem::LaunchSteps(const VornLaunchArgs& args, const VornLaunchOption
     SetDate(ParseLaunchDate(args.date));
     SetUserData(args.user_data);
     m_runMode = args.run_mode;
+    m_hasBasePath = args.base_path != nullptr;
+    m_basePath = args.base_path ? args.base_path : "";
+    m_storageOptions = options.storage;
+    m_hostTuning = options.groups.tuning.enabled;
     if (options.setup_logger && !SetUpLogger(args)) return false;
     Note("VORN Version: %s .", kVornVersionText);
 

@@ -19,8 +19,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
+#include "infra/vorn/AppMsgStorage.h"
 #include "infra/vorn/DgramHandler.h"
 #include "infra/vorn/DgramReceiver.h"
 #include "infra/vorn/Event.h"
@@ -87,6 +89,9 @@ struct VornLaunchOptions {
     HqtrsTiming hqtrs;
     ReceiverTiming receiver;
     HandlerTiming handler;
+    // Storage file size and where the page-cache settings live; host-wide storage changes
+    // follow groups.tuning.enabled, the launch's one opt-in to host tuning.
+    StorageOptions storage;
     // False: the member's logger is used as it stands (a tool that set its own up).
     bool setup_logger = true;
 };
@@ -169,6 +174,11 @@ public:
     uint8_t RouteMsg(int32_t tag, int16_t msg_id, const void* data, uint32_t length, int16_t group, int16_t member,
                      bool broadcast);
 
+    // ---- what the storage set-up of a launch reads
+    const char* BasePath() const { return m_hasBasePath ? m_basePath.c_str() : nullptr; }
+    const StorageOptions& StorageOpts() const { return m_storageOptions; }
+    bool HostTuning() const { return m_hostTuning; }
+
     // ---- the running member's parts (null when not launched); for tests and tools
     CGroupsManager* Groups() { return m_groups.get(); }
     CAppMsgRouter* Router() { return m_router.get(); }
@@ -236,6 +246,10 @@ private:
     CEvent m_startedEvent;
     std::atomic<VornStateCallback> m_stateCallback{nullptr};
     int m_runMode = 0;
+    bool m_hasBasePath = false;
+    std::string m_basePath;
+    StorageOptions m_storageOptions;
+    bool m_hostTuning = false;
     std::unique_ptr<CGroupsManager> m_groups;
     std::unique_ptr<CAppMsgRouter> m_router;
     std::unique_ptr<CAppMsgDeliver> m_deliver;
