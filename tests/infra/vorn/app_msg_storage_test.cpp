@@ -357,6 +357,9 @@ TEST(AppMsgStorage, APlaybackRunReplaysTheDayAndNumbersItsFilesAfterTheList) {
         ASSERT_TRUE(m.storage.SetUp(Config(dir.path(), kSmallFile), 0, nullptr));
         for (int64_t n = 0; n < 5; ++n) ASSERT_TRUE(StoreMessage(m.storage, Message(n, 100)));
     }
+    // a list whose last line lost its newline: the new files still go on lines of their own
+    const std::string list = dir.path() + "/vorn_data/list_020_002_20230217.txt";
+    std::filesystem::resize_file(list, std::filesystem::file_size(list) - 1);
     Recorder rec;
     {
         Member m(dir.path());

@@ -104,6 +104,9 @@ std::string CAppMsgStorage::FilePath(int number) const {
 bool CAppMsgStorage::SetUp(const StorageConfig& config, int run_mode, VornDeliverCallback callback) {
     Stop();
     m_cfg = config;
+    m_created.store(0, std::memory_order_release);
+    m_unlocked.store(0, std::memory_order_release);
+    m_lost.store(0, std::memory_order_relaxed);
     // the ids of the own group flagged 'Y'; any other id is never stored
     int32_t low = 0, high = -1;
     bool any = false;
@@ -164,7 +167,10 @@ bool CAppMsgStorage::SetUp(const StorageConfig& config, int run_mode, VornDelive
             return false;
         }
         playback.Finish();
+        // a last line cut short of its newline must not run into the first new one
+        const bool cut = std::fseek(m_list, -1, SEEK_END) == 0 && std::fgetc(m_list) != '\n';
         std::fseek(m_list, 0, SEEK_END);
+        if (cut) std::fputc('\n', m_list);
     } else {
         m_list = std::fopen(m_listPath, "w");
         if (!m_list) {
