@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "ClientHarness.h"
+#include "infra/tcp_framework/client/ISocket.h"
 #include "support/FrameTestServer.h"
 
 using namespace oxa_test;
@@ -234,6 +235,33 @@ TEST(ClientConnectAttempt, StopReportsOnItsOwnThreadAndMayHoldALockItsCallbackTa
     EXPECT_EQ(d[0].code, 0);
     EXPECT_EQ(d[0].text, "");
     EXPECT_EQ(d[0].thread, "owner_thread");
+}
+
+// A connect to a port of this host where nothing listens can meet itself (the kernel picks the
+// same port as its source): a socket bound to the port it connects to does so every time. That
+// connection would read its own frames as a gateway's; it counts as refused.
+TEST(ClientConnectAttempt, ConnectionToItselfIsRefused) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len));
+    const std::error_code ec = tcp_framework::client::connect_descriptor(fd, &a, sizeof a, nullptr);
+    EXPECT_EQ(ec.value(), ECONNREFUSED) << ec.message();
+    ::close(fd);
+
+    // an ordinary connection to a listener is untouched
+    uint16_t port = 0;
+    const int listener = loopback_listener(0, 4, &port);
+    ASSERT_GE(listener, 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    a.sin_port = htons(port);
+    EXPECT_FALSE(tcp_framework::client::connect_descriptor(client, &a, sizeof a, nullptr));
+    ::close(client);
+    ::close(listener);
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 // A connect that its owner can give up: a client's stop or a newer connect must not wait behind
 // an attempt stuck in SYN (a black-holed gateway keeps a blocking connect for minutes).
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <asio/error.hpp>
 
@@ -20,6 +22,26 @@ constexpr int kSliceMs = 5;  // how often a waiting attempt asks whether it is s
 bool given_up(const ISocket::AbandonCheck& abandoned) { return abandoned && abandoned(); }
 
 std::error_code sys(int e) { return std::error_code(e, asio::error::get_system_category()); }
+
+// A TCP connect to a port of this host where nothing listens can meet itself when the kernel
+// picks that very port as the source (simultaneous open): the socket then reads its own
+// frames and passes for a live gateway. Such a connection is a refused one.
+bool connected_to_itself(int fd) {
+    sockaddr_storage own{}, peer{};
+    socklen_t own_len = sizeof own, peer_len = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&own), &own_len) != 0) return false;
+    if (own.ss_family != AF_INET && own.ss_family != AF_INET6) return false;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0) return false;
+    if (own_len != peer_len || own.ss_family != peer.ss_family) return false;
+    if (own.ss_family == AF_INET) {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(own);
+        const auto& b = reinterpret_cast<const sockaddr_in&>(peer);
+        return a.sin_port == b.sin_port && a.sin_addr.s_addr == b.sin_addr.s_addr;
+    }
+    const auto& a = reinterpret_cast<const sockaddr_in6&>(own);
+    const auto& b = reinterpret_cast<const sockaddr_in6&>(peer);
+    return a.sin6_port == b.sin6_port && std::memcmp(&a.sin6_addr, &b.sin6_addr, sizeof a.sin6_addr) == 0;
+}
 }  // namespace
 
 std::error_code connect_descriptor(int fd, const void* addr, std::size_t addr_length,
@@ -70,6 +92,7 @@ std::error_code connect_descriptor(int fd, const void* addr, std::size_t addr_le
         break;
     }
     restore();
+    if (!result && connected_to_itself(fd)) result = sys(ECONNREFUSED);
     return result;
 }
 
