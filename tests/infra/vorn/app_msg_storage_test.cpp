@@ -806,4 +806,72 @@ TEST(AppMsgStorageLive, AMessageThatCannotBeStoredIsDeliveredAnyway) {
     EXPECT_GT(b.sys->Deliver()->Storage().Lost(), 0u);
 }
 
+// A storing member fed by a live server, in a child process: every delivery reports its
+// number after the record was stored (the append comes before the callback), across a
+// file boundary.
+[[noreturn]] void LiveKilledWriter(const std::string& dir, int progress_fd) {
+    oxa_test::FakeCoordinator coord(StoringLayout());
+    if (!coord.Start()) ::_exit(2);
+    oxa_test::LiveMember server(10, 1);
+    if (!server.Launch(coord)) ::_exit(3);
+    StoringMember b;
+    b.rec.hook = [progress_fd](const Replayed& r, const void*) {
+        const int64_t n = CountOf(r.data);
+        if (::write(progress_fd, &n, sizeof n) != static_cast<ssize_t>(sizeof n)) ::_exit(5);
+    };
+    // files of 1 MiB: the run fits the files made at set-up, so no record waits for one
+    if (!b.Launch(coord, dir, 0, 1024 * 1024)) ::_exit(4);
+    for (int64_t n = 0;; ++n) {
+        oxa_test::WaitOutstanding(server.Sys(), 20, 2, 256, 5000ms);
+        while (server.Send(kStored, CountedBody(static_cast<uint64_t>(n), 24 + static_cast<std::size_t>(n % 1000)), 20,
+                           2, true, static_cast<int32_t>(n)) != 1)
+            std::this_thread::sleep_for(1ms);
+    }
+}
+
+TEST(AppMsgStorageLive, AMemberKilledWhileStoringLeavesFilesThatReplayToItsLastWholeRecord) {
+    oxa_test::BusTestDir();  // made here, so the child's logs go where this process removes them
+    std::mt19937 rng(std::random_device{}());
+    TempDir dir;
+    int fds[2];
+    ASSERT_EQ(0, ::pipe(fds));
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::close(fds[0]);
+        LiveKilledWriter(dir.path(), fds[1]);
+    }
+    ::close(fds[1]);
+    const int64_t target = 1000 + static_cast<int64_t>(rng() % 2000);
+    int64_t last = -1;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (last < target && std::chrono::steady_clock::now() < deadline) {
+        int64_t n = 0;
+        if (::read(fds[0], &n, sizeof n) != static_cast<ssize_t>(sizeof n)) break;
+        EXPECT_EQ(last + 1, n);
+        last = n;
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "member ended by itself: " << WEXITSTATUS(status);
+    for (int64_t n = 0; ::read(fds[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n);) last = n;
+    ::close(fds[0]);
+    ASSERT_GE(last, target);
+
+    Recorder rec;
+    CStoragePlayback playback(ContextFor(rec));
+    EXPECT_TRUE(ReplayListAt(playback, dir.path() + "/vorn_data/list_020_002_20230217.txt"));
+    const std::vector<Replayed> got = rec.Got();
+    const std::vector<int64_t> numbers = RecordNumbers(got);
+    ASSERT_GE(static_cast<int64_t>(numbers.size()), last + 1);
+    ASSERT_LE(static_cast<int64_t>(numbers.size()), last + 2);
+    EXPECT_EQ(Iota(0, static_cast<int64_t>(numbers.size())), numbers);
+    for (std::size_t i = 1; i < got.size(); ++i) {
+        EXPECT_EQ(24 + (i - 1) % 1000, got[i].data.size());
+        EXPECT_EQ(10, got[i].group);
+        EXPECT_EQ(1, got[i].member);
+    }
+}
+
 }  // namespace
