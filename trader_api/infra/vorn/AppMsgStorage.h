@@ -7,11 +7,11 @@
 // "in_GGG_MMM_DATE_NNNN.dat" are 8 MiB files, pre-allocated, mapped and zeroed before use, so
 // appending a record is a memory copy. A ring of 8 files (no storage core: "Sync-Storage
 // Mode.") or 64 (a storage core: "Async-Storage Mode.") is created at set-up; the storage
-// thread "vorn_storage" keeps five files ready ahead of the writer by recycling slots the
-// writer has left (replaced files stay on disk). A normal run starts again at file 1 and
-// overwrites the day's files; a playback run first replays the listed files through the
-// deliver callback (see StoragePlayback.h), then numbers its new files after them and
-// appends them to the same list.
+// thread "vorn_storage" recycles the slots the writer has left, so that the four files after
+// the one being written are made before they are needed (replaced files stay on disk). A
+// normal run starts again at file 1 and overwrites the day's files; a playback run first
+// replays the listed files through the deliver callback (see StoragePlayback.h), then
+// numbers its new files after them and appends them to the same list.
 //
 // The deliver thread is the only writer of records: a record of 33 + data bytes goes at the
 // write offset when it ends at or before 8,388,544 bytes (the file size - 64), else at
@@ -45,6 +45,7 @@ class CVornSystem;
 
 constexpr int kSyncStorageRing = 8;
 constexpr int kAsyncStorageRing = 64;
+// The storage thread makes file i + 6 once the writer has left file i + 1.
 constexpr int kStorageFilesAhead = 5;
 
 // How storage runs, beyond what the coordinator and the launch say. The defaults are the
