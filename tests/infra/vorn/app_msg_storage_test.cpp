@@ -207,13 +207,17 @@ TEST(AppMsgStorage, RecordsStayInside8388544BytesAndMoveWholeToTheNextFile) {
 
     const std::size_t max_record = kStorageRecordFixed + kMaxAppData;
     int64_t n = 0;
+    bool ok = true;  // every record stored, each moving the write offset on
     auto store = [&](std::size_t record) {
         ASSERT_GE(record, kStorageRecordFixed + 8);
         ASSERT_LE(record, max_record);
-        ASSERT_TRUE(StoreMessage(st, Message(n++, record - kStorageRecordFixed)));
+        const std::size_t before = st.WriteOffset();
+        ok = ok && StoreMessage(st, Message(n++, record - kStorageRecordFixed)) && st.WriteOffset() != before;
+        ASSERT_TRUE(ok);
     };
     // file 1: fill until the next record ends exactly at the limit: it stays
-    while (st.Limit() - st.WriteOffset() > max_record) store(max_record);
+    while (ok && st.Limit() - st.WriteOffset() > max_record) store(max_record);
+    ASSERT_TRUE(ok);
     store(st.Limit() - st.WriteOffset());
     EXPECT_EQ(1, st.CurrentNumber());
     EXPECT_EQ(8388544u, st.WriteOffset());
@@ -223,7 +227,8 @@ TEST(AppMsgStorage, RecordsStayInside8388544BytesAndMoveWholeToTheNextFile) {
     EXPECT_EQ(2, st.CurrentNumber());
     EXPECT_EQ(kStorageRecordFixed + 8, st.WriteOffset());
     // file 2: leave one byte less than the largest record needs
-    while (st.Limit() - st.WriteOffset() > 2 * max_record) store(max_record);
+    while (ok && st.Limit() - st.WriteOffset() > 2 * max_record) store(max_record);
+    ASSERT_TRUE(ok);
     store(st.Limit() - st.WriteOffset() - (max_record - 1));
     EXPECT_EQ(max_record - 1, st.Limit() - st.WriteOffset());
     const int64_t in_second = n - in_first;
@@ -327,11 +332,14 @@ TEST(AppMsgStorage, ANormalRunTruncatesAndReusesTheDaysFiles) {
         ASSERT_TRUE(m.storage.SetUp(Config(dir.path(), kSmallFile), 0, nullptr));
         // through four files: the ring has made file 9 by then
         int64_t n = 0;
-        while (m.storage.CurrentNumber() < 5) {
-            if (!StoreMessage(m.storage, Message(n, 1000))) std::this_thread::sleep_for(200us);
-            else ++n;
+        const auto until = std::chrono::steady_clock::now() + 20s;
+        while (m.storage.CurrentNumber() < 5 && std::chrono::steady_clock::now() < until) {
+            if (StoreMessage(m.storage, Message(n, 1000)))
+                ++n;
+            else
+                std::this_thread::sleep_for(200us);
         }
-        const auto until = std::chrono::steady_clock::now() + 10s;
+        ASSERT_EQ(5, m.storage.CurrentNumber());
         while (m.storage.FilesCreated() < 9 && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(1ms);
         ASSERT_GE(m.storage.FilesCreated(), 9);
