@@ -20,6 +20,7 @@
 #include <memory>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -492,6 +493,58 @@ TEST(AppMsgStorage, ExtraBytesGoOnlyBehindTheLastStoredRecord) {
 
 // ---- a writer killed mid-stream --------------------------------------------------------
 
+// Runs writer in a child process that reports on a pipe, in order, the number of every
+// record it has stored; kills it once it reported target (or after limit) and returns the
+// last number it reported, -1 when it ended by itself.
+int64_t KillWhileWriting(const std::function<void(int progress_fd)>& writer, int64_t target,
+                         std::chrono::seconds limit) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        writer(fds[1]);
+        ::_exit(9);
+    }
+    ::close(fds[1]);
+    int64_t last = -1;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (pid > 0 && last < target && std::chrono::steady_clock::now() < deadline) {
+        int64_t n = 0;
+        if (::read(fds[0], &n, sizeof n) != static_cast<ssize_t>(sizeof n)) break;
+        EXPECT_EQ(last + 1, n);
+        last = n;
+    }
+    int status = 0;
+    if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        EXPECT_EQ(pid, ::waitpid(pid, &status, 0));
+    }
+    for (int64_t n = 0; ::read(fds[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n);) last = n;
+    ::close(fds[0]);
+    if (pid <= 0 || !WIFSIGNALED(status)) {
+        ADD_FAILURE() << "the writer ended by itself: " << status;
+        return -1;
+    }
+    EXPECT_GE(last, target);
+    return last;
+}
+
+// What the day's list of member 20/2 under dir replays after a writer that reported last
+// was killed: every reported record and at most the one in flight, whole and in order.
+std::vector<Replayed> ReplayAfterKill(const std::string& dir, int64_t last, int* files = nullptr) {
+    Recorder rec;
+    CStoragePlayback playback(ContextFor(rec));
+    EXPECT_TRUE(ReplayListAt(playback, dir + "/vorn_data/list_020_002_20230217.txt", files));
+    const std::vector<Replayed> got = rec.Got();
+    const std::vector<int64_t> numbers = RecordNumbers(got);
+    EXPECT_GE(static_cast<int64_t>(numbers.size()), last + 1);
+    EXPECT_LE(static_cast<int64_t>(numbers.size()), last + 2);
+    EXPECT_EQ(Iota(0, static_cast<int64_t>(numbers.size())), numbers);
+    EXPECT_TRUE(!got.empty() && got.front().null_data && got.front().msg_id == 0);  // the start marker
+    return got;
+}
+
 [[noreturn]] void KilledWriter(const std::string& dir, int progress_fd) {
     xLog log;  // never started: silent
     CVornSystem sys(&log);
@@ -509,45 +562,13 @@ TEST(AppMsgStorage, AWriterKilledMidStreamLeavesFilesThatReplayToItsLastWholeRec
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
         TempDir dir;
-        int fds[2];
-        ASSERT_EQ(0, ::pipe(fds));
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(fds[0]);
-            KilledWriter(dir.path(), fds[1]);
-        }
-        ::close(fds[1]);
         // let it write across several files, then kill it wherever it is
         const int64_t target = 2000 + static_cast<int64_t>(rng() % 4000);
-        int64_t last = -1;
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (last < target && std::chrono::steady_clock::now() < deadline) {
-            int64_t n = 0;
-            if (::read(fds[0], &n, sizeof n) != static_cast<ssize_t>(sizeof n)) break;
-            last = n;
-        }
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-        ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended by itself: " << status;
-        for (int64_t n = 0; ::read(fds[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n);) last = n;
-        ::close(fds[0]);
+        const int64_t last = KillWhileWriting([&](int fd) { KilledWriter(dir.path(), fd); }, target, 30s);
         ASSERT_GE(last, target);
-
-        Recorder rec;
-        CStoragePlayback playback(ContextFor(rec));
         int files = 0;
-        EXPECT_TRUE(ReplayListAt(playback, dir.path() + "/vorn_data/list_020_002_20230217.txt", &files));
+        const std::vector<Replayed> got = ReplayAfterKill(dir.path(), last, &files);
         EXPECT_GT(files, 8);
-        const std::vector<Replayed> got = rec.Got();
-        ASSERT_FALSE(got.empty());
-        EXPECT_EQ(0u, got.front().msg_id);
-        const std::vector<int64_t> numbers = RecordNumbers(got);
-        // every reported record, and at most the one in flight, each whole and in order
-        ASSERT_GE(static_cast<int64_t>(numbers.size()), last + 1);
-        ASSERT_LE(static_cast<int64_t>(numbers.size()), last + 2);
-        EXPECT_EQ(Iota(0, static_cast<int64_t>(numbers.size())), numbers);
         for (std::size_t i = 1; i < got.size(); ++i) {
             const int64_t n = static_cast<int64_t>(i - 1);
             EXPECT_EQ(8 + static_cast<std::size_t>((n * 7919) % 1364), got[i].data.size());
@@ -841,40 +862,10 @@ TEST(AppMsgStorageLive, AMemberKilledWhileStoringLeavesFilesThatReplayToItsLastW
     oxa_test::BusTestDir();  // made here, so the child's logs go where this process removes them
     std::mt19937 rng(std::random_device{}());
     TempDir dir;
-    int fds[2];
-    ASSERT_EQ(0, ::pipe(fds));
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::close(fds[0]);
-        LiveKilledWriter(dir.path(), fds[1]);
-    }
-    ::close(fds[1]);
     const int64_t target = 1000 + static_cast<int64_t>(rng() % 2000);
-    int64_t last = -1;
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (last < target && std::chrono::steady_clock::now() < deadline) {
-        int64_t n = 0;
-        if (::read(fds[0], &n, sizeof n) != static_cast<ssize_t>(sizeof n)) break;
-        EXPECT_EQ(last + 1, n);
-        last = n;
-    }
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
-    ASSERT_TRUE(WIFSIGNALED(status)) << "member ended by itself: " << WEXITSTATUS(status);
-    for (int64_t n = 0; ::read(fds[0], &n, sizeof n) == static_cast<ssize_t>(sizeof n);) last = n;
-    ::close(fds[0]);
+    const int64_t last = KillWhileWriting([&](int fd) { LiveKilledWriter(dir.path(), fd); }, target, 60s);
     ASSERT_GE(last, target);
-
-    Recorder rec;
-    CStoragePlayback playback(ContextFor(rec));
-    EXPECT_TRUE(ReplayListAt(playback, dir.path() + "/vorn_data/list_020_002_20230217.txt"));
-    const std::vector<Replayed> got = rec.Got();
-    const std::vector<int64_t> numbers = RecordNumbers(got);
-    ASSERT_GE(static_cast<int64_t>(numbers.size()), last + 1);
-    ASSERT_LE(static_cast<int64_t>(numbers.size()), last + 2);
-    EXPECT_EQ(Iota(0, static_cast<int64_t>(numbers.size())), numbers);
+    const std::vector<Replayed> got = ReplayAfterKill(dir.path(), last);
     for (std::size_t i = 1; i < got.size(); ++i) {
         EXPECT_EQ(24 + (i - 1) % 1000, got[i].data.size());
         EXPECT_EQ(10, got[i].group);
