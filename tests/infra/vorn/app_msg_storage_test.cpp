@@ -410,6 +410,21 @@ TEST(AppMsgStorage, APlaybackRunReplaysTheDayAndNumbersItsFilesAfterTheList) {
     EXPECT_EQ(16, m.storage.FirstNumber());
 }
 
+TEST(AppMsgStorage, APlaybackOnADayWithoutFilesGivesTheTwoMarkersAndStartsAtFileOne) {
+    TempDir dir;
+    Member m(dir.path());
+    Recorder rec;
+    StorageConfig cfg = Config(dir.path(), kSmallFile);
+    cfg.user_data = &rec;
+    ASSERT_TRUE(m.storage.SetUp(cfg, 1, &Recorder::Callback));
+    const std::vector<Replayed> got = rec.Got();
+    ASSERT_EQ(2u, got.size());
+    EXPECT_EQ(0u, got[0].msg_id);
+    EXPECT_EQ(kPlaybackEndMsgId, got[1].msg_id);
+    EXPECT_EQ(1, m.storage.CurrentNumber());
+    EXPECT_EQ(8u, Lines(m.storage.ListPath()).size());
+}
+
 TEST(AppMsgStorage, APlaybackWhoseListNamesAMissingFileFails) {
     TempDir dir;
     {
