@@ -54,7 +54,7 @@ bool CAppMsgDeliver::Init(VornDeliverCallback callback, int run_mode) {
         m_next = rd() % m_positions.size();
     }
     if (!InitPair()) return false;
-    return m_storage.SetUp(run_mode, callback);
+    return true;
 }
 
 bool CAppMsgDeliver::Start(int core) {
@@ -74,7 +74,6 @@ void CAppMsgDeliver::Stop(bool deliver_pending) {
     m_stop.store(true, std::memory_order_release);
     m_event.Set();
     m_thread.Join();
-    m_storage.Stop();
 }
 
 int32_t CAppMsgDeliver::Appended(int position) const {
@@ -99,7 +98,6 @@ int CAppMsgDeliver::DeliverOne(int position, int n) {
             std::memcpy(b->data + kHeaderSize, &msg_id, sizeof msg_id);
             std::memcpy(b->data + kHeaderSize + sizeof msg_id, &tag, sizeof tag);
             b->StampDelivery(m_sys.ClockHHMMSS(), ToTimespec(MonotonicNs()));
-            m_storage.Store(msg_id, b->data, b->length);
             if (m_callback) {
                 try {
                     m_callback(static_cast<uint32_t>(tag), static_cast<uint32_t>(static_cast<int32_t>(msg_id)),
@@ -170,6 +168,7 @@ void CAppMsgDeliver::Loop(bool pinned) {
 bool CAppMsgDeliver::InitPair() {
     m_notices.reset();
     m_switched.store(false, std::memory_order_release);
+    m_stateCalled = false;
     CGroupSession* own = m_groups.OwnGroup();
     const VornIdentity& id = m_sys.Identity();
     if (!own || !own->HotBackup() || own->MemberCount() < 2 || m_sys.Hqtrs().Mode() == '2') return true;
@@ -211,13 +210,19 @@ CEvent& CAppMsgDeliver::WaitEvent() {
 }
 
 std::size_t CAppMsgDeliver::Round() {
-    if (!m_notices || Switched()) return RotationRound();
-    const bool single = m_sys.Hqtrs().Mode() == '2';
-    bool done = false;
-    std::size_t n = m_notices->Pass(single, &done);
-    if (!done) return n;
-    m_switched.store(true, std::memory_order_release);
-    if (m_sys.DeviceIdentity() == 1) {
+    if (!m_notices) return RotationRound();
+    std::size_t n = 0;
+    if (!Switched()) {
+        const bool single = m_sys.Hqtrs().Mode() == '2' || m_notices->Desynced();
+        bool done = false;
+        n = m_notices->Pass(single, &done);
+        if (!done) return n;
+        m_switched.store(true, std::memory_order_release);
+    }
+    // once, when the switch made this device master (after a restart of the partner the
+    // switch may come after rotation began)
+    if (!m_stateCalled && m_sys.Hqtrs().Mode() == '2' && m_sys.DeviceIdentity() == 1) {
+        m_stateCalled = true;
         VornStateCallback state = m_sys.StateCallback();
         if (state) {
             m_stateCalls.fetch_add(1, std::memory_order_relaxed);
@@ -230,6 +235,10 @@ std::size_t CAppMsgDeliver::Round() {
     }
     return n + RotationRound();
 }
+
+bool CAppMsgDeliver::PairDesynced() const { return m_notices && m_notices->Desynced(); }
+
+int64_t CAppMsgDeliver::PairPartnerSeenNs() const { return m_notices ? m_notices->PartnerSeenNs() : 0; }
 
 bool CAppMsgDeliver::OnNotice(VornBuffer* buffer) {
     if (m_notices && buffer) return m_notices->OnReceived(buffer->data, buffer->length);

@@ -27,7 +27,6 @@
 #include <memory>
 #include <vector>
 
-#include "infra/vorn/AppMsgStorage.h"
 #include "infra/vorn/Event.h"
 #include "infra/vorn/VornThreads.h"
 #include "infra/vorn/VornTypes.h"
@@ -77,8 +76,6 @@ public:
     // Messages appended to a position's list so far.
     int32_t Appended(int position) const;
     uint64_t Delivered() const { return m_delivered.load(std::memory_order_relaxed); }
-    // The storage files of delivered messages (off when no id of the own group is stored).
-    CAppMsgStorage& Storage() { return m_storage; }
 
     // ---- notices of a hot-backup pair (receiver and handler threads)
     // A deliver notice or notice ACK from the receiver; true when the buffer was kept.
@@ -93,6 +90,11 @@ public:
     // True once a pair device serves by rotation after the switch to single-device mode.
     bool Switched() const { return m_switched.load(std::memory_order_acquire); }
     uint32_t StateCalls() const { return m_stateCalls.load(std::memory_order_relaxed); }
+    // True once the pair's notice streams were found out of step (the partner restarted):
+    // the handler then asks for single-device mode.
+    bool PairDesynced() const;
+    // When the pair's partner first sent a notice packet (monotonic ns; 0 none yet).
+    int64_t PairPartnerSeenNs() const;
 
 private:
     struct Position {
@@ -128,7 +130,7 @@ private:
     std::unique_ptr<CDeliverNotices> m_notices;
     std::atomic<bool> m_switched{false};
     std::atomic<uint32_t> m_stateCalls{0};
-    CAppMsgStorage m_storage{m_sys};
+    bool m_stateCalled = false;  // deliver thread
 };
 
 }  // namespace VORN

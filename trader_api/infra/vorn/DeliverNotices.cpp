@@ -102,7 +102,17 @@ void CDeliverNotices::Stop() {
     m_controlEnded.store(true, std::memory_order_release);
 }
 
-bool CDeliverNotices::SingleDevice() const { return m_sys.Hqtrs().Mode() == '2'; }
+bool CDeliverNotices::SingleDevice() const {
+    return m_sys.Hqtrs().Mode() == '2' || m_desync.load(std::memory_order_acquire);
+}
+
+void CDeliverNotices::OutOfStep(const char* why) {
+    if (m_desync.exchange(true, std::memory_order_acq_rel)) return;
+    m_sys.Note("Deliver-Notice Streams Out Of Step ( %s ): Partner Restarted, Leave Hot-Backup Delivery.", why);
+    m_controlEvent.Set();
+    m_spaceEvent.Set();
+    m_deliver.Event().Set();
+}
 
 void CDeliverNotices::Wait(CEvent& event, bool pinned) {
     if (pinned)
@@ -112,7 +122,10 @@ void CDeliverNotices::Wait(CEvent& event, bool pinned) {
 }
 
 void CDeliverNotices::ExitLines() {
-    if (SingleDevice()) m_sys.Note("Switch to Single-Device Mode, Exit Control Thread.");
+    if (m_sys.Hqtrs().Mode() == '2')
+        m_sys.Note("Switch to Single-Device Mode, Exit Control Thread.");
+    else if (Desynced())
+        m_sys.Note("Deliver-Notice Streams Out Of Step, Exit Control Thread.");
     m_sys.Note("Control Thread ( %s ) Stop ...", "vorn_control");
 }
 
@@ -152,7 +165,7 @@ void CDeliverNotices::MasterLoop(bool pinned) {
     while (!Stopping() && !SingleDevice()) {
         const int32_t n = m_recv->NextExpected();
         const int32_t g = m_recv->GapEnd();
-        if (n > 0 && n - 1 != last_ack) {
+        if (n > 0 && (n - 1 != last_ack || m_reack.exchange(false, std::memory_order_acq_rel))) {
             SendControl(kPktNoticeAck, n - 1);
             last_ack = n - 1;
         }
@@ -305,12 +318,19 @@ void CDeliverNotices::HandlerTick(int64_t now_ns) {
 
 // ---- arrivals ----------------------------------------------------------------------------
 
+void CDeliverNotices::SeenPartner() {
+    if (m_partnerSeenNs.load(std::memory_order_relaxed) != 0) return;
+    int64_t none = 0;
+    m_partnerSeenNs.compare_exchange_strong(none, MonotonicNs(), std::memory_order_acq_rel);
+}
+
 bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
     VornHeader h;
     if (!ReadHostHeader(data, length, h) || h.src_group_id != m_groupId || h.src_member_id != m_partnerId) {
         m_noticesDropped.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
+    SeenPartner();
     if (h.type == kPktDeliverNotice && m_role == Role::kMaster) {
         const std::size_t pair_bytes = length - kHeaderSize;
         if (length < kHeaderSize || !PairBytesFit(pair_bytes) || h.payload_length != static_cast<int32_t>(pair_bytes) ||
@@ -338,6 +358,11 @@ bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
             case CRecvWindow::Outcome::kBuffered:
                 break;
             case CRecvWindow::Outcome::kDuplicate:
+                // told again what is held: a partner in step learns nothing new, a restarted
+                // one that its notices are not the ones held
+                if (h.sequence < m_recv->NextExpected()) m_reack.store(true, std::memory_order_release);
+                VornBuffer::Release(b);
+                break;
             case CRecvWindow::Outcome::kBeyond:
                 VornBuffer::Release(b);
                 break;
@@ -347,11 +372,17 @@ bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
     }
     if (h.type == kPktNoticeAck && m_role == Role::kStandby) {
         const int32_t seq = h.sequence;
-        // an acknowledgement of what was never sent is not believed
-        if (seq < 0 || seq >= m_next.load(std::memory_order_acquire)) return false;
+        if (seq < 0) return false;
+        // the master holds notices this device never sent: this device restarted and its
+        // notices no longer name what the master's lists hold
+        if (seq >= m_next.load(std::memory_order_acquire)) {
+            OutOfStep("Ack Beyond Sent");
+            return false;
+        }
         int32_t cur = m_acked.load(std::memory_order_relaxed);
         while (seq > cur && !m_acked.compare_exchange_weak(cur, seq, std::memory_order_acq_rel)) {
         }
+        if (seq > cur) m_ackRaisedNs.store(MonotonicNs(), std::memory_order_release);
         int32_t count = m_ackedCount.load(std::memory_order_relaxed);
         while (seq + 1 > count && !m_ackedCount.compare_exchange_weak(count, seq + 1, std::memory_order_acq_rel)) {
         }
@@ -366,18 +397,28 @@ bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
 void CDeliverNotices::OnHandler(const uint8_t* data, std::size_t length) {
     VornHeader h;
     if (!ReadHostHeader(data, length, h) || h.src_group_id != m_groupId || h.src_member_id != m_partnerId) return;
+    SeenPartner();
     if (h.type == kPktNoticeNak && m_role == Role::kStandby) {
         int32_t first = 0, last = -1;
         if (!ReadRange(data, length, first, last)) return;
         if (first > last) std::swap(first, last);
+        // a master asking for what it acknowledged long ago has restarted (a NAK that its own
+        // acknowledgement overtook comes right behind that acknowledgement)
+        if (first <= m_acked.load(std::memory_order_acquire) &&
+            MonotonicNs() - m_ackRaisedNs.load(std::memory_order_acquire) >= m_timing.restart_proof_ns) {
+            OutOfStep("Nak Below Acknowledged");
+            return;
+        }
         Resend(first, last);
         return;
     }
     if (h.type == kPktNoticeProbe && m_role == Role::kMaster) {
         const int32_t p = h.sequence;
         const int32_t n = m_recv->NextExpected();
+        // the highest in order: the probed one for a partner in step (it cannot have sent
+        // less than the master holds), and the proof of a restart for one that is not
         if (p < n)
-            SendControl(kPktNoticeAck, p);
+            SendControl(kPktNoticeAck, n - 1);
         else
             SendNak(n, p);
     }

@@ -21,6 +21,15 @@
 // the rotation back: the notices left are dropped and rotation, which keeps per-source order,
 // delivers the rest. Nothing is delivered twice: every position is delivered in list order by
 // one thread, whichever road names it.
+//
+// A device that restarts while its partner is still active cannot take up the partner's notice
+// stream: its lists begin where its start-up synchronisation found each source, the partner's
+// where they stood. The standby sees it (an acknowledgement of a notice it never sent: it
+// restarted, which the master's answer to a duplicate notice or a probe, the highest notice it
+// holds in order, shows; the master asking, long after its last acknowledgement, for notices
+// it acknowledged: the master restarted), leaves the notice protocol at once, serves by rotation
+// and asks for single-device mode; its heartbeats to the partner stop, so the partner follows
+// after the lost-over-time. Neither device hangs, and each keeps per-source order.
 #pragma once
 
 #include <netinet/in.h>
@@ -48,6 +57,8 @@ struct NoticeTiming {
     int wait_ms = 50;                      // control threads: the wait for work or room
     int64_t probe_interval_ns = 50000000;  // standby: newest notice unacknowledged this long
     int64_t nak_interval_ns = 50000000;    // master: the same NAK again after this
+    int64_t restart_proof_ns = 200000000;  // standby: a NAK below the acknowledged one this long
+                                           // after the last acknowledgement proves a restart
 };
 
 class CDeliverNotices {
@@ -68,6 +79,12 @@ public:
     // Ends and joins the control thread.
     void Stop();
     Role GetRole() const { return m_role; }
+    // True once the partner showed that it restarted: the notice streams no longer match and
+    // this device leaves the notice protocol (and asks for single-device mode).
+    bool Desynced() const { return m_desync.load(std::memory_order_acquire); }
+    // When the first notice packet from the partner arrived (monotonic ns, 0 none yet): a
+    // partner that spoke and then went silent before its first heartbeat is lost as well.
+    int64_t PartnerSeenNs() const { return m_partnerSeenNs.load(std::memory_order_acquire); }
     // True once the control thread has ended (single-device mode or stop).
     bool ControlEnded() const { return m_controlEnded.load(std::memory_order_acquire); }
     // The standby's deliver thread waits on it: set by every acknowledgement.
@@ -102,7 +119,10 @@ public:
 private:
     void MasterLoop(bool pinned);
     void StandbyLoop(bool pinned);
+    // Single-device mode, or out of step with the partner.
     bool SingleDevice() const;
+    void OutOfStep(const char* why);
+    void SeenPartner();
     bool Stopping() const { return m_stop.load(std::memory_order_acquire); }
     void Wait(CEvent& event, bool pinned);
     ssize_t SendToPartner(const uint8_t* data, std::size_t length);
@@ -155,6 +175,10 @@ private:
     std::size_t m_start = 0;         // rotating start (control thread)
     int32_t m_probeSeen = -1;        // handler
     int64_t m_probeNs = 0;
+    std::atomic<int64_t> m_ackRaisedNs{0};
+    std::atomic<bool> m_reack{false};  // master: a duplicate came, acknowledge again
+    std::atomic<int64_t> m_partnerSeenNs{0};
+    std::atomic<bool> m_desync{false};
 
     // ---- the current notice (deliver thread)
     std::size_t m_offset = 0;

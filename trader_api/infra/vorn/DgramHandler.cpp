@@ -152,10 +152,17 @@ void CDgramHandler::PeerLost(int64_t now_ns) {
             if (m_deliver) m_deliver->Event().Set();
         }
     }
-    const int64_t last = m_heartbeatInNs.load(std::memory_order_acquire);
-    if (last == 0 || !m_partner || m_sys.Hqtrs().Mode() == '2' || m_switching) return;
-    const int64_t lost_ns = static_cast<int64_t>(m_sys.Hqtrs().Digest().lost_over_time_s) * 1000000000;
-    if (now_ns - last < lost_ns) return;
+    int64_t last = m_heartbeatInNs.load(std::memory_order_acquire);
+    // a partner whose notices came but no heartbeat yet is timed from its first notice
+    if (last == 0 && m_deliver) last = m_deliver->PairPartnerSeenNs();
+    if (!m_partner || m_sys.Hqtrs().Mode() == '2' || m_switching) return;
+    // a partner that restarted while this device ran is as good as lost to the pair
+    const bool out_of_step = m_deliver && m_deliver->PairDesynced();
+    if (!out_of_step) {
+        if (last == 0) return;
+        const int64_t lost_ns = static_cast<int64_t>(m_sys.Hqtrs().Digest().lost_over_time_s) * 1000000000;
+        if (now_ns - last < lost_ns) return;
+    }
     if (m_switchTried && now_ns - m_switchTriedNs < m_timing.switch_retry_ns) return;
     m_switchTried = true;
     m_switchTriedNs = now_ns;
