@@ -54,7 +54,7 @@ bool CAppMsgDeliver::Init(VornDeliverCallback callback, int run_mode) {
         m_next = rd() % m_positions.size();
     }
     if (!InitPair()) return false;
-    return true;
+    return m_storage.SetUp(run_mode, callback);
 }
 
 bool CAppMsgDeliver::Start(int core) {
@@ -74,6 +74,7 @@ void CAppMsgDeliver::Stop(bool deliver_pending) {
     m_stop.store(true, std::memory_order_release);
     m_event.Set();
     m_thread.Join();
+    m_storage.Stop();
 }
 
 int32_t CAppMsgDeliver::Appended(int position) const {
@@ -98,6 +99,7 @@ int CAppMsgDeliver::DeliverOne(int position, int n) {
             std::memcpy(b->data + kHeaderSize, &msg_id, sizeof msg_id);
             std::memcpy(b->data + kHeaderSize + sizeof msg_id, &tag, sizeof tag);
             b->StampDelivery(m_sys.ClockHHMMSS(), ToTimespec(MonotonicNs()));
+            m_storage.Store(msg_id, b->data, b->length);
             if (m_callback) {
                 try {
                     m_callback(static_cast<uint32_t>(tag), static_cast<uint32_t>(static_cast<int32_t>(msg_id)),

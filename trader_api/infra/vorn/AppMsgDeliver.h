@@ -27,6 +27,7 @@
 #include <memory>
 #include <vector>
 
+#include "infra/vorn/AppMsgStorage.h"
 #include "infra/vorn/Event.h"
 #include "infra/vorn/VornThreads.h"
 #include "infra/vorn/VornTypes.h"
@@ -76,6 +77,8 @@ public:
     // Messages appended to a position's list so far.
     int32_t Appended(int position) const;
     uint64_t Delivered() const { return m_delivered.load(std::memory_order_relaxed); }
+    // The storage files of delivered messages (off when no id of the own group is stored).
+    CAppMsgStorage& Storage() { return m_storage; }
 
     // ---- notices of a hot-backup pair (receiver and handler threads)
     // A deliver notice or notice ACK from the receiver; true when the buffer was kept.
@@ -131,6 +134,7 @@ private:
     std::atomic<bool> m_switched{false};
     std::atomic<uint32_t> m_stateCalls{0};
     bool m_stateCalled = false;  // deliver thread
+    CAppMsgStorage m_storage{m_sys};
 };
 
 }  // namespace VORN
