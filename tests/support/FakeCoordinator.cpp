@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -61,23 +62,63 @@ bool ParseNumber(const std::string& s, long& out) {
 
 }  // namespace
 
+namespace {
+
+// The lowest port the kernel hands to sockets that bind no port of their own. A port above it,
+// free a moment ago, can be taken by any such socket before the member binds it.
+int EphemeralLow() {
+    int low = 32768, high = 60999;
+    if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (std::fscanf(f, "%d %d", &low, &high) != 2) low = 32768;
+        std::fclose(f);
+    }
+    return low;
+}
+
+int BindUdp(uint16_t port, uint16_t* bound) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *bound = ntohs(a.sin_port);
+    return fd;
+}
+
+}  // namespace
+
 std::vector<uint16_t> FreeUdpPorts(std::size_t n) {
     std::vector<int> fds;
     std::vector<uint16_t> ports;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-            if (fd >= 0) ::close(fd);
+    // Below the kernel's own range where there is room, picked at random so that tests running
+    // side by side seldom try the same ones; else what the kernel gives.
+    constexpr int kFirst = 10000;
+    const int low = EphemeralLow();
+    std::mt19937 pick(std::random_device{}());
+    for (int tries = 0; low - kFirst > 1000 && ports.size() < n && tries < 1000; ++tries) {
+        const auto port = static_cast<uint16_t>(std::uniform_int_distribution<int>(kFirst, low - 1)(pick));
+        uint16_t bound = 0;
+        const int fd = BindUdp(port, &bound);
+        if (fd < 0) continue;
+        fds.push_back(fd);
+        ports.push_back(bound);
+    }
+    while (ports.size() < n) {
+        uint16_t bound = 0;
+        const int fd = BindUdp(0, &bound);
+        if (fd < 0) {
             ports.clear();
             break;
         }
         fds.push_back(fd);
-        ports.push_back(ntohs(a.sin_port));
+        ports.push_back(bound);
     }
     for (int fd : fds) ::close(fd);
     return ports;
