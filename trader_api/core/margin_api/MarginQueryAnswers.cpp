@@ -159,11 +159,11 @@ struct ExtSpec {
 };
 
 template <typename Rec>
-void ExtPaged(const ExtSpec<Rec>& spec, const char* data, int len, uint32_t node_id) {
-    spdlog::debug("{} {} {}", kDriverSource, __LINE__, spec.name);
+void ExtPaged(const ExtSpec<Rec>& fam, const char* data, int len, uint32_t node_id) {
+    spdlog::debug("{} {} {}", kDriverSource, __LINE__, fam.name);
     const std::size_t size = static_cast<std::size_t>(len);
     if (size < kExtPageHeadSize) {
-        LogParseFailed(__LINE__, spec.name, -101);
+        LogParseFailed(__LINE__, fam.name, -101);
         return;
     }
     const ExtHead h{ScalarAt<uint64_t>(data, size, 0), ScalarAt<uint64_t>(data, size, 8), ScalarAt<uint32_t>(data, size, 32),
@@ -172,29 +172,29 @@ void ExtPaged(const ExtSpec<Rec>& spec, const char* data, int len, uint32_t node
     const int request_id = RequestIdOf(h.request_id);
     const int64_t req_count = h.req_count;
     TraderSpi* spi = GetTraderSpi();
-    if (spec.logs_head)
-        spdlog::debug("{} session_no[{}] request_id[{}] req_count[{}] record_size[{}] rsp_count[{}]", spec.name,
+    if (fam.logs_head)
+        spdlog::debug("{} session_no[{}] request_id[{}] req_count[{}] record_size[{}] rsp_count[{}]", fam.name,
                       h.session_no, h.request_id, h.req_count, h.record_size, h.rsp_count);
-    const uint64_t fit = RecordsThatFit(h.rsp_count, size, kExtPageHeadSize, h.record_size, spec.record_min);
+    const uint64_t fit = RecordsThatFit(h.rsp_count, size, kExtPageHeadSize, h.record_size, fam.record_min);
     if (fit < h.rsp_count) {
         // a short message, a count beyond it or records too small for their fields
         spdlog::warn("[{}] answer of {} bytes holds {} of its {} records of {} bytes (at least {} each)",
-                     spec.name, size, fit, h.rsp_count, h.record_size, spec.record_min);
+                     fam.name, size, fit, h.rsp_count, h.record_size, fam.record_min);
     }
     if (fit == 0) {
         // nothing to deliver (or no record usable): one call ends the query
-        if (spi) (spi->*spec.callback)(nullptr, req_count, 0, 0, request_id, true, session_id);
+        if (spi) (spi->*fam.callback)(nullptr, req_count, 0, 0, request_id, true, session_id);
         return;
     }
     for (uint64_t i = 0; i < fit; ++i) {
         const char* rec = data + kExtPageHeadSize + i * h.record_size;
         Rec out;
         std::memset(&out, 0, sizeof out);
-        spec.fill(rec, h.record_size, out);
+        fam.fill(rec, h.record_size, out);
         const bool last = i + 1 == fit;
-        if (last) spdlog::debug("{}", spec.last_log);
+        if (last) spdlog::debug("{}", fam.last_log);
         if (spi)
-            (spi->*spec.callback)(&out, req_count, static_cast<int64_t>(i + 1), spec.next_reference(rec, h.record_size),
+            (spi->*fam.callback)(&out, req_count, static_cast<int64_t>(i + 1), fam.next_reference(rec, h.record_size),
                                   request_id, last, session_id);
     }
 }

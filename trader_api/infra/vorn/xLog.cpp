@@ -19,7 +19,7 @@ namespace {
 
 // ---- piecewise formatting -------------------------------------------------------------
 
-struct Spec {
+struct ConvDesc {
     char flags[8];
     int flag_count = 0;
     int width = -1;      // -1 none
@@ -30,7 +30,7 @@ struct Spec {
 
 // Parses the conversion that starts after a '%' at p; returns the first character after it,
 // or null when it is not a conversion (the caller prints it literally).
-const char* ParseSpec(const char* p, const char* end, Spec& s) {
+const char* ParseSpec(const char* p, const char* end, ConvDesc& s) {
     while (p < end && std::strchr("-+ #0", *p) && *p) {
         if (s.flag_count < 7) s.flags[s.flag_count++] = *p;
         ++p;
@@ -71,7 +71,7 @@ const char* ParseSpec(const char* p, const char* end, Spec& s) {
 }
 
 // Builds "%<flags><width>.<precision><mod><conv>" for snprintf.
-void BuildSpec(char* out, const Spec& s, const char* mod, char conv) {
+void BuildSpec(char* out, const ConvDesc& s, const char* mod, char conv) {
     std::size_t n = 0;
     out[n++] = '%';
     for (int i = 0; i < s.flag_count; ++i) out[n++] = s.flags[i];
@@ -96,9 +96,9 @@ public:
         m_out[m_len] = 0;
     }
     template <typename T>
-    void printf(const char* spec, T v) {
+    void printf(const char* piece_fmt, T v) {
         if (!m_cap || m_len + 1 >= m_cap) return;
-        const int r = std::snprintf(m_out + m_len, m_cap - m_len, spec, v);
+        const int r = std::snprintf(m_out + m_len, m_cap - m_len, piece_fmt, v);
         if (r > 0) m_len += static_cast<std::size_t>(r) < m_cap - m_len ? static_cast<std::size_t>(r) : m_cap - 1 - m_len;
         m_out[m_len] = 0;
     }
@@ -131,8 +131,8 @@ long long AsSigned(char kind, uint64_t v) {
     return static_cast<long long>(static_cast<int64_t>(v));
 }
 
-void FormatConversion(Sink& sink, const Spec& s, char kind, uint64_t v) {
-    char spec[48];
+void FormatConversion(Sink& sink, const ConvDesc& s, char kind, uint64_t v) {
+    char piece_fmt[48];
     switch (s.conv) {
         case 'd':
         case 'i': {
@@ -140,8 +140,8 @@ void FormatConversion(Sink& sink, const Spec& s, char kind, uint64_t v) {
             if (s.length == 0) x = static_cast<int>(x);
             else if (s.length == 'h') x = static_cast<short>(x);
             else if (s.length == 'H') x = static_cast<signed char>(x);
-            BuildSpec(spec, s, "ll", s.conv);
-            sink.printf(spec, x);
+            BuildSpec(piece_fmt, s, "ll", s.conv);
+            sink.printf(piece_fmt, x);
             break;
         }
         case 'o':
@@ -152,18 +152,18 @@ void FormatConversion(Sink& sink, const Spec& s, char kind, uint64_t v) {
             if (s.length == 0) x = static_cast<unsigned>(x);
             else if (s.length == 'h') x = static_cast<unsigned short>(x);
             else if (s.length == 'H') x = static_cast<unsigned char>(x);
-            BuildSpec(spec, s, "ll", s.conv);
-            sink.printf(spec, x);
+            BuildSpec(piece_fmt, s, "ll", s.conv);
+            sink.printf(piece_fmt, x);
             break;
         }
         case 'c': {
-            BuildSpec(spec, s, "", 'c');
-            sink.printf(spec, static_cast<int>(static_cast<unsigned char>(AsSigned(kind, v))));
+            BuildSpec(piece_fmt, s, "", 'c');
+            sink.printf(piece_fmt, static_cast<int>(static_cast<unsigned char>(AsSigned(kind, v))));
             break;
         }
         case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A': {
-            BuildSpec(spec, s, "", s.conv);
-            sink.printf(spec, AsDouble(kind, v));
+            BuildSpec(piece_fmt, s, "", s.conv);
+            sink.printf(piece_fmt, AsDouble(kind, v));
             break;
         }
         case 's': {
@@ -179,13 +179,13 @@ void FormatConversion(Sink& sink, const Spec& s, char kind, uint64_t v) {
                 std::snprintf(number, sizeof number, "%lld", AsSigned(kind, v));
                 text = number;
             }
-            BuildSpec(spec, s, "", 's');
-            sink.printf(spec, text);
+            BuildSpec(piece_fmt, s, "", 's');
+            sink.printf(piece_fmt, text);
             break;
         }
         case 'p': {
-            BuildSpec(spec, s, "", 'p');
-            sink.printf(spec, reinterpret_cast<void*>(static_cast<uintptr_t>(kind == XLOG_KIND_DOUBLE ? 0 : v)));
+            BuildSpec(piece_fmt, s, "", 'p');
+            sink.printf(piece_fmt, reinterpret_cast<void*>(static_cast<uintptr_t>(kind == XLOG_KIND_DOUBLE ? 0 : v)));
             break;
         }
         default:  // 'n' writes through its argument: never executed
@@ -208,7 +208,7 @@ void FormatPiece(Sink& sink, const char* p, const char* end, bool has_arg, char 
             p = pct + 2;
             continue;
         }
-        Spec s;
+        ConvDesc s;
         const char* after = converted ? nullptr : ParseSpec(pct + 1, end, s);
         if (!after || !has_arg) {
             sink.put(pct, static_cast<std::size_t>((after ? after : end) - pct));
