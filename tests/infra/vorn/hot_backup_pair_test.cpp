@@ -156,6 +156,16 @@ std::shared_ptr<BusSendFaults> Hook(LiveMember& m) {
     return f;
 }
 
+// Ends a traffic thread when a test leaves early (a failed assertion) as well as at its end.
+struct JoinOnExit {
+    std::thread& t;
+    std::atomic<bool>& stop;
+    ~JoinOnExit() {
+        stop.store(true);
+        if (t.joinable()) t.join();
+    }
+};
+
 // ---------------------------------------------------------------------------------------
 
 TEST(HotBackupPair, BothDevicesDeliverOneSequence) {
@@ -474,14 +484,7 @@ TEST(HotBackupPair, RestartedDeviceResynchronisesUnderTraffic) {
             sent3.store(i + 1);
         }
     });
-    struct Join {
-        std::thread& t;
-        std::atomic<bool>& stop;
-        ~Join() {
-            stop.store(true);
-            if (t.joinable()) t.join();
-        }
-    } join{traffic, stop};
+    const JoinOnExit join{traffic, stop};
     ASSERT_TRUE(WaitUntil([&] { return sent3.load() > 100; }, 10000ms));
     up.store(false);
     p.master.Stop();
@@ -538,14 +541,7 @@ TEST_P(HotBackupPairRestart, NeitherDeviceHangs) {
             sent.store(i + 1);
         }
     });
-    struct Join {
-        std::thread& t;
-        std::atomic<bool>& stop;
-        ~Join() {
-            stop.store(true);
-            if (t.joinable()) t.join();
-        }
-    } join{traffic, stop};
+    const JoinOnExit join{traffic, stop};
     ASSERT_TRUE(WaitUntil([&] { return sent.load() > 100 && survivor.Count() > 20; }, 10000ms));
     up.store(false);
     restarted.Stop();
