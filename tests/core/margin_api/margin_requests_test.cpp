@@ -127,7 +127,9 @@ TEST_F(MarginRequestsTest, QueryRefusalTable) {
     // the link is gone and stays gone: every send fails with 1002
     ASSERT_TRUE(sim_.refuse_connections());
     sim_.close_connections();
-    ASSERT_TRUE(WaitUntil([&] { return margin_->QueryIPOInfoList(session, 1) == kErrNotConnected; }));
+    int last_rc = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (last_rc = margin_->QueryIPOInfoList(session, 1)) == kErrNotConnected; }))
+        << "last answer " << last_rc << ", error " << LastError();
     for (const QueryRow& q : kQueries) {
         if (q.gated) continue;
         EXPECT_EQ(q.call(*margin_, session, false), kErrNotConnected) << q.name;

@@ -679,6 +679,12 @@ void TcpClient::do_read(uint64_t generation) {
                             });
         return;
     }
+    if (io_socket_ && connected_.load() && !stopping_.load()) {
+        // A sender whose write failed closed the socket while no read was in flight: no read
+        // completes with the error, so the loss is reported (and retried) from here.
+        logger_->warn("({}) socket closed by a failed write.", current_url());
+        do_shutdown(ECONNRESET, asio::error::get_system_category(), true, generation);
+    }
     end_read_loop(generation);
 }
 
