@@ -148,7 +148,7 @@ struct ExtHead {
 // One family member: its name and texts, the record it builds and where the record's
 // reference sits.
 template <typename Rec>
-struct ExtSpec {
+struct ExtFamily {
     const char* name;
     const char* last_log;
     bool logs_head;  // the pledge and target answers log their head
@@ -159,7 +159,7 @@ struct ExtSpec {
 };
 
 template <typename Rec>
-void ExtPaged(const ExtSpec<Rec>& fam, const char* data, int len, uint32_t node_id) {
+void ExtPaged(const ExtFamily<Rec>& fam, const char* data, int len, uint32_t node_id) {
     spdlog::debug("{} {} {}", kDriverSource, __LINE__, fam.name);
     const std::size_t size = static_cast<std::size_t>(len);
     if (size < kExtPageHeadSize) {
@@ -240,23 +240,23 @@ int64_t NextReferenceAt121(const char* rec, std::size_t n) {
     return static_cast<int64_t>(static_cast<uint32_t>(ScalarAt<uint32_t>(rec, n, 121) + 1u));
 }
 
-const ExtSpec<OXACreditPledgeStkInfo> kPledgeSpec{
+const ExtFamily<OXACreditPledgeStkInfo> kPledgeFamily{
     "OnQueryCreditPledgeStkByPage", "OnQueryCreditPledgeStkByPage get Last ", true, kPledgeStkRecordMin,
     &FillPledge, &NextReferenceAt0, &TraderSpi::OnQueryCreditPledgeStkByPage};
-const ExtSpec<OXACreditTargetStkInfo> kTargetSpec{
+const ExtFamily<OXACreditTargetStkInfo> kTargetFamily{
     "OnQueryCreditTargetStkByPage", "OnQueryCreditTargetStkByPage get Last ", true, kTargetStkRecordMin,
     &FillTarget, &NextReferenceAt0, &TraderSpi::OnQueryCreditTargetStkByPage};
-const ExtSpec<OXASecurityInfo> kSecuritySpec{
+const ExtFamily<OXASecurityInfo> kSecurityFamily{
     "OnQuerySecurityByPage", "security query by page get Last ", false, kSecurityRecordMin,
     &FillSecurity, &NextReferenceAt121, &TraderSpi::OnQuerySecurityByPage};
-const ExtSpec<OXAStkDebtInfo> kDebtSpec{
+const ExtFamily<OXAStkDebtInfo> kDebtFamily{
     "OnQueryStkDebtByLocation", "stk debt query by location get Last ", false, kStkDebtRecordMin,
     &FillDebt, &NextReferenceAt76, &TraderSpi::OnQueryStkDebtByLocation};
 
-template <typename Rec, const ExtSpec<Rec>* Spec>
+template <typename Rec, const ExtFamily<Rec>* Family>
 void OnExtPaged(CTradeDriver&, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
                 uint32_t node_id) {
-    ExtPaged(*Spec, data, len, node_id);
+    ExtPaged(*Family, data, len, node_id);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -381,10 +381,10 @@ const HandlerBinding kQueryHandlers[] = {
      0},
     {kMsgQueryCreditInfo8Rsp, &OnPaged<OXACreditInfo7, &kSwapCreditInfo7, &TraderSpi::OnQueryCreditInfo8>, 0},
 
-    {kMsgQueryCreditPledgeStkByPageRsp, &OnExtPaged<OXACreditPledgeStkInfo, &kPledgeSpec>, 0},
-    {kMsgQueryCreditTargetStkByPageRsp, &OnExtPaged<OXACreditTargetStkInfo, &kTargetSpec>, 0},
-    {kMsgQuerySecurityByPageRsp, &OnExtPaged<OXASecurityInfo, &kSecuritySpec>, 0},
-    {kMsgQueryStkDebtByLocationRsp, &OnExtPaged<OXAStkDebtInfo, &kDebtSpec>, 0},
+    {kMsgQueryCreditPledgeStkByPageRsp, &OnExtPaged<OXACreditPledgeStkInfo, &kPledgeFamily>, 0},
+    {kMsgQueryCreditTargetStkByPageRsp, &OnExtPaged<OXACreditTargetStkInfo, &kTargetFamily>, 0},
+    {kMsgQuerySecurityByPageRsp, &OnExtPaged<OXASecurityInfo, &kSecurityFamily>, 0},
+    {kMsgQueryStkDebtByLocationRsp, &OnExtPaged<OXAStkDebtInfo, &kDebtFamily>, 0},
 
     {kMsgQueryIPOInfoListRsp, &OnQueryIPOInfoList, 0},
     {kMsgQueryOtherServerFundRsp, &OnQueryOtherServerFund, 0},
