@@ -1,6 +1,7 @@
 // Opens arbitrary bytes as a dBase table and reads the fields of its first
-// records. Every field that comes back must be the bytes at the place the
-// header describes (field lengths taken here straight from the descriptors),
+// records. The descriptors must end with 0x0D, or else both header words must
+// stand for them. Every field that comes back must be the bytes at the place
+// the header describes (field lengths taken here straight from the descriptors),
 // a read past the file must fail, a failed read must leave the buffer alone,
 // and nothing may be written past the given buffer size.
 #include <cstdint>
@@ -21,7 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const int fields = reader.GetFieldCount();
   if (fields <= 0 || size < 33 + 32 * static_cast<size_t>(fields)) __builtin_trap();
-  if (data[32 + 32 * fields] != 0x0D) __builtin_trap();
   const int64_t records = reader.GetRecordCount();
   const int64_t data_offset = reader.GetDataOffset();
   if (data_offset < 33 + 32 * fields) __builtin_trap();
@@ -29,6 +29,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int64_t record_length = 1;
   for (int f = 0; f < fields; ++f) record_length += data[32 + 32 * f + 16];
   if (reader.GetRecordLength() != record_length) __builtin_trap();
+  if (data[32 + 32 * fields] != 0x0D) {
+    // read by the header words: both must stand for these descriptors
+    const int64_t header_word = data[8] | data[9] << 8;
+    const int64_t record_word = data[10] | data[11] << 8;
+    const bool vfp = data[0] >= 0x30 && data[0] <= 0x32;
+    const int64_t plain = 33 + 32 * fields;
+    if (header_word != plain && !(vfp && header_word == plain + 263)) __builtin_trap();
+    if (record_word != record_length || data_offset != header_word) __builtin_trap();
+    for (int f = 0; f < fields; ++f)
+      if (data[32 + 32 * f + 16] == 0 || data[32 + 32 * f] <= 0x20) __builtin_trap();
+  }
 
   const int last = records < 64 ? static_cast<int>(records) : 64;
   for (int r = 0; r < last; ++r) {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,6 +249,13 @@ const std::vector<Row> kQuotesVfp = {
     {"X", "-12345.6789", "2147483646", "19700101", "T", ""},
 };
 
+// address_lf.dbf: 3 records; fields LASTNAME C(20,0), FIRSTNAME C(20,0), STREET C(30,0), ZIP C(8,0), CITY C(25,0), COUNTRY C(20,0), PHONE C(16,0), FAX C(16,0), EMAIL C(40,0), BIRTHDAY C(10,0), NOTES C(40,0)
+const std::vector<Row> kAddressLf = {
+    {"Miller", "Anna", "12 Harbour Road", "40210", "Duesseldorf", "Germany", "+49 211 555 01", "", "anna.miller@example.org", "1980-04-01", "first entry"},
+    {"Dupont", "Jean", "7 rue des Lilas", "69003", "Lyon", "France", "+33 4 55 55 02", "+33 4 55 55 03", "jean.dupont@example.org", "1975-12-31", ""},
+    {"Rossi", "Marco", "Via Roma 1", "00184", "Roma", "Italy", "", "", "", "", "a note of exactly forty characters......"},
+};
+
 // ---- end of generated values ----
 
 struct RealTable {
@@ -365,11 +373,13 @@ TEST(RealDbf, ParallelReadsOfOneReader) {
 // nc_xtra and fylk-val-ll hold N(19,13) fields: a decimal count of 13 (0x0D)
 // inside a descriptor. codes_db3 starts with a C(13) field: a length of 13.
 // quotes_vfp is Visual FoxPro: 263 bytes between the end mark and the records.
+// address_lf ends its descriptors with 0x0A, its header words right.
 INSTANTIATE_TEST_SUITE_P(Tables, RealDbfTest,
                          testing::Values(RealTable{"nc_xtra.dbf", "NNNNNC", &kNcXtra, 108, 225},
                                          RealTable{"fylk-val-ll.dbf", "CNNNNNNNNNN", &kFylkValLl, 196, 385},
                                          RealTable{"codes_db3.dbf", "CCNNDL", &kCodesDb3, 69, 225},
-                                         RealTable{"quotes_vfp.dbf", "CNIDLC", &kQuotesVfp, 54, 488}),
+                                         RealTable{"quotes_vfp.dbf", "CNIDLC", &kQuotesVfp, 54, 488},
+                                         RealTable{"address_lf.dbf", "CCCCCCCCCCC", &kAddressLf, 246, 385}),
                          [](const testing::TestParamInfo<RealTable>& info) {
                            std::string name = info.param.file;
                            for (char& c : name)
@@ -378,15 +388,18 @@ INSTANTIATE_TEST_SUITE_P(Tables, RealDbfTest,
                          });
 
 // A table built byte by byte: the header, the descriptors, the end mark, then
-// the records. header_length is written into the header-length word.
+// the records. header_length and record_length are written into the header's
+// two words.
 struct BuiltTable {
   unsigned char version = 0x03;
   uint32_t record_count = 0;
   uint16_t header_length = 0;
+  uint16_t record_length = 0;
   std::vector<unsigned char> lengths;
   std::vector<unsigned char> decimals;
   size_t gap = 0;         // bytes between the end mark and the first record
   bool end_mark = true;
+  char end_byte = '\x0d';
   std::string records;    // appended after the header as they are
 
   std::string Bytes() const {
@@ -395,6 +408,8 @@ struct BuiltTable {
     for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<char>(record_count >> (8 * i));
     b[8] = static_cast<char>(header_length & 0xff);
     b[9] = static_cast<char>(header_length >> 8);
+    b[10] = static_cast<char>(record_length & 0xff);
+    b[11] = static_cast<char>(record_length >> 8);
     for (size_t i = 0; i < lengths.size(); ++i) {
       std::string d(32, '\0');
       d[0] = static_cast<char>('A' + i % 26);
@@ -403,7 +418,7 @@ struct BuiltTable {
       if (i < decimals.size()) d[17] = static_cast<char>(decimals[i]);
       b += d;
     }
-    if (end_mark) b += '\x0d';
+    if (end_mark) b += end_byte;
     b += std::string(gap, '\0');
     return b + records;
   }
@@ -432,6 +447,8 @@ BuiltTable Table(std::vector<unsigned char> lengths, int records) {
   t.lengths = std::move(lengths);
   t.record_count = static_cast<uint32_t>(records);
   t.header_length = static_cast<uint16_t>(33 + 32 * t.lengths.size());
+  t.record_length = 1;
+  for (unsigned char length : t.lengths) t.record_length = static_cast<uint16_t>(t.record_length + length);
   for (int r = 0; r < records; ++r) t.records += Record(t.lengths, r);
   return t;
 }
@@ -498,6 +515,92 @@ TEST_F(BuiltDbfTest, HeaderLengthWordUsedOnlyWhenItReachesTheEndMark) {
     ASSERT_TRUE(reader.ReadField(1, 1, buffer, sizeof buffer));
     EXPECT_EQ(std::string(buffer), Expected(t.lengths, 1, 1));
   }
+}
+
+TEST_F(BuiltDbfTest, AnotherEndByteIsReadByTheHeaderWords) {
+  // lengths 4 and 6: descriptors end at 96, records of 11 bytes
+  struct Case {
+    const char* name;
+    std::function<void(BuiltTable&)> build;
+    std::function<void(std::string&)> patch;  // on the bytes, after building
+    bool opens;
+    int64_t data_offset;
+  };
+  const auto none = [](std::string&) {};
+  const Case cases[] = {
+      {"line feed", [](BuiltTable& t) { t.end_byte = '\x0a'; }, none, true, 97},
+      {"zero byte", [](BuiltTable& t) { t.end_byte = '\0'; }, none, true, 97},
+      {"visual foxpro backlink",
+       [](BuiltTable& t) {
+         t.version = 0x30;
+         t.end_byte = '\x0a';
+         t.gap = 263;
+         t.header_length = 97 + 263;
+       },
+       none, true, 97 + 263},
+      {"a 0x0D in the records where a descriptor would start", [](BuiltTable& t) { t.end_byte = '\x0a'; },
+       [](std::string& b) { b[128] = '\x0d'; }, true, 97},
+      // the header words or the descriptors disagree: refused as before
+      {"header-length word off by one", [](BuiltTable& t) { t.end_byte = '\x0a';
+         t.header_length = 98; }, none,
+       false, 0},
+      {"record-length word wrong", [](BuiltTable& t) { t.end_byte = '\x0a';
+         t.record_length = 12; }, none, false, 0},
+      {"backlink without visual foxpro",
+       [](BuiltTable& t) {
+         t.end_byte = '\x0a';
+         t.gap = 263;
+         t.header_length = 97 + 263;
+       },
+       none, false, 0},
+      {"unknown field type", [](BuiltTable& t) { t.end_byte = '\x0a'; }, [](std::string& b) { b[64 + 11] = 'Z'; },
+       false, 0},
+      {"name starting with a zero byte", [](BuiltTable& t) { t.end_byte = '\x0a'; },
+       [](std::string& b) { b[32] = '\0'; }, false, 0},
+      {"name with a control byte", [](BuiltTable& t) { t.end_byte = '\x0a'; },
+       [](std::string& b) { b[33] = '\x0d'; }, false, 0},
+      {"field of length 0",
+       [](BuiltTable& t) {
+         t.end_byte = '\x0a';
+         t.record_length = 5;
+       },
+       [](std::string& b) { b[64 + 16] = '\0'; }, false, 0},
+      {"file ends before the end byte", [](BuiltTable& t) { t.end_mark = false;
+         t.records.clear(); }, none, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BuiltTable t = Table({4, 6}, 3);
+    c.build(t);
+    std::string bytes = t.Bytes();
+    c.patch(bytes);
+    CDbfReader reader;
+    ASSERT_EQ(reader.Open(dir.Write("end.dbf", bytes).c_str()), c.opens);
+    if (!c.opens) {
+      EXPECT_EQ(reader.GetFieldCount(), 0);
+      continue;
+    }
+    EXPECT_EQ(reader.GetFieldCount(), 2);
+    EXPECT_EQ(reader.GetRecordLength(), 11);
+    EXPECT_EQ(reader.GetDataOffset(), c.data_offset);
+    char buffer[8];
+    for (int r = 0; r < 2; ++r)
+      for (int f = 0; f < 2; ++f) {
+        ASSERT_TRUE(reader.ReadField(r, f, buffer, sizeof buffer));
+        EXPECT_EQ(std::string(buffer), Expected(t.lengths, r, f)) << r << "/" << f;
+      }
+  }
+}
+
+TEST_F(BuiltDbfTest, AnEndMarkBeforeTheHeaderWordStillEndsTheList) {
+  // the mark after one descriptor wins over a word that would stand for two
+  BuiltTable t = Table({4}, 2);
+  t.header_length = 33 + 64;
+  t.gap = 32;
+  CDbfReader reader;
+  ASSERT_TRUE(reader.Open(Write(t).c_str()));
+  EXPECT_EQ(reader.GetFieldCount(), 1);
+  EXPECT_EQ(reader.GetDataOffset(), 33 + 64);
 }
 
 TEST_F(BuiltDbfTest, LongFieldAndBufferBounds) {

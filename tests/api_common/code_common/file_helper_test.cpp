@@ -15,6 +15,7 @@
 
 #include "GuardedBuffer.h"
 #include "api_common/code_common/FileHelper.h"
+#include "data/TestFiles.h"
 #include "support/TestApi.h"
 
 using OXA::API::FileHelper;
@@ -100,7 +101,8 @@ TEST(FileHelperFiles, WholeFileReadAndSizes) {
 }
 
 TEST(FileHelperFiles, DirectoriesExistenceAndRemoval) {
-    const std::string dir = oxa_test::TestLogDir() + "/made";
+    const oxa_test::ScratchDir scratch;  // a folder of its own, so a repeated run starts afresh
+    const std::string dir = scratch.Path("made");
     EXPECT_FALSE(FileHelper::isDirectory(dir.c_str()));
     EXPECT_EQ(FileHelper::makeDirIfMissing(dir.c_str()), 0);
     EXPECT_TRUE(FileHelper::isDirectory(dir.c_str()));
@@ -123,7 +125,7 @@ TEST(FileHelperFiles, DirectoriesExistenceAndRemoval) {
     EXPECT_FALSE(FileHelper::isDirectory(nullptr));
 
     // a socket's mode also has the 0x4000 bit set; it is not a directory
-    const std::string sock_path = oxa_test::TestLogDir() + "/s.sock";
+    const std::string sock_path = scratch.Path("s.sock");
     const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
     ASSERT_GE(sock, 0);
     sockaddr_un addr{};

@@ -1,14 +1,10 @@
 // GB18030 and UTF-8 conversion against the C library's iconv: the 1-, 2- and 4-byte forms,
 // every BMP character, truncated tails and invalid sequences.
 //
-// Needs the locale zh_CN.GB18030, which scripts/test.sh builds into the build tree (no change
-// to the host). The test finds it through LOCPATH, OXA_LOCALE_DIR, or <build>/locale next to
-// the test executable, and fails, naming the command, when it is in none of them.
+// Needs the locale zh_CN.GB18030, which the build makes in the build tree (no change to the
+// host). The test finds it through LOCPATH, OXA_LOCALE_DIR, or <build>/locale next to the test
+// executable, and fails, naming the command, when it is in none of them.
 #include <gtest/gtest.h>
-
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,75 +13,15 @@
 #include <vector>
 
 #include "api_common/code_common/xTools.h"
+#include "support/Gb18030Locale.h"
 
 namespace xt = OXA::API::xTools;
 
-// glibc's newlocale leaks its copy of LOCPATH on every call while LOCPATH is set, as it is here.
-// (Visible, so the sanitizer runtime finds it in a build that hides symbols by default.)
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:__argz_add_sep\nleak:__argz_create_sep\n";
-}
+OXA_GB18030_LOCALE_LEAK_SUPPRESSIONS()
 
 namespace {
 
-bool HasLocale(const std::string& dir) {
-    struct stat st {};
-    return !dir.empty() && ::stat((dir + "/zh_CN.GB18030/LC_CTYPE").c_str(), &st) == 0;
-}
-
-std::string BuildLocaleDir() {
-    char exe[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "";
-    std::string path(exe, static_cast<std::size_t>(n));
-    path = path.substr(0, path.rfind('/'));        // <build>/tests
-    return path.substr(0, path.rfind('/')) + "/locale";
-}
-
-// Points LOCPATH at the first folder holding the locale; the message when there is none.
-std::string PrepareLocale() {
-    std::vector<std::string> tried;
-    if (const char* locpath = std::getenv("LOCPATH")) {
-        std::string all = locpath;
-        for (std::size_t start = 0; start <= all.size();) {
-            const std::size_t end = std::min(all.find(':', start), all.size());
-            const std::string dir = all.substr(start, end - start);
-            if (HasLocale(dir)) return "";
-            tried.push_back(dir);
-            start = end + 1;
-        }
-    }
-    std::vector<std::string> candidates;
-    if (const char* dir = std::getenv("OXA_LOCALE_DIR")) candidates.push_back(dir);
-    candidates.push_back(BuildLocaleDir());
-    for (const auto& dir : candidates) {
-        if (HasLocale(dir)) {
-            ::setenv("LOCPATH", dir.c_str(), 1);
-            return "";
-        }
-        tried.push_back(dir);
-    }
-    std::string message = "the locale zh_CN.GB18030 is missing (looked in";
-    for (const auto& dir : tried) message += " [" + dir + "]";
-    return message + "); build it with: localedef -i zh_CN -f GB18030 " + BuildLocaleDir() +
-           "/zh_CN.GB18030 (scripts/test.sh does)";
-}
-
-// iconv's answer: 0 and the converted bytes, or EILSEQ / EINVAL (cut short).
-int Iconv(const char* from, const char* to, const std::string& in, std::string& out) {
-    iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return -1;
-    out.assign(in.size() * 4 + 16, '\0');
-    char* src = const_cast<char*>(in.data());
-    std::size_t src_left = in.size();
-    char* dst = &out[0];
-    std::size_t dst_left = out.size();
-    const std::size_t r = ::iconv(cd, &src, &src_left, &dst, &dst_left);
-    const int err = r == static_cast<std::size_t>(-1) ? errno : 0;
-    ::iconv_close(cd);
-    out.resize(out.size() - dst_left);
-    return err;
-}
+using oxa_test::Iconv;
 
 std::string Utf8(char32_t cp) {
     std::string s;
@@ -134,11 +70,14 @@ std::string Hex(const std::string& bytes) {
 
 class Gb18030Test : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_missing = new std::string(PrepareLocale()); }
-    void SetUp() override { ASSERT_TRUE(s_missing->empty()) << *s_missing; }
-    static std::string* s_missing;
+    // made again on every run of the suite (--gtest_repeat)
+    static void SetUpTestSuite() { Missing() = oxa_test::PrepareGb18030Locale(); }
+    void SetUp() override { ASSERT_TRUE(Missing().empty()) << Missing(); }
+    static std::string& Missing() {
+        static std::string missing;
+        return missing;
+    }
 };
-std::string* Gb18030Test::s_missing = nullptr;
 
 TEST_F(Gb18030Test, KnownFormsAgreeWithIconvBothWays) {
     struct Row {
@@ -220,6 +159,12 @@ TEST_F(Gb18030Test, ACutOffOrInvalidSequenceThrowsWhereIconvRefuses) {
         {std::string("\x95\x32\x82", 3), EINVAL},
         {"\x81\x20", EILSEQ},                      // not a second byte
         {"\xFF", EILSEQ},
+        // a NUL inside a character: no half of it may be carried over the NUL
+        {std::string("\xD6\x00\xD0", 3), EILSEQ},
+        {std::string("\x81\x30\x00\x81\x30", 5), EILSEQ},
+        {std::string("\xB8\x00\x87", 3), EILSEQ},
+        {std::string("\xD6\xD0\x00\xCE", 4), EINVAL},   // the last piece cut short
+        {std::string("\x81\x30\x81\x00", 4), EILSEQ},
     };
     for (const auto& row : rows) {
         std::string ignored;
@@ -245,6 +190,12 @@ TEST_F(Gb18030Test, Utf8InputIsCheckedWhole) {
     EXPECT_THROW(xt::Utf8ToGb18030("\xED\xA0\x80"), std::range_error);
     // an embedded NUL is a character like any other
     EXPECT_EQ(xt::Utf8ToWide(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+    const std::string gb_nuls("\0\xD6\xD0\0\0\x81\x30\x81\x30\0", 10);
+    std::string utf8_nuls;
+    ASSERT_EQ(Iconv("GB18030", "UTF-8", gb_nuls, utf8_nuls), 0);
+    EXPECT_EQ(Hex(xt::Gb18030ToUtf8(gb_nuls)), Hex(utf8_nuls));
+    EXPECT_EQ(xt::Gb18030ToWide(gb_nuls), std::wstring(L"\0\u4E2D\0\0\u0080\0", 6));
+    EXPECT_EQ(Hex(xt::Utf8ToGb18030(utf8_nuls)), Hex(gb_nuls));
     EXPECT_EQ(xt::Gb18030ToUtf8("plain ascii"), "plain ascii");
     EXPECT_EQ(xt::Gb18030ToUtf8(""), "");
     EXPECT_EQ(xt::Utf8ToGb18030(""), "");

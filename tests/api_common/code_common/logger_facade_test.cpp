@@ -1,11 +1,14 @@
 // The logging facade: counting users, the format table, configuration files, and the exits
 // for a bad configuration or a missing file. Its own executable: it replaces spdlog's default
-// logger. Each test leaves the count where it found it.
+// logger. Every test starts with no user counted and no logger, whatever ran before it.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <atomic>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -19,6 +22,13 @@
 
 namespace api = OXA::API;
 
+namespace OXA {
+namespace API {
+// The facade's count of users: the fixture puts it back to 0 between tests.
+extern std::atomic<int> _gLoggerInitCount;
+}  // namespace API
+}  // namespace OXA
+
 namespace {
 
 // A synchronous logger named name writing "%v" lines to <dir>/<stem>.log.
@@ -30,21 +40,29 @@ std::string Config(const std::string& name, const std::string& dir, const std::s
 class LoggerFacadeTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        ResetFacade();
         m_dir = oxa_test::TestLogDir() + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        // a repeated run starts from an empty folder, not from the files of the last one
+        std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { ResetFacade(); }
+
+    // No user counted and no logger, even after a test that stopped half-way or released too
+    // often: the last release of one counted user shuts down whatever logger is held.
+    static void ResetFacade() {
+        api::_gLoggerInitCount.store(1);
+        api::ReleaseLogger(true);
     }
     std::string m_dir;
 };
 
-// First in the file: the table is built once per process, by the first file that is read.
-TEST_F(LoggerFacadeTest, FormatTableIsEmptyUntilAFileIsRead) {
-    for (int i = 0; i < api::kLogFormatCount; ++i) EXPECT_STREQ(api::GetLogFormat(i), "") << i;
+TEST_F(LoggerFacadeTest, FormatTableBounds) {
     EXPECT_EQ(api::GetLogFormat(20), nullptr);
     EXPECT_EQ(api::GetLogFormat(-1), nullptr);
-
-    ASSERT_TRUE(api::InitLogger(Config("no_table", m_dir, "n"), nullptr));
-    EXPECT_STREQ(api::GetLogFormat(0), "") << "InitLogger alone builds no table";
-    EXPECT_TRUE(api::ReleaseLogger(false));
+    EXPECT_EQ(api::GetLogFormat(INT_MIN), nullptr);
+    EXPECT_NE(api::GetLogFormat(0), nullptr) << "empty or built, never null";
+    EXPECT_NE(api::GetLogFormat(19), nullptr);
 }
 
 TEST_F(LoggerFacadeTest, TheLastReleaseShutsTheLoggerDown) {
@@ -127,6 +145,29 @@ protected:
         ::dup2(2, 1);         \
         statement;            \
     } while (0)
+
+// The table is built once per process, by the first file that is read, so its state before
+// that is seen in a process of its own, whatever this one ran before.
+TEST_F(LoggerFacadeDeathTest, FormatTableIsEmptyUntilAFileIsReadInAFreshProcess) {
+    const std::string config = Config("no_table", m_dir, "n");
+    const auto check = [&config] {
+        std::string wrong;
+        for (int i = 0; i < api::kLogFormatCount; ++i)
+            if (api::GetLogFormat(i) == nullptr || *api::GetLogFormat(i) != '\0')
+                wrong += "entry " + std::to_string(i) + " is not empty\n";
+        if (!api::InitLogger(config, nullptr)) wrong += "InitLogger built nothing\n";
+        if (*api::GetLogFormat(0) != '\0') wrong += "InitLogger alone built the table\n";
+        if (!api::ReleaseLogger(false)) wrong += "the release did not shut down\n";
+        return wrong;
+    };
+    EXPECT_EXIT(
+        {
+            const std::string wrong = check();
+            std::fputs(wrong.c_str(), stderr);
+            std::exit(wrong.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
 TEST_F(LoggerFacadeDeathTest, ABadConfigurationEndsTheProcess) {
     EXPECT_EXIT(TO_STDERR(api::InitLogger("{}", nullptr)), ::testing::ExitedWithCode(api::kExitBadLogConfig & 0xff),

@@ -89,6 +89,7 @@ TEST(CachedFlow, ManyNodesReadBackRecordByRecord) {
 
 TEST(CachedFlow, SecondIndexBlockAtTheFirstPositionPastTheFirstBlock) {
   CCachedFlow flow(1 << 20, 0);
+  EXPECT_EQ(flow.Index().BlocksAllocated(), 0) << "the first block comes with the first record";
   for (int i = 0; i < CFlowObjIndex::kBlockEntries; ++i) {
     const uint32_t v = static_cast<uint32_t>(i);
     ASSERT_EQ(flow.Append(&v, sizeof v), i);

@@ -1,10 +1,12 @@
 // The logger object against its log files: patterns, sink levels, truncation, flushing,
 // asynchronous mode, reconfiguration, and registration as spdlog's default logger.
 // Its own executable: it replaces spdlog's default logger.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -27,6 +29,8 @@ protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_dir = oxa_test::TestLogDir() + "/" + info->name();
+        // a repeated run starts from an empty folder, not from the files of the last one
+        std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
     }
     // A file sink on <dir>/<stem>.log with the given extra members.
@@ -228,6 +232,21 @@ TEST_F(SPDLoggerTest, ErrorsWhileLoggingReachTheErrorHandler) {
     EXPECT_EQ(err.rfind("LoggerException:[", 0), 0u) << err;
     EXPECT_EQ(err.substr(err.size() - 2), "]\n") << err;
     logger.Shutdown(false);
+}
+
+TEST_F(SPDLoggerTest, DailyFilesOfOtherDaysAreNotReadAsThisRunsLog) {
+    // the reading helper of the tests above checks the day in the file name
+    const std::string today = oxa_test::DailyLogDay(std::time(nullptr));
+    std::ofstream(m_dir + "/h_" + today + ".log") << "today\n";
+    EXPECT_EQ(oxa_test::ReadDailyLog(m_dir, "h"), "today\n");
+    for (const char* other : {"h_1999-12-31.log", "h_x.log", "h_.log"}) {
+        const std::string path = m_dir + "/" + other;
+        std::ofstream(path) << "other\n";
+        std::string read;
+        EXPECT_NONFATAL_FAILURE(read = oxa_test::ReadDailyLog(m_dir, "h"), other);
+        EXPECT_EQ(read, "today\n") << other;
+        std::filesystem::remove(path);
+    }
 }
 
 TEST_F(SPDLoggerTest, ConfigurationFromAFile) {

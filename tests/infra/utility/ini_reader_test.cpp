@@ -130,42 +130,47 @@ TEST_F(IniTest, NullArgumentsAndMissingFiles) {
 }
 
 // Line limits: 1023 characters for CIniReader, 1022 for the other two, not
-// counting the line end (LF or CR LF). A line past the limit ends the parse:
-// its own key and everything after it are missing, loading still succeeds.
+// counting the line feed; the CR of a CR LF line end is a character of the
+// line. A line past the limit ends the parse: its own key and everything
+// after it are missing, loading still succeeds.
 TEST_F(IniTest, LineLimitsWithLfAndCrLf) {
   struct Case {
-    size_t length;
+    const char* eol;
+    size_t length;  // without the line end
     bool hash_reader_loads;
     bool ordered_readers_load;
   };
-  const Case cases[] = {{1021, true, true}, {1022, true, true}, {1023, true, false}, {1024, false, false}};
-  for (const char* eol : {"\n", "\r\n"}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(testing::Message() << c.length << " characters, " << (eol[1] ? "CR LF" : "LF"));
-      const std::string value(c.length - 2, 'v');
-      const std::string text = std::string("[s]") + eol + "before=1" + eol + "k=" + value + eol + "after=2" + eol;
-      const std::string path = dir.Write("limit.ini", text);
-      CIniReader ini(path.c_str());
-      CIniSectionReader ordered(path.c_str());
-      CIniMultiSectionReader multi(path.c_str());
-      EXPECT_TRUE(ini.IsLoaded());
-      EXPECT_STREQ(ini.Find("s", "before"), "1");
-      EXPECT_STREQ(ordered.Find("s", "before"), "1");
-      EXPECT_STREQ(multi.Find("s", "before", 1), "1");
+  const Case cases[] = {
+      {"\n", 1021, true, true},      {"\n", 1022, true, true},      {"\n", 1023, true, false},
+      {"\n", 1024, false, false},    {"\r\n", 1021, true, true},    {"\r\n", 1022, true, false},
+      {"\r\n", 1023, false, false}, {"\r\n", 1024, false, false},
+  };
+  for (const Case& c : cases) {
+    const std::string eol = c.eol;
+    SCOPED_TRACE(testing::Message() << c.length << " characters, " << (eol.size() == 2 ? "CR LF" : "LF"));
+    const std::string value(c.length - 2, 'v');
+    const std::string text = "[s]" + eol + "before=1" + eol + "k=" + value + eol + "after=2" + eol;
+    const std::string path = dir.Write("limit.ini", text);
+    CIniReader ini(path.c_str());
+    CIniSectionReader ordered(path.c_str());
+    CIniMultiSectionReader multi(path.c_str());
+    EXPECT_TRUE(ini.IsLoaded());
+    EXPECT_STREQ(ini.Find("s", "before"), "1");
+    EXPECT_STREQ(ordered.Find("s", "before"), "1");
+    EXPECT_STREQ(multi.Find("s", "before", 1), "1");
 
-      const char* got[] = {ini.Find("s", "k"), ordered.Find("s", "k"), multi.Find("s", "k", 1)};
-      const char* after[] = {ini.Find("s", "after"), ordered.Find("s", "after"), multi.Find("s", "after", 1)};
-      const bool loads[] = {c.hash_reader_loads, c.ordered_readers_load, c.ordered_readers_load};
-      for (int r = 0; r < 3; ++r) {
-        SCOPED_TRACE(r);
-        if (loads[r]) {
-          ASSERT_NE(got[r], nullptr);
-          EXPECT_EQ(got[r], value);
-          EXPECT_STREQ(after[r], "2");
-        } else {
-          EXPECT_EQ(got[r], nullptr);
-          EXPECT_EQ(after[r], nullptr);
-        }
+    const char* got[] = {ini.Find("s", "k"), ordered.Find("s", "k"), multi.Find("s", "k", 1)};
+    const char* after[] = {ini.Find("s", "after"), ordered.Find("s", "after"), multi.Find("s", "after", 1)};
+    const bool loads[] = {c.hash_reader_loads, c.ordered_readers_load, c.ordered_readers_load};
+    for (int r = 0; r < 3; ++r) {
+      SCOPED_TRACE(r);
+      if (loads[r]) {
+        ASSERT_NE(got[r], nullptr);
+        EXPECT_EQ(got[r], value);
+        EXPECT_STREQ(after[r], "2");
+      } else {
+        EXPECT_EQ(got[r], nullptr);
+        EXPECT_EQ(after[r], nullptr);
       }
     }
   }

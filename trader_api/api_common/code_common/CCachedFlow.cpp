@@ -98,7 +98,12 @@ const CFlowObjIndex::Entry* CFlowObjIndex::At(int position) const {
   return &m_blocks[position / kBlockEntries][position % kBlockEntries];
 }
 
-int CFlowObjIndex::BlocksAllocated() const { return m_count == 0 ? 0 : (m_count - 1) / kBlockEntries + 1; }
+int CFlowObjIndex::BlocksAllocated() const {
+  // the table itself, not the count: blocks are allocated in order, so they end at the first gap
+  int blocks = 0;
+  while (blocks < kBlockCount && m_blocks[blocks] != nullptr) ++blocks;
+  return blocks;
+}
 
 CCachedFlow::CCachedFlow(int node_size, int spare_nodes) : m_list(node_size, spare_nodes) {}
 

@@ -87,6 +87,7 @@ class CFlowObjIndex {
   // The entry at position; null outside 0 to Count() - 1.
   const Entry* At(int position) const;
   int Count() const { return m_count; }
+  // Blocks the table holds, counted in the table.
   int BlocksAllocated() const;
 
  private:

@@ -38,6 +38,33 @@ uint32_t LoadLe32(const unsigned char* p) {
 
 bool IsDbase7(unsigned char version) { return (version & 0x07) == 0x04; }
 
+bool IsVisualFoxPro(unsigned char version) { return version >= 0x30 && version <= 0x32; }
+
+constexpr int kVisualFoxProBacklink = 263;
+constexpr int kRecordLengthWord = 10;
+
+// Field count that a header-length word stands for: 32 x (n + 1) + 1, or for Visual FoxPro
+// that plus its backlink; 0 when it stands for no whole number of descriptors. (263 is no
+// multiple of 32, so the two forms never both fit.)
+int FieldsByHeaderLength(int64_t header_length, unsigned char version) {
+  for (const int64_t extra : {int64_t{0}, int64_t{kVisualFoxProBacklink}}) {
+    if (extra != 0 && !IsVisualFoxPro(version)) break;
+    const int64_t descriptors = header_length - kFileHeaderSize - 1 - extra;
+    if (descriptors >= kDescriptorSize && descriptors % kDescriptorSize == 0)
+      return static_cast<int>(descriptors / kDescriptorSize);
+  }
+  return 0;
+}
+
+// A descriptor as the writers make it: a name of printable ASCII ending in a zero byte or at
+// its 11th byte, a known field type, a length above 0.
+bool IsWellFormedDescriptor(const unsigned char* d) {
+  if (d[0] <= 0x20 || d[0] >= 0x7F) return false;
+  for (int i = 1; i < 11 && d[i] != 0; ++i)
+    if (d[i] <= 0x20 || d[i] >= 0x7F) return false;
+  return d[11] != 0 && std::strchr("CNFDLMBGIYTPOVWQ@+0", d[11]) != nullptr && d[kLengthInDescriptor] != 0;
+}
+
 }  // namespace
 
 CDbfReader::~CDbfReader() { Reset(); }
@@ -73,7 +100,33 @@ bool CDbfReader::Open(const char* path) {
     lengths.push_back(header[at + kLengthInDescriptor]);
     at += kDescriptorSize;
   }
-  if (at >= got || header[at] != kEndOfDescriptors || lengths.empty()) {
+  const bool marked = at < got && header[at] == kEndOfDescriptors;
+  const int64_t header_word = static_cast<int64_t>(header[8]) | static_cast<int64_t>(header[9]) << 8;
+  const int64_t record_word = static_cast<int64_t>(header[kRecordLengthWord]) |
+                              static_cast<int64_t>(header[kRecordLengthWord + 1]) << 8;
+
+  // Some writers end the descriptors with another byte (0x0A, say) but keep both header words
+  // right. Such a table is read by its header-length word when that word, the record-length word
+  // and the descriptors before it all agree; a mark found only past those descriptors is then
+  // record data, not the end of the list.
+  const int by_word = FieldsByHeaderLength(header_word, header[0]);
+  const size_t word_end = kFileHeaderSize + static_cast<size_t>(by_word) * kDescriptorSize;
+  bool by_header_word = false;
+  if (by_word > 0 && word_end < got && (!marked || at > word_end)) {
+    int64_t record_length = 1;
+    bool well_formed = true;
+    for (size_t d = kFileHeaderSize; d < word_end && well_formed; d += kDescriptorSize) {
+      well_formed = IsWellFormedDescriptor(&header[d]);
+      record_length += header[d + kLengthInDescriptor];
+    }
+    by_header_word = well_formed && record_length == record_word;
+  }
+  if (by_header_word) {
+    lengths.clear();
+    for (size_t d = kFileHeaderSize; d < word_end; d += kDescriptorSize)
+      lengths.push_back(header[d + kLengthInDescriptor]);
+    at = word_end;
+  } else if (!marked || lengths.empty()) {
     ::close(fd);
     return false;
   }
@@ -81,7 +134,6 @@ bool CDbfReader::Open(const char* path) {
   m_fd = fd;
   m_recordCount = LoadLe32(&header[4]);
   const int64_t after_mark = static_cast<int64_t>(at) + 1;
-  const int64_t header_word = static_cast<int64_t>(header[8]) | static_cast<int64_t>(header[9]) << 8;
   m_dataOffset = header_word >= after_mark ? header_word : after_mark;
   int offset = 1;
   for (int length : lengths) {

@@ -9,6 +9,14 @@
 // mark. dBase 7 tables, whose descriptors are laid out differently, are
 // refused.
 //
+// Some writers end the list with another byte (0x0A). Such a table is read by
+// its header words instead: n fields when the header-length word is
+// 32 x (n + 1) + 1 (Visual FoxPro: 263 more), the record-length word is 1 plus
+// the n field lengths, and the n descriptors are well formed (a printable
+// name, a known type letter, a length above 0). The same holds when a 0x0D
+// turns up only past those n descriptors: it is then record data. A table
+// that agrees with neither reading is refused.
+//
 // Reads are positioned (pread), so ReadField on an opened reader may run on
 // several threads at once; Open must not run beside any other use.
 #pragma once
@@ -27,8 +35,9 @@ class CDbfReader {
   CDbfReader& operator=(const CDbfReader&) = delete;
 
   // Opens the table and reads its header; false for an unopenable file, a
-  // header cut short, no end mark within the header's 65,535 bytes, a table
-  // without fields, or a dBase 7 table. Opening again first closes the file
+  // header cut short, neither an end mark within the header's 65,535 bytes
+  // nor header words that agree with the descriptors, a table without
+  // fields, or a dBase 7 table. Opening again first closes the file
   // held; after a failure the reader holds none.
   bool Open(const char* path);
 

@@ -133,7 +133,9 @@ bool JsonObjectToStringMap(std::unordered_map<std::string, std::string>& map, co
 
 // Checks text by parsing it in place (strings are decoded into its own buffer, so it must be
 // writable). The text ends at its first NUL or after len bytes, whichever comes first; no byte
-// at or past len is read. No byte-order mark is skipped. The first argument is not used.
+// at or past len is read, so len bounds the parse itself, not only the error text, and a text
+// without a NUL is never read past it. No byte-order mark is skipped. The first argument is
+// not used.
 bool ParseJsonInsitu(void* unused, const std::string** err, char* text, unsigned len);
 
 // True when the parse-result code *code is not 0 (false for null).

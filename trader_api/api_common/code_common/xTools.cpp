@@ -127,19 +127,40 @@ using Gb18030Facet = deletable_facet<std::codecvt_byname<wchar_t, char, std::mbs
 using Utf8Facet = std::codecvt_utf8<wchar_t, 0x10FFFF>;
 constexpr const char* kGb18030Locale = "zh_CN.GB18030";
 
+// Decodes bytes that hold no NUL into out, which has room for one character per byte.
+template <class Facet>
+wchar_t* DecodePiece(const Facet& facet, const char* bytes, const char* end, wchar_t* out, wchar_t* out_end) {
+    std::mbstate_t state{};
+    const char* from_next = bytes;
+    wchar_t* to_next = out;
+    const auto result = facet.in(state, bytes, end, from_next, out, out_end, to_next);
+    // A sequence cut off by the end shows as partial, as bytes left over, or as bytes the facet
+    // holds in its state; each is an error, not a character to drop.
+    if (result != std::codecvt_base::ok || from_next != end || !std::mbsinit(&state))
+        throw std::range_error("wstring_convert::from_bytes");
+    return to_next;
+}
+
+// A NUL byte is never part of a multibyte character, but the C library's conversion behind the
+// named-locale facet runs from NUL to NUL and carries a half-read character over the NUL, so
+// D6 00 D0 would come out as U+0000 U+4E2D. Each stretch between NULs is therefore decoded on
+// its own and must end on a whole character.
 template <class Facet>
 std::wstring Decode(const Facet& facet, const char* bytes, std::size_t length) {
     std::wstring wide(length, L'\0');  // every character takes at least one byte
     if (length == 0) return wide;
-    std::mbstate_t state{};
-    const char* from_next = bytes;
-    wchar_t* to_next = &wide[0];
-    const auto result = facet.in(state, bytes, bytes + length, from_next, &wide[0], &wide[0] + length, to_next);
-    // A sequence cut off by the end shows as partial, as bytes left over, or as bytes the facet
-    // holds in its state; each is an error, not a character to drop.
-    if (result != std::codecvt_base::ok || from_next != bytes + length || !std::mbsinit(&state))
-        throw std::range_error("wstring_convert::from_bytes");
-    wide.resize(static_cast<std::size_t>(to_next - wide.data()));
+    const char* const end = bytes + length;
+    wchar_t* const out_end = &wide[0] + length;
+    wchar_t* to = &wide[0];
+    for (const char* from = bytes; from != end;) {
+        const char* nul = static_cast<const char*>(std::memchr(from, '\0', static_cast<std::size_t>(end - from)));
+        const char* piece_end = nul != nullptr ? nul : end;
+        if (piece_end != from) to = DecodePiece(facet, from, piece_end, to, out_end);
+        if (nul == nullptr) break;
+        *to++ = L'\0';
+        from = nul + 1;
+    }
+    wide.resize(static_cast<std::size_t>(to - wide.data()));
     return wide;
 }
 

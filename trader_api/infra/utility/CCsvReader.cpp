@@ -9,7 +9,10 @@ namespace API {
 
 namespace {
 
-// Leading spaces, then trailing spaces, CRs and LFs.
+// A trimmed field starts at its first character that is not a space and ends at its last one
+// that is none of space, CR and LF, so any trailing mix of the three goes ("x \r" gives "x");
+// tabs stay. Ending it at the smallest of the last non-space, last non-CR and last non-LF
+// positions instead would leave some mixes behind ("x \r" would keep "x ").
 std::string_view TrimField(std::string_view f) {
   const size_t start = f.find_first_not_of(' ');
   if (start == std::string_view::npos) return {};

@@ -7,7 +7,8 @@
 // of it; a CR before it is). A longer line comes back cut to its first 2047
 // characters, and reading stops there. Fields are std::strings of any length.
 //
-// Trimming drops leading spaces and trailing spaces, CRs and LFs; tabs stay.
+// Trimming drops leading spaces and any trailing mix of spaces, CRs and LFs;
+// tabs stay.
 //
 // One reader belongs to one thread at a time.
 #pragma once

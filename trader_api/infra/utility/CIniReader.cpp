@@ -36,11 +36,9 @@ bool ParseIni(const char* path, size_t line_limit, IniSectionList& sections, OnS
   std::string prefix;
   bool in_section = false;
   for (;;) {
-    // One character of room for the CR of a CR LF line end.
-    const BoundedLineResult got = ReadBoundedLine(in, raw, line_limit + 1);
-    if (got != BoundedLineResult::Line) break;
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    if (raw.size() > line_limit) break;
+    // Only the line feed ends a line: the CR of a CR LF line end counts toward the limit, and
+    // the trim below drops it.
+    if (ReadBoundedLine(in, raw, line_limit) != BoundedLineResult::Line) break;
 
     const std::string line = TrimBlank(raw);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;

@@ -5,10 +5,11 @@
 // key c and section a with key b-c share one composed key and the later line
 // wins. Key lines before the first header are ignored.
 //
-// A line longer than the reader's limit (counted without its line end, LF or
-// CR LF) ends the parse: the lines before it stay loaded and loading still
-// succeeds. Lines are read into growing strings, so the limit is a rule of the
-// format, not a buffer.
+// A line longer than the reader's limit ends the parse: the lines before it
+// stay loaded and loading still succeeds. The line feed ends a line and is not
+// counted; a CR before it is a character of the line (so a CR LF file's lines
+// hold one character less). Lines are read into growing strings, so the limit
+// is a rule of the format, not a buffer.
 //
 // Lookups on a loaded reader are read-only and may run in parallel; loading
 // must not run beside any other use of the same reader.
