@@ -156,13 +156,18 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
     return &record->info;
 }
 
-bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc) {
+namespace {
+
+// only: leave the session alone unless its record is this one.
+bool Unregister(uint64_t api_session_id, const tagSessionInfo* only, uint64_t* fund_acc) {
     if (fund_acc) *fund_acc = 0;
     if (!ApiSessionArray<tagSessionInfo*>::InRange(api_session_id)) return false;
 
     std::lock_guard<std::mutex> lock(g_writeMutex);
     Retired& retired = RetiredList();
 
+    // every writer holds the mutex, so the record read here is the one taken out below
+    if (only != nullptr && g_sessionInfo.Get(api_session_id) != only) return false;
     if (SeqNoReg* reg = g_seqNoReg.Exchange(api_session_id, nullptr)) Retire(retired.seq_regs, reg);
 
     SessionRecord* record = RecordOf(g_sessionInfo.Exchange(api_session_id, nullptr));
@@ -172,6 +177,16 @@ bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc) {
     if (fund_acc) *fund_acc = record->info.nFundAcc;
     Retire(retired.records, record);
     return true;
+}
+
+}  // namespace
+
+bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc) {
+    return Unregister(api_session_id, nullptr, fund_acc);
+}
+
+bool UnregisterSessionRecord(const tagSessionInfo* record) {
+    return record != nullptr && Unregister(record->nApiSessionID, record, nullptr);
 }
 
 void ReleaseSessionTables() {

@@ -289,6 +289,10 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
 // to *fund_acc (0 when none). Speed control entries stay.
 bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc = nullptr);
 
+// The same for the session of record, only while the tables still hold that record (a later
+// filing of the session id is left alone). Returns whether it was taken out.
+bool UnregisterSessionRecord(const tagSessionInfo* record);
+
 // Takes every session out of every table and clears _gMapNodeFundAcc, for TraderApi::Release;
 // the speed control entries stay. Nothing is freed: Release may come at any moment (the
 // gateway's off-line command), while requests and handlers still read records, so retired

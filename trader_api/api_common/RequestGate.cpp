@@ -11,7 +11,7 @@ namespace OXA {
 namespace API {
 
 tagSessionInfo* GateRequest(CInnerApiInterface& api, const CSpeedControl& speed, uint64_t session_id,
-                            int ctrl_type) {
+                            int ctrl_type, const char* over_speed_log) {
     tagSessionInfo* info = _gArrSessionInfo.Get(session_id);
     if (info == nullptr) {
         spdlog::error("[session_id:{}] _gArrSessionInfo is nullptr", session_id);
@@ -19,7 +19,7 @@ tagSessionInfo* GateRequest(CInnerApiInterface& api, const CSpeedControl& speed,
         return nullptr;
     }
     if (!speed.CheckSpeed(session_id, ctrl_type)) {
-        spdlog::error("[session_id:{}] OXA_ERR_API_OVER_SPEED. CtrlType={}", session_id, ctrl_type);
+        spdlog::error(over_speed_log, session_id, ctrl_type);
         api.SetLastError(kErrOverSpeed);
         return nullptr;
     }

@@ -12,11 +12,15 @@ class CInnerApiInterface;
 class CSpeedControl;
 struct tagSessionInfo;
 
+// The over-speed line of the spot and option gates (session id, CtrlType); margin logs its own.
+constexpr const char* kOverSpeedLog = "[session_id:{}] OXA_ERR_API_OVER_SPEED. CtrlType={}";
+
 // The session's record when there is one and the rate of ctrl_type (0 orders, cancels and
-// transfers; 1 queries) allows the request; otherwise null, logged, with 211004 (no record,
-// so the caller never reads an older code as this request's) or 211008 recorded on api.
+// transfers; 1 queries) allows the request; otherwise null, logged (a spent rate with
+// over_speed_log, given the session id and the CtrlType), with 211004 (no record, so the caller
+// never reads an older code as this request's) or 211008 recorded on api.
 tagSessionInfo* GateRequest(CInnerApiInterface& api, const CSpeedControl& speed, uint64_t session_id,
-                            int ctrl_type);
+                            int ctrl_type, const char* over_speed_log = kOverSpeedLog);
 
 // Holds a back-end's order flag for its scope, spinning while another thread holds it: kept
 // only across an order's id, packing and send, so the wait is short.

@@ -34,6 +34,12 @@ tagSessionInfo* FileSession(CInnerApiInterface& api, CSpeedControl& speed, const
     return record;
 }
 
+void UnfileSession(const tagSessionInfo* record) {
+    // a record taken out is retired, not freed, so it may still be read here
+    if (record != nullptr && UnregisterSessionRecord(record))
+        spdlog::warn("session {} filed for a login that gave up: taken out again", record->nApiSessionID);
+}
+
 void EndSession(uint64_t session_id) {
     uint64_t fund_account = 0;
     // every table lets go of the session before anything is freed

@@ -32,6 +32,10 @@ struct SessionGrant {
 tagSessionInfo* FileSession(CInnerApiInterface& api, CSpeedControl& speed, const SessionGrant& grant,
                             const SessionNoKey* by_no);
 
+// Takes back a filing whose login gave up before the answer reached it: the record leaves
+// every table unless a later filing has replaced it.
+void UnfileSession(const tagSessionInfo* record);
+
 // Takes the session out of every table; logs "Logout Success" when it had a record.
 void EndSession(uint64_t session_id);
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/LoginFixture.h"
+#include "support/SessionState.h"
 
 #include "core/margin_api/MarginTraderImpl.h"
 #include "gateway_sim/SimMargin.h"
@@ -197,6 +198,8 @@ protected:
     void SetUp() override {
         api_ = oxa_test::TestApi(client_id_);
         api_->Release();
+        // the sim numbers its sessions anew for each test: no limit or session of an earlier one stays
+        oxa_test::ResetSessionState();
         TraderImpl::Timeouts t;
         t.gateway_login = 2000ms;
         t.logout = 2000ms;

@@ -103,7 +103,12 @@ std::vector<uint8_t> Flow(uint32_t count, uint8_t end_flag, const std::vector<ui
 
 class MarginDriverTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { api_ = new MarginTraderImpl(); }  // kept, as the library keeps its back-ends
+    // one back-end for the suite, as the library keeps its back-ends; a repeated run makes a new one
+    static void SetUpTestSuite() { api_ = new MarginTraderImpl(); }
+    static void TearDownTestSuite() {
+        delete api_;
+        api_ = nullptr;
+    }
     void SetUp() override { api_->RegisterSpi(&spi_); }
     void TearDown() override { api_->RegisterSpi(nullptr); }
 

@@ -14,6 +14,7 @@ protected:
     void SetUp() override {
         api_ = oxa_test::TestApi(9);
         api_->Release();
+        oxa_test::ResetSessionState();
         TraderImpl::Timeouts t;
         t.gateway_login = 5000ms;
         t.logout = 5000ms;

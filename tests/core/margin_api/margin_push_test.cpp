@@ -92,7 +92,12 @@ public:
 
 class MarginPushTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { api_ = new MarginTraderImpl(); }  // kept, as the library keeps its back-ends
+    // one back-end for the suite, as the library keeps its back-ends; a repeated run makes a new one
+    static void SetUpTestSuite() { api_ = new MarginTraderImpl(); }
+    static void TearDownTestSuite() {
+        delete api_;
+        api_ = nullptr;
+    }
     void SetUp() override {
         api_->RegisterSpi(&spi_);
         tagSessionInfo info{};

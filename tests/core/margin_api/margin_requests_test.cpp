@@ -4,6 +4,10 @@
 // the operations the margin business does not offer.
 #include "core/margin_api/MarginFixture.h"
 
+#include <string>
+
+#include "core/spot_api/LogCapture.h"
+
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -41,6 +45,7 @@ struct QueryRow {
     bool gated;     // behind the query rate
     bool extended;  // every refusal returns -1
     bool has_record;
+    bool records_unknown_session;  // an unknown session's 211004 goes into the error record too
 };
 
 const PageQueryParam kPage{10, 0, 0};
@@ -55,48 +60,50 @@ const DebtToRepayQueryParam kDebt{10, 0, 0, ""};
 #define P(ptr) (null_record ? nullptr : &(ptr))
 
 const QueryRow kQueries[] = {
-    {"QueryOrderByOXAID", Q(m.QueryOrderByOXAID(1, s, 5)), true, false, false},
-    {"QueryOrders", Q(m.QueryOrders(P(kOrders), s, 5)), true, false, true},
-    {"QueryUnfinishedOrders", Q(m.QueryUnfinishedOrders(s, 5)), true, false, false},
-    {"QueryTradesByOXAID", Q(m.QueryTradesByOXAID(1, s, 5)), true, false, false},
-    {"QueryTrades", Q(m.QueryTrades(P(kTrades), s, 5)), true, false, true},
-    {"QueryPosition", Q(m.QueryPosition("600000", s, 5, 1)), true, false, false},
-    {"QueryAsset", Q(m.QueryAsset(s, 5)), true, false, false},
-    {"QueryFund", Q(m.QueryFund(s, 5)), true, false, false},
-    {"QueryCreditInfo1", Q(m.QueryCreditInfo1(s, 5)), true, false, false},
-    {"QueryCreditInfo2", Q(m.QueryCreditInfo2(s, 5)), true, false, false},
-    {"QueryCreditInfo3", Q(m.QueryCreditInfo3(s, 5)), true, false, false},
-    {"QueryOtherServerFund", Q(m.QueryOtherServerFund(nullptr, s, 5)), true, false, false},
-    {"QueryOrdersByPage", Q(m.QueryOrdersByPage(P(kPage), s, 5)), false, false, true},
-    {"QueryTradesByPage", Q(m.QueryTradesByPage(P(kPage), s, 5)), false, false, true},
-    {"QueryPositionByPage", Q(m.QueryPositionByPage(P(kPage), s, 5)), false, false, true},
-    {"QueryCreditInfo4", Q(m.QueryCreditInfo4(P(kPage), s, 5)), false, false, true},
-    {"QueryCreditInfo8", Q(m.QueryCreditInfo8(P(kPage), s, 5)), false, false, true},
-    {"QueryIPOInfoList", Q(m.QueryIPOInfoList(s, 5)), false, false, false},
-    {"QueryIPOQuotaInfo", Q(m.QueryIPOQuotaInfo(s, 5)), false, false, false},
-    {"QueryCreditInfo6", Q(m.QueryCreditInfo6(s, 5)), false, false, false},
-    {"QueryCreditInfo9", Q(m.QueryCreditInfo9(s, 5)), false, false, false},
-    {"QueryIssueInfoList", Q(m.QueryIssueInfoList(s, 5)), false, false, false},
-    {"QueryCreditInfo5", Q(m.QueryCreditInfo5(P(kTicker), s, 5)), false, false, true},
-    {"QueryCreditInfo7", Q(m.QueryCreditInfo7(P(kTicker), s, 5)), false, false, true},
-    {"QueryCreditInfo10", Q(m.QueryCreditInfo10(P(kTicker), s, 5)), false, false, true},
-    {"QueryCreditInfo11", Q(m.QueryCreditInfo11(P(kTicker), s, 5)), false, false, true},
-    {"QueryCreditInfo12", Q(m.QueryCreditInfo12(P(kTicker), s, 5)), false, false, true},
-    {"QueryCreditInfo13", Q(m.QueryCreditInfo13(P(kTicker), s, 5)), false, false, true},
-    {"QueryFundTransfer", Q(m.QueryFundTransfer(P(kTransferQuery), s, 5)), false, false, true},
-    {"QueryCreditInfo14", Q(m.QueryCreditInfo14(P(kCredit14), s, 5)), false, false, true},
-    {"QuerySecurityInfo", Q(m.QuerySecurityInfo(P(kTicker), s, 5)), true, true, true},
-    {"QuerySecurityByPage", Q(m.QuerySecurityByPage(P(kPage), s, 5)), true, true, true},
-    {"QueryCreditPledgeStkByPage", Q(m.QueryCreditPledgeStkByPage(P(kPage), s, 5)), true, true, true},
-    {"QueryCreditTargetStkByPage", Q(m.QueryCreditTargetStkByPage(P(kPage), s, 5)), true, true, true},
-    {"QueryCreditDebtToRepayTodayByPage", Q(m.QueryCreditDebtToRepayTodayByPage(P(kDebt), s, 5)), true, true, true},
+    {"QueryOrderByOXAID", Q(m.QueryOrderByOXAID(1, s, 5)), true, false, false, true},
+    {"QueryOrders", Q(m.QueryOrders(P(kOrders), s, 5)), true, false, true, true},
+    {"QueryUnfinishedOrders", Q(m.QueryUnfinishedOrders(s, 5)), true, false, false, true},
+    {"QueryTradesByOXAID", Q(m.QueryTradesByOXAID(1, s, 5)), true, false, false, true},
+    {"QueryTrades", Q(m.QueryTrades(P(kTrades), s, 5)), true, false, true, true},
+    {"QueryPosition", Q(m.QueryPosition("600000", s, 5, 1)), true, false, false, false},
+    {"QueryAsset", Q(m.QueryAsset(s, 5)), true, false, false, true},
+    {"QueryFund", Q(m.QueryFund(s, 5)), true, false, false, true},
+    {"QueryCreditInfo1", Q(m.QueryCreditInfo1(s, 5)), true, false, false, true},
+    {"QueryCreditInfo2", Q(m.QueryCreditInfo2(s, 5)), true, false, false, true},
+    {"QueryCreditInfo3", Q(m.QueryCreditInfo3(s, 5)), true, false, false, true},
+    {"QueryOtherServerFund", Q(m.QueryOtherServerFund(nullptr, s, 5)), true, false, false, true},
+    {"QueryOrdersByPage", Q(m.QueryOrdersByPage(P(kPage), s, 5)), false, false, true, false},
+    {"QueryTradesByPage", Q(m.QueryTradesByPage(P(kPage), s, 5)), false, false, true, false},
+    {"QueryPositionByPage", Q(m.QueryPositionByPage(P(kPage), s, 5)), false, false, true, false},
+    {"QueryCreditInfo4", Q(m.QueryCreditInfo4(P(kPage), s, 5)), false, false, true, false},
+    {"QueryCreditInfo8", Q(m.QueryCreditInfo8(P(kPage), s, 5)), false, false, true, false},
+    {"QueryIPOInfoList", Q(m.QueryIPOInfoList(s, 5)), false, false, false, false},
+    {"QueryIPOQuotaInfo", Q(m.QueryIPOQuotaInfo(s, 5)), false, false, false, false},
+    {"QueryCreditInfo6", Q(m.QueryCreditInfo6(s, 5)), false, false, false, false},
+    {"QueryCreditInfo9", Q(m.QueryCreditInfo9(s, 5)), false, false, false, false},
+    {"QueryIssueInfoList", Q(m.QueryIssueInfoList(s, 5)), false, false, false, false},
+    {"QueryCreditInfo5", Q(m.QueryCreditInfo5(P(kTicker), s, 5)), false, false, true, false},
+    {"QueryCreditInfo7", Q(m.QueryCreditInfo7(P(kTicker), s, 5)), false, false, true, false},
+    {"QueryCreditInfo10", Q(m.QueryCreditInfo10(P(kTicker), s, 5)), false, false, true, false},
+    {"QueryCreditInfo11", Q(m.QueryCreditInfo11(P(kTicker), s, 5)), false, false, true, false},
+    {"QueryCreditInfo12", Q(m.QueryCreditInfo12(P(kTicker), s, 5)), false, false, true, false},
+    {"QueryCreditInfo13", Q(m.QueryCreditInfo13(P(kTicker), s, 5)), false, false, true, false},
+    {"QueryFundTransfer", Q(m.QueryFundTransfer(P(kTransferQuery), s, 5)), false, false, true, false},
+    {"QueryCreditInfo14", Q(m.QueryCreditInfo14(P(kCredit14), s, 5)), false, false, true, false},
+    {"QuerySecurityInfo", Q(m.QuerySecurityInfo(P(kTicker), s, 5)), true, true, true, true},
+    {"QuerySecurityByPage", Q(m.QuerySecurityByPage(P(kPage), s, 5)), true, true, true, true},
+    {"QueryCreditPledgeStkByPage", Q(m.QueryCreditPledgeStkByPage(P(kPage), s, 5)), true, true, true, true},
+    {"QueryCreditTargetStkByPage", Q(m.QueryCreditTargetStkByPage(P(kPage), s, 5)), true, true, true, true},
+    {"QueryCreditDebtToRepayTodayByPage", Q(m.QueryCreditDebtToRepayTodayByPage(P(kDebt), s, 5)),
+     true, true, true, true},
 };
 
 #undef Q
 #undef P
 
 // Null record, unknown session, spent rate, and a send that fails: what every query returns
-// and records. A refused query never returns 0 ("sent").
+// and records. A refused query never returns 0 ("sent"). The ungated queries and the position
+// query return an unknown session's 211004 and leave the error record as it was.
 TEST_F(MarginRequestsTest, QueryRefusalTable) {
     const uint64_t session = LoginRated(8101);
     ASSERT_NE(session, 0u) << LastError();
@@ -107,8 +114,9 @@ TEST_F(MarginRequestsTest, QueryRefusalTable) {
             EXPECT_EQ(q.call(*margin_, session, true), -1);
             ExpectError(kErrBadParameter, "null record");
         }
+        margin_->SetLastError(0, "");
         EXPECT_EQ(q.call(*margin_, unknown, false), q.extended ? -1 : kErrSessionInvalid);
-        ExpectError(kErrSessionInvalid, "unknown session");
+        ExpectError(q.records_unknown_session ? kErrSessionInvalid : 0, "unknown session");
     }
     // the first gated query spends the minute's one; every gated one after it is refused
     bool first = true;
@@ -323,6 +331,60 @@ TEST_F(MarginRequestsTest, OperationsTheMarginBusinessDoesNotOffer) {
     EXPECT_EQ(m.Reserved3(session), 0);
     EXPECT_EQ(m.QueryOptionCombinedExecPosition(nullptr, session, 1), 0);
     EXPECT_EQ(sim_.frames().size(), frames) << "nothing is sent";
+}
+
+// What the gate logs when it refuses, on this thread alone (no connection: a request that passes
+// the gate fails at its send, or at its id, and still spends the rate).
+TEST(MarginRequestGate, RefusalLines) {
+    oxa_test::ResetSessionState();
+    constexpr uint64_t kSession = uint64_t{9} << 16 | 4;
+    OXA::API::tagSessionInfo info{};
+    info.nSessionID = 100004;
+    info.nFundAcc = 9004;
+    info.nApiSessionID = kSession;
+    ASSERT_NE(OXA::API::RegisterSession(info, nullptr, true), nullptr);
+    OXA::API::CSpeedControl limits;
+    ASSERT_TRUE(limits.SetSpeedControl(kSession, {0, 60000, 1}));
+    ASSERT_TRUE(limits.SetSpeedControl(kSession, {1, 60000, 1}));
+    MarginTraderImpl m;
+    OXAErrorInfo last{};
+    m.Init(nullptr, nullptr, &last);
+    spot_test::LogCapture log;
+    m.QueryFund(kSession, 1);
+    m.CancelOrder(1, kSession);
+    const std::string session = std::to_string(kSession);
+    const struct {
+        const char* name;
+        std::function<int64_t()> call;
+        int64_t result;
+        int code;
+        std::vector<std::string> lines;
+    } rows[] = {
+        {"query over its rate", [&] { return m.QueryFund(kSession, 1); }, kErrOverSpeed, kErrOverSpeed,
+         {"error|OXA_ERR_API_OVER_SPEED. SessionId=" + session + ",CtrlType=1"}},
+        {"extended query over its rate", [&] { return m.QuerySecurityInfo(&kTicker, kSession, 1); }, -1,
+         kErrOverSpeed,
+         {"error|OXA_ERR_API_OVER_SPEED. SessionId=" + session + ",CtrlType=1",
+          "error|QuerySecurityInfo api over speed."}},
+        {"extended query of an unknown session", [&] { return m.QuerySecurityInfo(&kTicker, kSession + 1, 1); }, -1,
+         kErrSessionInvalid,
+         {"error|[session_id:" + std::to_string(kSession + 1) + "] _gArrSessionInfo is nullptr",
+          "error|QuerySecurityInfo session_id invalid"}},
+        {"order path over its rate", [&] { return static_cast<int64_t>(m.CancelOrder(1, kSession)); }, 0,
+         kErrOverSpeed, {"error|OXA_ERR_API_OVER_SPEED. SessionId=" + session + ",CtrlType=0"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        log.Clear();
+        m.SetLastError(0, "");
+        EXPECT_EQ(r.call(), r.result);
+        EXPECT_EQ(last.error_id, r.code);
+        std::vector<std::string> errors;  // besides the record's own line
+        for (const std::string& line : log.Lines())
+            if (line.rfind("error|", 0) == 0 && line.rfind("error|[SetLastError]", 0) != 0) errors.push_back(line);
+        EXPECT_EQ(errors, r.lines);
+    }
+    OXA::API::UnregisterSession(kSession);
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 // A margin account logged in over loopback against the simulated gateway: the push registration
 // first, the init request and what its answer files (session record, session-number entry, both
 // rate limits, the order-id base), the answers that refuse or never come, the matching of an
-// answer to the login in flight, and the resumption of pushes (synchronisation passes, then the
-// package flow of the subscription).
+// answer to the login in flight, a push right behind the answer, and the resumption of pushes
+// (synchronisation passes, then the package flow of the subscription).
 #include "core/margin_api/MarginFixture.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
 #include <thread>
 
 #include "api/ApiGlobals.h"
 #include "core/margin_api/MarginTradeDriver.h"
+#include "gateway_sim/SimFrame.h"
 
 namespace {
 
@@ -184,6 +188,42 @@ TEST_F(MarginSessionTest, LateAnswerOfAnEarlierLoginIsIgnored) {
 
 TEST_F(MarginSessionTest, AnswersAtOnceAreNeverLost) {
     for (uint64_t i = 0; i < 100; ++i) ASSERT_NE(Login(9000 + i), 0u) << i << " " << LastError();
+}
+
+// A gateway that pushes an order report right behind its init answer, in the same write: the
+// session is filed before the io thread reads on, so the push is never dropped for want of one.
+TEST_F(MarginSessionTest, PushRightBehindTheInitAnswerIsDelivered) {
+    const uint8_t client_id = client_id_;
+    auto logins = std::make_shared<std::atomic<uint32_t>>(0);
+    sim_.on(kInit, [logins, client_id](const oxa_sim::Exchange& ex) {
+        const oxa_sim::MarginInitRequest q = oxa_sim::decode_margin_init_request(ex.request);
+        const uint32_t n = ++*logins;
+        MarginInitAnswer a;
+        a.fund_index = n;  // a session of its own for every login
+        a.session_no = 100000 + n;
+        const uint64_t session = uint64_t{a.node_id} << 16 | n;
+        std::vector<uint8_t> bytes =
+            oxa_sim::encode_frame(oxa_sim::kResponse, 0x204, ex.request.request_id,
+                                  oxa_sim::make_margin_init_answer(a, q.fund_account, q.request_seq, n),
+                                  ex.request.async_flag);
+        const std::vector<uint8_t> push = oxa_sim::encode_frame(
+            oxa_sim::kPush, 0x228, 1,
+            oxa_sim::make_margin_push_payload(0x228, 100000 + n, session << 40 | uint64_t{client_id} << 32 | 1), 0);
+        bytes.insert(bytes.end(), push.begin(), push.end());
+        ex.conn->send_raw(bytes);
+    });
+    constexpr uint32_t kLogins = 40;
+    std::vector<uint64_t> sessions;
+    for (uint32_t i = 0; i < kLogins; ++i) {
+        const uint64_t session = Login(9600 + i);
+        ASSERT_NE(session, 0u) << i << " " << LastError();
+        sessions.push_back(session);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return spi_.Events().size() >= kLogins; }, 2000ms))
+        << spi_.Events().size() << " of " << kLogins << " pushes delivered";
+    std::vector<uint64_t> delivered = spi_.Sessions();
+    std::sort(delivered.begin(), delivered.end());
+    EXPECT_EQ(delivered, sessions) << "each push once, with its own session";
 }
 
 // The init answer in the sender's byte order, fed while the login waits for it.

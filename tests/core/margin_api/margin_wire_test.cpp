@@ -1,6 +1,6 @@
 // The margin wire: answer heads and where their records sit, error records, the byte-order
-// conversion of every public record the answers carry, and the lookup of a session from the
-// server's session number.
+// conversion of every public record the answers carry (checked against the records' layouts),
+// and the lookup of a session from the server's session number.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "api/SessionTables.h"
+#include "core/margin_api/MarginRecordLayouts.h"
 #include "core/margin_api/MarginTraderImpl.h"
 #include "core/margin_api/MarginWire.h"
 
@@ -41,138 +42,58 @@ void PutLe(std::vector<uint8_t>& b, std::size_t off, uint64_t v, std::size_t wid
 }
 
 // ---------------------------------------------------------------------------------------
-// Swap lists against the public layouts
+// Swap lists against the record layouts
 
-#define MEMBER(T, m) \
-    std::pair<std::size_t, std::size_t> { offsetof(T, m), sizeof(T::m) }
+using margin_test::RecordLayout;
 
-using Members = std::vector<std::pair<std::size_t, std::size_t>>;
-
-// Every multi-byte numeric member of each record, from the public header itself.
-struct RecordMembers {
-    const SwapList* list;
-    std::size_t size;
-    Members members;
-};
-
-std::vector<RecordMembers> PublicRecords() {
-    return {
-        {&kSwapOrderInfo, sizeof(OXAOrderInfo),
-         {MEMBER(OXAOrderInfo, order_oxa_id), MEMBER(OXAOrderInfo, order_client_id),
-          MEMBER(OXAOrderInfo, order_cancel_client_id), MEMBER(OXAOrderInfo, order_cancel_oxa_id),
-          MEMBER(OXAOrderInfo, market), MEMBER(OXAOrderInfo, price), MEMBER(OXAOrderInfo, quantity),
-          MEMBER(OXAOrderInfo, price_type), MEMBER(OXAOrderInfo, qty_traded), MEMBER(OXAOrderInfo, qty_left),
-          MEMBER(OXAOrderInfo, insert_time), MEMBER(OXAOrderInfo, update_time), MEMBER(OXAOrderInfo, cancel_time),
-          MEMBER(OXAOrderInfo, trade_amount), MEMBER(OXAOrderInfo, order_status),
-          MEMBER(OXAOrderInfo, order_submit_status)}},
-        {&kSwapTradeReport, sizeof(OXATradeReport),
-         {MEMBER(OXATradeReport, order_oxa_id), MEMBER(OXATradeReport, order_client_id),
-          MEMBER(OXATradeReport, market), MEMBER(OXATradeReport, price_type), MEMBER(OXATradeReport, price),
-          MEMBER(OXATradeReport, quantity), MEMBER(OXATradeReport, trade_time), MEMBER(OXATradeReport, trade_amount),
-          MEMBER(OXATradeReport, report_index)}},
-        {&kSwapPositionInfo, sizeof(OXAPositionInfo),
-         {MEMBER(OXAPositionInfo, market), MEMBER(OXAPositionInfo, total_qty), MEMBER(OXAPositionInfo, sellable_qty),
-          MEMBER(OXAPositionInfo, avg_price), MEMBER(OXAPositionInfo, unrealized_pnl),
-          MEMBER(OXAPositionInfo, yesterday_position), MEMBER(OXAPositionInfo, purchase_redeemable_qty),
-          MEMBER(OXAPositionInfo, position_direction), MEMBER(OXAPositionInfo, field_136),
-          MEMBER(OXAPositionInfo, executable_option), MEMBER(OXAPositionInfo, lockable_position),
-          MEMBER(OXAPositionInfo, field_156), MEMBER(OXAPositionInfo, locked_position),
-          MEMBER(OXAPositionInfo, usable_locked_position)}},
-        {&kSwapAssetInfo, sizeof(OXAAssetInfo),
-         {MEMBER(OXAAssetInfo, total_asset), MEMBER(OXAAssetInfo, buying_power), MEMBER(OXAAssetInfo, field_16),
-          MEMBER(OXAAssetInfo, fund_buy_amount), MEMBER(OXAAssetInfo, fund_buy_fee),
-          MEMBER(OXAAssetInfo, fund_sell_amount), MEMBER(OXAAssetInfo, fund_sell_fee),
-          MEMBER(OXAAssetInfo, withholding_amount), MEMBER(OXAAssetInfo, account_type),
-          MEMBER(OXAAssetInfo, frozen_margin), MEMBER(OXAAssetInfo, frozen_exec_cash),
-          MEMBER(OXAAssetInfo, frozen_exec_fee), MEMBER(OXAAssetInfo, pay_later), MEMBER(OXAAssetInfo, preadva_pay),
-          MEMBER(OXAAssetInfo, orig_banlance), MEMBER(OXAAssetInfo, banlance), MEMBER(OXAAssetInfo, deposit_withdraw),
-          MEMBER(OXAAssetInfo, trade_netting), MEMBER(OXAAssetInfo, captial_asset),
-          MEMBER(OXAAssetInfo, force_freeze_amount), MEMBER(OXAAssetInfo, preferred_amount),
-          MEMBER(OXAAssetInfo, field_164), MEMBER(OXAAssetInfo, fund_order_data_charges),
-          MEMBER(OXAAssetInfo, fund_cancel_data_charges), MEMBER(OXAAssetInfo, field_188),
-          MEMBER(OXAAssetInfo, field_196)}},
-        {&kSwapFundInfo, sizeof(OXAFundInfo),
-         {MEMBER(OXAFundInfo, account_type), MEMBER(OXAFundInfo, buying_power), MEMBER(OXAFundInfo, withholding_amount),
-          MEMBER(OXAFundInfo, field_20), MEMBER(OXAFundInfo, field_28), MEMBER(OXAFundInfo, field_36),
-          MEMBER(OXAFundInfo, frozen_margin), MEMBER(OXAFundInfo, frozen_exec_cash),
-          MEMBER(OXAFundInfo, frozen_exec_fee), MEMBER(OXAFundInfo, orig_banlance), MEMBER(OXAFundInfo, banlance),
-          MEMBER(OXAFundInfo, deposit_withdraw), MEMBER(OXAFundInfo, trade_netting),
-          MEMBER(OXAFundInfo, captial_asset), MEMBER(OXAFundInfo, preferred_amount)}},
-        {&kSwapCreditInfo3, sizeof(OXACreditInfo3),
-         {MEMBER(OXACreditInfo3, field_0), MEMBER(OXACreditInfo3, field_37), MEMBER(OXACreditInfo3, field_45),
-          MEMBER(OXACreditInfo3, field_53), MEMBER(OXACreditInfo3, field_77), MEMBER(OXACreditInfo3, field_85),
-          MEMBER(OXACreditInfo3, field_93), MEMBER(OXACreditInfo3, field_102), MEMBER(OXACreditInfo3, field_110),
-          MEMBER(OXACreditInfo3, field_118), MEMBER(OXACreditInfo3, field_126), MEMBER(OXACreditInfo3, field_134),
-          MEMBER(OXACreditInfo3, field_142)}},
-        {&kSwapCreditInfo7, sizeof(OXACreditInfo7),
-         {MEMBER(OXACreditInfo7, field_20), MEMBER(OXACreditInfo7, field_28), MEMBER(OXACreditInfo7, field_36),
-          MEMBER(OXACreditInfo7, field_44), MEMBER(OXACreditInfo7, field_52)}},
-        {&kSwapFundTransferNotice, sizeof(OXAFundTransferNotice),
-         {MEMBER(OXAFundTransferNotice, order_oxa_id), MEMBER(OXAFundTransferNotice, transfer_type),
-          MEMBER(OXAFundTransferNotice, amount), MEMBER(OXAFundTransferNotice, oper_status),
-          MEMBER(OXAFundTransferNotice, transfer_time)}},
-        {&kSwapIPOQuotaInfo, sizeof(OXAIPOQuotaInfo),
-         {MEMBER(OXAIPOQuotaInfo, market), MEMBER(OXAIPOQuotaInfo, field_4), MEMBER(OXAIPOQuotaInfo, field_8),
-          MEMBER(OXAIPOQuotaInfo, field_12)}},
-        {&kSwapIssueInfo, sizeof(OXAIssueInfo),
-         {MEMBER(OXAIssueInfo, market), MEMBER(OXAIssueInfo, ticker_type), MEMBER(OXAIssueInfo, field_104),
-          MEMBER(OXAIssueInfo, field_112), MEMBER(OXAIssueInfo, field_116)}},
-        {&kSwapCreditInfo1, sizeof(OXACreditInfo1),
-         {MEMBER(OXACreditInfo1, field_0), MEMBER(OXACreditInfo1, field_12), MEMBER(OXACreditInfo1, field_20),
-          MEMBER(OXACreditInfo1, field_29)}},
-        {&kSwapCreditInfo2, sizeof(OXACreditInfo2),
-         {MEMBER(OXACreditInfo2, field_0), MEMBER(OXACreditInfo2, field_8), MEMBER(OXACreditInfo2, field_16),
-          MEMBER(OXACreditInfo2, field_24), MEMBER(OXACreditInfo2, field_32), MEMBER(OXACreditInfo2, field_40)}},
-        {&kSwapCreditInfo5, sizeof(OXACreditInfo5),
-         {MEMBER(OXACreditInfo5, field_20), MEMBER(OXACreditInfo5, field_28)}},
-        {&kSwapCreditInfo9, sizeof(OXACreditInfo9), {MEMBER(OXACreditInfo9, field_0)}},
-        {&kSwapCreditInfo10, sizeof(OXACreditInfo10), {MEMBER(OXACreditInfo10, field_20)}},
-        {&kSwapCreditInfo11, sizeof(OXACreditInfo11), {MEMBER(OXACreditInfo11, field_20)}},
-        {&kSwapCreditInfo12, sizeof(OXACreditInfo12),
-         {MEMBER(OXACreditInfo12, field_24), MEMBER(OXACreditInfo12, field_36)}},
-        {&kSwapCreditInfo13, sizeof(OXACreditInfo13), {MEMBER(OXACreditInfo13, field_20)}},
-        {&kSwapCreditInfo14, sizeof(OXACreditInfo14),
-         {MEMBER(OXACreditInfo14, field_0), MEMBER(OXACreditInfo14, field_12), MEMBER(OXACreditInfo14, field_24)}},
-    };
-}
-
-std::string Describe(const Members& m) {
+std::string Describe(const std::vector<std::pair<std::size_t, std::size_t>>& m) {
     std::string s;
     for (const auto& f : m) s += " " + std::to_string(f.first) + ":" + std::to_string(f.second);
     return s;
 }
 
-TEST(MarginSwapLists, ConvertExactlyTheNumericMembersOfThePublicRecords) {
+// Each swap list converts exactly the numbers of its record's layout, and every list has one.
+TEST(MarginSwapLists, ConvertExactlyTheNumbersOfTheRecordLayouts) {
     std::size_t n = 0;
-    AllSwapLists(&n);
-    const auto records = PublicRecords();
-    ASSERT_EQ(records.size(), n) << "every list is checked";
-    for (const auto& r : records) {
-        EXPECT_EQ(r.list->size, r.size) << r.list->name;
-        Members listed;
-        for (uint32_t i = 0; i < r.list->count; ++i) listed.push_back({r.list->fields[i].offset, r.list->fields[i].width});
-        Members want = r.members;
-        std::sort(want.begin(), want.end());
+    const SwapList* const* lists = AllSwapLists(&n);
+    std::set<std::string> seen;
+    for (std::size_t k = 0; k < n; ++k) {
+        const SwapList& list = *lists[k];
+        SCOPED_TRACE(list.name);
+        const RecordLayout* layout = margin_test::LayoutOf(list.name);
+        ASSERT_NE(layout, nullptr) << "a list without a layout";
+        seen.insert(list.name);
+        EXPECT_EQ(list.size, layout->size);
+        std::vector<std::pair<std::size_t, std::size_t>> listed, want;
+        for (uint32_t i = 0; i < list.count; ++i) listed.push_back({list.fields[i].offset, list.fields[i].width});
+        for (const auto& f : layout->numbers) want.push_back({f.offset, f.width});
         std::sort(listed.begin(), listed.end());
-        EXPECT_EQ(listed, want) << r.list->name << "\n listed:" << Describe(listed) << "\n wanted:" << Describe(want);
+        std::sort(want.begin(), want.end());
+        EXPECT_EQ(listed, want) << "\n listed:" << Describe(listed) << "\n layout:" << Describe(want);
     }
+    for (const RecordLayout& l : margin_test::RecordLayouts()) EXPECT_EQ(seen.count(l.name), 1u) << l.name;
 }
 
-// One big-endian image per record: every numeric member gets a distinct value written
+// One big-endian image per record: every number of its layout holds a distinct value written
 // big-endian; the text and padding bytes a pattern that must come through untouched.
 TEST(MarginSwapLists, BigEndianRecordsComeOutInHostOrder) {
-    for (const auto& r : PublicRecords()) {
-        std::vector<uint8_t> host(r.size), wire(r.size);
-        for (std::size_t i = 0; i < r.size; ++i) host[i] = wire[i] = static_cast<uint8_t>(0xA0 ^ i);
+    std::size_t n = 0;
+    const SwapList* const* lists = AllSwapLists(&n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const SwapList& list = *lists[k];
+        const RecordLayout* layout = margin_test::LayoutOf(list.name);
+        ASSERT_NE(layout, nullptr) << list.name;
+        std::vector<uint8_t> host(layout->size);
+        for (std::size_t i = 0; i < host.size(); ++i) host[i] = static_cast<uint8_t>(0xA0 ^ i);
         uint64_t v = 0x0102030405060708ull;
-        for (const auto& m : r.members) {
-            PutLe(host, m.first, v, m.second);
-            PutBe(wire, m.first, v, m.second);
+        for (const auto& f : layout->numbers) {
+            PutLe(host, f.offset, v, f.width);
             v += 0x1111111111111111ull;
         }
-        std::vector<uint8_t> out = wire;
-        SwapFields(*r.list, out.data());
-        EXPECT_EQ(out, host) << r.list->name;
+        std::vector<uint8_t> out = margin_test::BigEndianImage(*layout, host);
+        ASSERT_EQ(out.size(), std::size_t{list.size}) << list.name;
+        SwapFields(list, out.data());
+        EXPECT_EQ(out, host) << list.name;
     }
     // and through the typed copy: the trade's price type is an int32 at 32, its padding after
     std::vector<uint8_t> wire(sizeof(OXATradeReport), 0xEE);

@@ -8,8 +8,9 @@
 // the account being logged in; any other answer is logged and dropped.
 //
 // Use: the waiter arms its AnswerWait with the fund account before the send; the answer
-// handler checks IsPendingLoginAnswer before it acts on an accepted answer (filing a session)
-// and hands the result on with DeliverLoginAnswer.
+// handler checks IsPendingLoginAnswer before it acts on an accepted answer, files the session
+// and hands the result on with DeliverFiledLogin (a refusal with DeliverLoginAnswer), all
+// before the waiter wakes.
 #pragma once
 
 #include <spdlog/spdlog.h>
@@ -54,6 +55,18 @@ bool DeliverLoginAnswer(AnswerWait<Answer>& wait, const char* who, uint64_t fund
                         const Answer& answer) {
     const auto r = wait.deliver_sole(fund_account, error_code != 0, answer);
     return login_answer_detail::Judge<Answer>(r, who, fund_account, error_code);
+}
+
+// For an accepted answer whose session the handler has already filed, on the delivering
+// thread, so that a push right behind the answer finds it: hands the answer to the login in
+// flight, and when that login gave up meanwhile runs undo, so no session is left that no
+// caller knows of.
+template <typename Answer, typename Undo>
+bool DeliverFiledLogin(AnswerWait<Answer>& wait, const char* who, uint64_t fund_account, const Answer& answer,
+                       Undo&& undo) {
+    if (DeliverLoginAnswer(wait, who, fund_account, 0, answer)) return true;
+    undo();
+    return false;
 }
 
 }  // namespace API

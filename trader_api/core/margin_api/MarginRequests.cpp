@@ -22,6 +22,15 @@ int GateRefusal(uint64_t session_id) {
     return _gArrSessionInfo.Get(session_id) == nullptr ? kErrSessionInvalid : kErrOverSpeed;
 }
 
+// The margin gate's line for a spent rate: the session id, then the CtrlType.
+constexpr const char* kMarginOverSpeedLog = "OXA_ERR_API_OVER_SPEED. SessionId={},CtrlType={}";
+
+// These look the session up before any gate and return a missing one's 211004 without
+// recording it; the code they return says it.
+bool ReturnsMissingSessionUnrecorded(const PackInfo& pack, PackOp op) {
+    return pack.family == PackFamily::Ungated || op == PackOp::QueryPosition;
+}
+
 }  // namespace
 
 uint64_t MarginTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, void* id_slot) {
@@ -31,7 +40,7 @@ uint64_t MarginTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, 
         SetLastError(kErrBadParameter);
         return 0;
     }
-    tagSessionInfo* info = GateRequest(*this, m_speedControl, session_id, 0);
+    tagSessionInfo* info = GateRequest(*this, m_speedControl, session_id, 0, kMarginOverSpeedLog);
     if (info == nullptr) return 0;
     const PackSession session = MakePackSession(*info, GetClientId());
     char body[kPackMaxLength];
@@ -69,15 +78,15 @@ int MarginTraderImpl::SendQuery(PackRequest& req, uint64_t session_id, int reque
         return -1;
     }
     tagSessionInfo* info = nullptr;
-    if (pack->family == PackFamily::Ungated) {
+    if (ReturnsMissingSessionUnrecorded(*pack, req.op)) {
         info = _gArrSessionInfo.Get(session_id);
         if (info == nullptr) {
             spdlog::error("[session_id:{}] _gArrSessionInfo is nullptr", session_id);
-            SetLastError(kErrSessionInvalid);
             return kErrSessionInvalid;
         }
-    } else {
-        info = GateRequest(*this, m_speedControl, session_id, 1);
+    }
+    if (pack->family != PackFamily::Ungated) {
+        info = GateRequest(*this, m_speedControl, session_id, 1, kMarginOverSpeedLog);
         if (info == nullptr) {
             // a refused query never reads as sent: its code, or -1 for an extended query
             const int code = GateRefusal(session_id);

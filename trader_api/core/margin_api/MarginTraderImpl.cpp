@@ -99,7 +99,7 @@ uint64_t MarginTraderImpl::Login(std::shared_ptr<tcp_framework::client::TcpClien
 
 int MarginTraderImpl::InitLogin(const ClientPtr& client, uint64_t fund_account) {
     // Armed before the send: an answer that comes before the wait begins is kept, and one that
-    // comes after the wait gave up is dropped.
+    // comes after the wait gave up leaves no session behind.
     const uint64_t ticket = m_initWait.arm(fund_account);
     spdlog::info("[{}] SendInit", "InitLogin");
     const int rc = SendInit(client, fund_account);
@@ -120,12 +120,11 @@ int MarginTraderImpl::InitLogin(const ClientPtr& client, uint64_t fund_account) 
     } else if (!answer.accepted) {
         spdlog::error("OnInit Failed: the answer was refused");
     }
-    const uint64_t session_id = answer.accepted ? ApplyInit(answer.rsp) : 0;
-    if (session_id == 0) {
+    if (!answer.accepted) {
         SetLastError(kErrLoginRefused);
         return kErrLoginRefused;
     }
-    m_nApiSessionID.store(session_id);
+    m_nApiSessionID.store(answer.session_id);
     return 0;
 }
 
@@ -175,12 +174,19 @@ void MarginTraderImpl::OnInit(const CreditInitRsp* rsp, const OXAErrorInfo* erro
         DeliverLoginAnswer(m_initWait, "OnInit", fund_account, 0, answer);
         return;
     }
+    // Filed here, before the waiter wakes: the server may push right behind its answer, and
+    // those pushes are handled on this thread next.
+    tagSessionInfo* record = ApplyInit(*rsp);
+    if (record == nullptr) {
+        DeliverLoginAnswer(m_initWait, "OnInit", fund_account, 0, answer);
+        return;
+    }
     answer.accepted = true;
-    answer.rsp = *rsp;
-    DeliverLoginAnswer(m_initWait, "OnInit", fund_account, 0, answer);
+    answer.session_id = record->nApiSessionID;
+    DeliverFiledLogin(m_initWait, "OnInit", fund_account, answer, [record] { UnfileSession(record); });
 }
 
-uint64_t MarginTraderImpl::ApplyInit(const CreditInitRsp& rsp) {
+tagSessionInfo* MarginTraderImpl::ApplyInit(const CreditInitRsp& rsp) {
     const uint64_t session_id = uint64_t{rsp.node_id} << 16 | rsp.fund_index;
     _tradingDay.store(rsp.trading_day);
     spdlog::info("OnInit Add Session[{}] [{} - {}] OrderNoIndex[{}] TradingDay[{}]  normalSession [{}]",
@@ -196,11 +202,9 @@ uint64_t MarginTraderImpl::ApplyInit(const CreditInitRsp& rsp) {
     grant.order_limit = SpeedControlCfg{0, rsp.speed[0].interval_ms, rsp.speed[0].max_count};
     grant.query_limit = SpeedControlCfg{1, rsp.speed[2].interval_ms, rsp.speed[2].max_count};
     const SessionNoKey key{rsp.node_id, SessionNoEntry(rsp.session_no)};
-    if (FileSession(*this, m_speedControl, grant, &key) == nullptr) {
-        spdlog::error("OnInit: session {} not filed", session_id);
-        return 0;
-    }
-    return session_id;
+    tagSessionInfo* record = FileSession(*this, m_speedControl, grant, &key);
+    if (record == nullptr) spdlog::error("OnInit: session {} not filed", session_id);
+    return record;
 }
 
 // ---------------------------------------------------------------------------------------

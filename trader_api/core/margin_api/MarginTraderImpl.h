@@ -154,19 +154,21 @@ protected:
     void HandSpiToDriver(TraderSpi* spi) override;
 
 private:
-    // What the receiving thread hands the waiting login; the login applies it itself, so an
-    // answer that comes too late never changes anything.
+    // What the receiving thread hands the waiting login. An accepted answer has filed its
+    // session before the waiter wakes, so a push right behind it finds the session; a filing
+    // that no login takes is undone.
     struct InitAnswer {
         bool accepted = false;
-        MARGIN::CreditInitRsp rsp;
+        uint64_t session_id = 0;
         bool has_error = false;
         OXAErrorInfo error{};
     };
 
     int InitLogin(const ClientPtr& client, uint64_t fund_account);
     int SendInit(const ClientPtr& client, uint64_t fund_account);
-    // Files the accepted session; its id, or 0 when it could not be filed.
-    uint64_t ApplyInit(const MARGIN::CreditInitRsp& rsp);
+    // Files the accepted session (receiving thread); its record, or null when it could not be
+    // filed.
+    tagSessionInfo* ApplyInit(const MARGIN::CreditInitRsp& rsp);
     int SendSyncPushReq();
     int ReqSubscribeMsg();
     // id_slot: where the application's record takes the new id (its first 8 bytes), or null.

@@ -253,7 +253,8 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
     grant.query_limit =
         SpeedControlCfg{1, 1000, rsp.query_limit >= 0 ? static_cast<uint32_t>(rsp.query_limit) : 0u};
     const SessionNoKey key{static_cast<uint64_t>(rsp.node_id), rsp.session_no};
-    if (FileSession(*this, m_speedControl, grant, &key) == nullptr) {
+    tagSessionInfo* record = FileSession(*this, m_speedControl, grant, &key);
+    if (record == nullptr) {
         spdlog::error("OnInit: session {} not filed", session_id);
         DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0, result);
         return;
@@ -261,7 +262,7 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
 
     result.accepted = true;
     result.session_id = session_id;
-    DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0, result);
+    DeliverFiledLogin(m_loginWait, "OnInit", rsp.fund_account, result, [record] { UnfileSession(record); });
 }
 
 // ---------------------------------------------------------------------------------------
