@@ -1,11 +1,13 @@
 // Storage of delivered messages: only flagged ids of the own group are stored, records stay
 // inside 8,388,544 bytes of each 8 MiB file and move whole to the next, the ring recycles
 // its files in both modes, a normal run truncates the day's files and a playback run replays
-// them and numbers its files after them, extra bytes go only behind the last record, a
+// them and numbers its files after them (a damaged list line or a FIFO named in it costs no
+// stored file and does not block), extra bytes go only behind the last record, a
 // writer killed mid-stream leaves files that replay up to its last whole record, refused
 // locks fall back to unlocked mappings, and host settings change only when asked.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <linux/capability.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -112,6 +114,33 @@ bool ReplayListOf(const CAppMsgStorage& st, Recorder& rec) {
     const bool ok = ReplayListAt(playback, st.ListPath());
     playback.Finish();
     return ok;
+}
+
+// Stores messages numbered from first on (data_length bytes each) until the writer is at file
+// number file, for at most 20 s; the next number.
+int64_t StoreUntilFile(CAppMsgStorage& st, int file, std::size_t data_length, int64_t first = 0) {
+    int64_t n = first;
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (st.CurrentNumber() < file && std::chrono::steady_clock::now() < until) {
+        if (StoreMessage(st, Message(n, data_length)))
+            ++n;
+        else
+            std::this_thread::sleep_for(200us);
+    }
+    return n;
+}
+
+// A normal run in dir that stores messages 0..count - 1 of 100 data bytes.
+void NormalRun(const std::string& dir, int64_t count) {
+    Member m(dir);
+    ASSERT_TRUE(m.storage.SetUp(Config(dir, kSmallFile), 0, nullptr));
+    for (int64_t n = 0; n < count; ++n) ASSERT_TRUE(StoreMessage(m.storage, Message(n, 100)));
+}
+
+void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& l : lines) text += l + "\n";
+    WriteAll(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 std::vector<int64_t> RecordNumbers(const std::vector<Replayed>& got) {
@@ -332,15 +361,9 @@ TEST(AppMsgStorage, ANormalRunTruncatesAndReusesTheDaysFiles) {
         Member m(dir.path());
         ASSERT_TRUE(m.storage.SetUp(Config(dir.path(), kSmallFile), 0, nullptr));
         // through four files: the ring has made file 9 by then
-        int64_t n = 0;
-        const auto until = std::chrono::steady_clock::now() + 20s;
-        while (m.storage.CurrentNumber() < 5 && std::chrono::steady_clock::now() < until) {
-            if (StoreMessage(m.storage, Message(n, 1000)))
-                ++n;
-            else
-                std::this_thread::sleep_for(200us);
-        }
+        StoreUntilFile(m.storage, 5, 1000);
         ASSERT_EQ(5, m.storage.CurrentNumber());
+        const auto until = std::chrono::steady_clock::now() + 20s;
         while (m.storage.FilesCreated() < 9 && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(1ms);
         ASSERT_GE(m.storage.FilesCreated(), 9);
@@ -357,15 +380,20 @@ TEST(AppMsgStorage, ANormalRunTruncatesAndReusesTheDaysFiles) {
     Recorder rec;
     ASSERT_TRUE(ReplayListOf(m.storage, rec));
     EXPECT_EQ((std::vector<int64_t>{500, 501, 502}), RecordNumbers(rec.Got()));
+
+    // a playback run now numbers its files after the highest of the day, which only the
+    // folder shows (the list names 8)
+    int on_disk = 0;
+    while (std::filesystem::exists(m.storage.FilePath(on_disk + 1))) ++on_disk;
+    ASSERT_GE(on_disk, 9);
+    Member again(dir.path());
+    ASSERT_TRUE(again.storage.SetUp(Config(dir.path(), kSmallFile), 1, nullptr));
+    EXPECT_EQ(on_disk, again.storage.FirstNumber());
 }
 
 TEST(AppMsgStorage, APlaybackRunReplaysTheDayAndNumbersItsFilesAfterTheList) {
     TempDir dir;
-    {
-        Member m(dir.path());
-        ASSERT_TRUE(m.storage.SetUp(Config(dir.path(), kSmallFile), 0, nullptr));
-        for (int64_t n = 0; n < 5; ++n) ASSERT_TRUE(StoreMessage(m.storage, Message(n, 100)));
-    }
+    ASSERT_NO_FATAL_FAILURE(NormalRun(dir.path(), 5));
     // a list whose last line lost its newline: the new files still go on lines of their own
     const std::string list = dir.path() + "/vorn_data/list_020_002_20230217.txt";
     std::filesystem::resize_file(list, std::filesystem::file_size(list) - 1);
@@ -440,6 +468,99 @@ TEST(AppMsgStorage, APlaybackWhoseListNamesAMissingFileFails) {
     EXPECT_FALSE(m.storage.On());
     EXPECT_TRUE(m.LogHas("Open App-Msg-Storage File Fail: Open File (" + dir.path() +
                          "/vorn_data/in_020_002_20230217_0003.dat) Error."));
+}
+
+// Records of a file replayed on its own (0 when it cannot be read).
+std::size_t RecordsIn(const std::string& path) {
+    Recorder rec;
+    CStoragePlayback playback(ContextFor(rec));
+    PlaybackFileResult r;
+    return playback.ReplayFile(path.c_str(), &r) ? r.records : 0;
+}
+
+// A day of three written files whose list has a damaged second line: the playback run logs
+// the line, replays the files named after it, truncates nothing and numbers its files after
+// the highest of the day; a later playback still reads the files after the damaged line.
+TEST(AppMsgStorage, APlaybackAfterADamagedListLineKeepsEveryFile) {
+    TempDir dir;
+    std::vector<std::size_t> per_file;
+    int64_t n = 0;
+    {
+        Member m(dir.path());
+        ASSERT_TRUE(m.storage.SetUp(Config(dir.path(), kSmallFile), 0, nullptr));
+        n = StoreUntilFile(m.storage, 4, 500);
+        ASSERT_EQ(4, m.storage.CurrentNumber());
+    }
+    for (int f = 1; f <= 4; ++f)
+        per_file.push_back(RecordsIn(dir.path() + "/vorn_data/in_020_002_20230217_000" + std::to_string(f) + ".dat"));
+    ASSERT_GT(per_file[1], 0u);
+    ASSERT_GT(per_file[2], 0u);
+    const std::string list = dir.path() + "/vorn_data/list_020_002_20230217.txt";
+    std::vector<std::string> lines = Lines(list);
+    ASSERT_GE(lines.size(), 8u);
+    const std::string second = lines[1];
+    lines[1] = "#~garbage";
+    WriteLines(list, lines);
+    const int highest = static_cast<int>(lines.size());
+
+    Recorder rec;
+    {
+        Member m(dir.path());
+        StorageConfig cfg = Config(dir.path(), kSmallFile);
+        cfg.user_data = &rec;
+        ASSERT_TRUE(m.storage.SetUp(cfg, 1, &Recorder::Callback));
+        EXPECT_TRUE(m.LogHas("Read List: Line ( 2 ) Of ( 9 ) Characters Too Short, Skipped."));
+        EXPECT_EQ(per_file[0] + per_file[2] + per_file[3], RecordNumbers(rec.Got()).size())
+            << "the files named after the damaged line are replayed";
+        EXPECT_EQ(highest, m.storage.FirstNumber()) << "numbered after the highest file of the day";
+        for (int64_t k = 0; k < 3; ++k) ASSERT_TRUE(StoreMessage(m.storage, Message(n + k, 100)));
+    }
+    for (int f = 1; f <= 4; ++f)
+        EXPECT_EQ(per_file[static_cast<std::size_t>(f - 1)],
+                  RecordsIn(dir.path() + "/vorn_data/in_020_002_20230217_000" + std::to_string(f) + ".dat"))
+            << "file " << f << " kept whole";
+    EXPECT_EQ(second, dir.path() + "/vorn_data/in_020_002_20230217_0002.dat");
+
+    // the next playback: the files after the damaged line, the new run's too
+    rec.Clear();
+    Member m(dir.path());
+    StorageConfig cfg = Config(dir.path(), kSmallFile);
+    cfg.user_data = &rec;
+    ASSERT_TRUE(m.storage.SetUp(cfg, 1, &Recorder::Callback));
+    EXPECT_EQ(per_file[0] + per_file[2] + per_file[3] + 3, RecordNumbers(rec.Got()).size());
+    EXPECT_EQ(highest + 8, m.storage.FirstNumber());
+}
+
+// A list line naming a FIFO: replay opens it without blocking, sees no regular file, logs
+// and skips it, and the launch goes on with the files after it.
+TEST(AppMsgStorage, APlaybackSkipsAListLineNamingAFifo) {
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(NormalRun(dir.path(), 3));
+    const std::string fifo = dir.path() + "/vorn_data/in_020_002_20230217_fifo.dat";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const std::string list = dir.path() + "/vorn_data/list_020_002_20230217.txt";
+    std::vector<std::string> lines = Lines(list);
+    lines.insert(lines.begin(), fifo);
+    WriteLines(list, lines);
+    Member m(dir.path());
+    Recorder rec;
+    StorageConfig cfg = Config(dir.path(), kSmallFile);
+    cfg.user_data = &rec;
+    std::atomic<int> result{-1};
+    std::thread launch([&] { result.store(m.storage.SetUp(cfg, 1, &Recorder::Callback) ? 1 : 0); });
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (result.load() < 0 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(1ms);
+    const bool returned = result.load() >= 0;
+    if (!returned) {
+        // a reader blocked in the FIFO's open: a writer lets it go, so the test ends
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    }
+    launch.join();
+    ASSERT_TRUE(returned) << "the set-up blocked on the FIFO";
+    EXPECT_EQ(1, result.load());
+    EXPECT_TRUE(m.LogHas("Open App-Msg-Storage File Fail: Open File (" + fifo + ") Is Not A Regular File, Skipped."));
+    EXPECT_EQ(Iota(0, 3), RecordNumbers(rec.Got()));
 }
 
 TEST(AppMsgStorage, ExtraBytesGoOnlyBehindTheLastStoredRecord) {

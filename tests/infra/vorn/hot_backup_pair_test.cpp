@@ -156,6 +156,30 @@ std::shared_ptr<BusSendFaults> Hook(LiveMember& m) {
     return f;
 }
 
+// Where a member receives on 127.0.0.1.
+sockaddr_in AddressOf(LiveMember& m) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(m.Sys().Identity().port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return to;
+}
+
+// A header as device member_id of the pair (member-table index member_id - 1) sends it to
+// its own group.
+VornHeader FromDevice(int16_t member_id, uint8_t type, int32_t seq = 0) {
+    VornHeader h;
+    h.sequence = seq;
+    h.type = type;
+    h.src_group_id = 10;
+    h.src_group_index = 0;
+    h.src_member_id = member_id;
+    h.src_member_index = static_cast<int16_t>(member_id - 1);
+    h.dst_group_id = 10;
+    h.dst_member_id = -1;
+    return h;
+}
+
 // Ends a traffic thread when a test leaves early (a failed assertion) as well as at its end.
 struct JoinOnExit {
     std::thread& t;
@@ -293,6 +317,42 @@ INSTANTIATE_TEST_SUITE_P(Cases, HotBackupPairNoticeLoss,
                                            LossCase{"GapByNak", 1, 3, 30, true}),
                          [](const ::testing::TestParamInfo<LossCase>& i) { return std::string(i.param.name); });
 
+// A NAK naming a notice that has left the standby's send window (its slot holds a later one)
+// ends that resend with the "Packet Lost" line, which reads the window's counters while the
+// control thread moves them: the thread sanitizer build runs this path under traffic.
+TEST(HotBackupPair, ANakForANoticeThatLeftTheWindowIsLoggedAsLost) {
+    Pair p;
+    ASSERT_TRUE(p.LaunchAll());
+    CDeliverNotices* notices = p.standby.Sys().Deliver()->Notices();
+    ASSERT_NE(nullptr, notices);
+    const int64_t n = 600;
+    std::atomic<bool> stop{false};
+    std::thread traffic([&] {
+        for (int64_t i = 0; i < n && !stop.load(); i += 100) SendToPair(p.c3, i, 100, 1000us);
+    });
+    JoinOnExit join{traffic, stop};
+    // the window holds 256 notices: past them, notice 0's slot holds a later one
+    ASSERT_TRUE(WaitUntil([&] { return notices->NoticesSent() > 300; }, 20000ms));
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in to = AddressOf(p.standby);
+    uint8_t buf[kControlDatagramMax];
+    const std::size_t len = BuildRange(buf, sizeof buf, FromDevice(1, kPktNoticeNak), 0, 0);
+    ASSERT_GT(len, 0u);
+    for (int k = 0; k < 5; ++k) {
+        // right behind an acknowledgement, as a NAK that the acknowledgement overtook
+        const int64_t acked = notices->NoticesAcknowledged();
+        ASSERT_TRUE(WaitUntil([&] { return notices->NoticesAcknowledged() != acked; }, 5000ms));
+        ASSERT_EQ(static_cast<ssize_t>(len), ::sendto(fd, buf, len, 0, reinterpret_cast<sockaddr*>(&to), sizeof to));
+    }
+    ::close(fd);
+    stop.store(true);
+    traffic.join();
+    EXPECT_FALSE(notices->Desynced());
+    EXPECT_NE(std::string::npos,
+              LogTail(p.standby, 1000000).find("Send Nak Packet (0) To Member ( 1 ) Fail: Packet Lost <W:"));
+}
+
 // A forged notice naming a position the source list does not have: the pair is dropped and
 // the valid pair beside it still delivers; a notice of odd pair length is not taken at all.
 TEST(HotBackupPair, NoticePositionsAreCheckedAgainstTheSourceList) {
@@ -304,22 +364,11 @@ TEST(HotBackupPair, NoticePositionsAreCheckedAgainstTheSourceList) {
     ASSERT_NE(nullptr, notices);
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(fd, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(p.master.Sys().Identity().port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in to = AddressOf(p.master);
     auto send_notice = [&](int32_t seq, std::vector<uint8_t> pairs, bool odd) {
-        VornHeader h;
-        h.sequence = seq;
-        h.type = kPktDeliverNotice;
-        h.src_group_id = 10;
-        h.src_group_index = 0;
-        h.src_member_id = 2;
-        h.src_member_index = 1;  // the standby's entry in the member table
-        h.dst_group_id = 10;
-        h.dst_member_id = -1;
         uint8_t buf[kControlDatagramMax];
-        std::size_t n = BuildDeliverNotice(buf, sizeof buf, h, pairs.data(), pairs.size());
+        std::size_t n =
+            BuildDeliverNotice(buf, sizeof buf, FromDevice(2, kPktDeliverNotice, seq), pairs.data(), pairs.size());
         ASSERT_GT(n, 0u);
         if (odd) {
             // one pair byte more than a whole pair, and a payload length saying so
@@ -388,6 +437,29 @@ TEST(HotBackupPair, StandbyTakesOverWhenTheMasterStops) {
     EXPECT_EQ(1, p.standby.Sys().DeviceIdentity());
     EXPECT_TRUE(WaitUntil([] { return ThreadNames("vorn_control").empty(); }, 3000ms))
         << "both control threads ended";
+}
+
+// A master whose standby never starts: once the lost-over-time has passed since its launch it
+// switches to single-device mode and delivers every message it acknowledged, in order and
+// once, calling the state callback once.
+TEST(HotBackupPair, AMasterWhoseStandbyNeverStartsDeliversWhatItAcknowledged) {
+    Pair p(1);
+    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.c3.Launch(p.coord, PairOptions()));
+    ASSERT_EQ(1, p.master.Sys().DeviceIdentity());
+    const int64_t n = 20;
+    for (int64_t i = 0; i < n; ++i)
+        ASSERT_EQ(1u, p.c3.Send(kToPair, CountedBody(static_cast<uint64_t>(i)), 10, -1, true, static_cast<int32_t>(i)));
+    EXPECT_TRUE(WaitUntil([&] { return Outstanding(p.c3.Sys(), 10, 1) == 0; }, 3000ms))
+        << "the master acknowledged all";
+    ASSERT_TRUE(p.master.WaitCount(static_cast<std::size_t>(n), 10000ms)) << LogTail(p.master);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(Range(0, n), NumbersFrom(SequenceOf(p.master), 3)) << "in order, once";
+    EXPECT_EQ(static_cast<std::size_t>(n), p.master.Count());
+    EXPECT_EQ('2', p.master.Sys().Hqtrs().Mode());
+    EXPECT_TRUE(p.master.Sys().Deliver()->Switched());
+    EXPECT_EQ(1, p.master.StateCalls());
+    EXPECT_EQ(1u, p.master.StateIdentity());
 }
 
 // The master in another process, killed: the standby notices the loss, switches and takes

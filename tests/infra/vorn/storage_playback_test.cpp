@@ -258,6 +258,7 @@ TEST(StoragePlayback, ListLinesAreBoundedAndReadWhole) {
     WriteAll(empty, {});
     const std::string valid = dir.path() + "/in_020_002_20230217_0001.dat";
     WriteAll(valid, file);
+    ASSERT_TRUE(std::filesystem::create_directory(dir.path() + "/in_020_002_20230217_dir.dat"));
     struct Case {
         const char* name;
         std::string text;
@@ -268,10 +269,11 @@ TEST(StoragePlayback, ListLinesAreBoundedAndReadWhole) {
     const std::vector<Case> cases = {
         {"a path of 255 characters", p255 + "\n", true, 1, 1},
         {"a path of 255 characters without newline", p255, true, 1, 1},
-        {"a line of 256 characters ends the list", path_of(256) + "\n" + valid + "\n", true, 0, 0},
-        {"a line of 5000 characters ends the list", std::string(5000, 'y') + "\n" + valid + "\n", true, 0, 0},
-        {"a line under 28 characters ends the list", "short/in_1.dat\n" + valid + "\n", true, 0, 0},
-        {"an empty line ends the list", "\n" + valid + "\n", true, 0, 0},
+        {"a line of 256 characters is skipped", path_of(256) + "\n" + valid + "\n", true, 2, 1},
+        {"a line of 5000 characters is skipped", std::string(5000, 'y') + "\n" + valid + "\n", true, 2, 1},
+        {"a line under 28 characters is skipped", "short/in_1.dat\n" + valid + "\n", true, 2, 1},
+        {"an empty line is skipped", "\n" + valid + "\n", true, 2, 1},
+        {"a folder is skipped", dir.path() + "/in_020_002_20230217_dir.dat\n" + valid + "\n", true, 2, 1},
         {"an empty file is no record", empty + "\n" + valid + "\n", true, 2, 1},
         {"a missing file fails the replay", dir.path() + "/in_020_002_20230217_0404.dat\n" + valid, false, 1, 0},
     };

@@ -37,6 +37,19 @@ std::vector<int32_t> Take(CDeliveryList& list) {
     return out;
 }
 
+// Offers each arrival to the window, expecting its outcome; what the window did not keep
+// goes back to the pool.
+void Arrive(CRecvWindow& win, CBufferPool& pool, const std::vector<int32_t>& arrivals,
+            const std::vector<CRecvWindow::Outcome>& outcomes) {
+    ASSERT_EQ(arrivals.size(), outcomes.size());
+    for (std::size_t i = 0; i < arrivals.size(); ++i) {
+        VornBuffer* b = Message(pool, arrivals[i]);
+        const CRecvWindow::Outcome got = win.Accept(b, arrivals[i]);
+        EXPECT_EQ(static_cast<int>(outcomes[i]), static_cast<int>(got)) << "arrival " << i;
+        if (got == CRecvWindow::Outcome::kDuplicate || got == CRecvWindow::Outcome::kBeyond) VornBuffer::Release(b);
+    }
+}
+
 }  // namespace
 
 TEST(WindowSizes, SlotsAndWatermark) {
@@ -85,13 +98,7 @@ TEST(RecvWindow, ArrivalCases) {
         SCOPED_TRACE(c.name);
         {
             CRecvWindow win(c.slots);
-            ASSERT_EQ(c.arrivals.size(), c.outcomes.size());
-            for (std::size_t i = 0; i < c.arrivals.size(); ++i) {
-                VornBuffer* b = Message(pool, c.arrivals[i]);
-                const O got = win.Accept(b, c.arrivals[i]);
-                EXPECT_EQ(static_cast<int>(c.outcomes[i]), static_cast<int>(got)) << "arrival " << i;
-                if (got == O::kDuplicate || got == O::kBeyond) VornBuffer::Release(b);
-            }
+            Arrive(win, pool, c.arrivals, c.outcomes);
             EXPECT_EQ(c.next, win.NextExpected());
             if (c.gap_end >= c.next)
                 EXPECT_EQ(c.gap_end, win.GapEnd());
@@ -145,18 +152,100 @@ TEST(RecvWindow, ResetReturnsBuffersAndOnlyRaisesNextExpected) {
     EXPECT_EQ(CRecvWindow::Outcome::kDuplicate, win.Accept(Message(pool, 99), 99));
 }
 
-TEST(RecvWindow, NearTheTopOfTheSequenceRangeNothingOverflows) {
+// Sequences wrap on the wire (int32 past its top, and -1 to 0): the window keeps taking them
+// in order, holds gaps across the wrap and drops duplicates of either side of it.
+TEST(RecvWindow, SequencesWrapAcrossTheTopOfTheRange) {
+    using O = CRecvWindow::Outcome;
+    struct Case {
+        const char* name;
+        int64_t start;                  // the position reply the window starts from
+        std::vector<int32_t> arrivals;  // wire sequences
+        std::vector<O> outcomes;
+        std::vector<int32_t> delivered;
+        int32_t next;  // wire value of next expected
+        int32_t gap_end;  // checked only when not equal to next - 1
+    } cases[] = {
+        {"in order past INT32_MAX", INT32_MAX - 1, {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1},
+         {O::kDelivered, O::kDelivered, O::kDelivered, O::kDelivered},
+         {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1}, INT32_MIN + 2, INT32_MIN + 1},
+        {"in order past -1", -2, {-2, -1, 0, 1}, {O::kDelivered, O::kDelivered, O::kDelivered, O::kDelivered},
+         {-2, -1, 0, 1}, 2, 1},
+        {"gap across the wrap held, then released", INT32_MAX - 1, {INT32_MAX - 1, INT32_MIN + 1, INT32_MIN, INT32_MAX},
+         {O::kDelivered, O::kBuffered, O::kBuffered, O::kDelivered},
+         {INT32_MAX - 1, INT32_MAX, INT32_MIN, INT32_MIN + 1}, INT32_MIN + 2, INT32_MIN + 1},
+        {"gap end on the far side of the wrap", -2, {-2, 2}, {O::kDelivered, O::kBuffered}, {-2}, -1, 1},
+        {"duplicates from before and after the wrap", INT32_MAX,
+         {INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MIN + 2, INT32_MIN + 2},
+         {O::kDelivered, O::kDelivered, O::kDuplicate, O::kDuplicate, O::kBuffered, O::kDuplicate},
+         {INT32_MAX, INT32_MIN}, INT32_MIN + 1, INT32_MIN + 1},
+        {"beyond the window across the wrap", INT32_MAX, {INT32_MAX, INT32_MIN + 8}, {O::kDelivered, O::kBeyond},
+         {INT32_MAX}, INT32_MIN, INT32_MAX},
+        {"a copy from long before the wrap is a duplicate", 1, {1, INT32_MIN + 2}, {O::kDelivered, O::kDuplicate}, {1},
+         2, 1},
+    };
     CVornSystem sys;
-    CBufferPool pool(sys, "app_msg_pool", kAppBufferSize, 2);
-    CRecvWindow win(8);
-    win.Reset(static_cast<int64_t>(INT32_MAX) - 2);
-    VornBuffer* beyond = Message(pool, INT32_MIN);
-    EXPECT_EQ(CRecvWindow::Outcome::kDuplicate, win.Accept(beyond, INT32_MIN));  // not a wrap into the window
-    VornBuffer::Release(beyond);
-    EXPECT_EQ(CRecvWindow::Outcome::kBuffered, win.Accept(Message(pool, INT32_MAX), INT32_MAX));
-    EXPECT_EQ(CRecvWindow::Outcome::kDelivered, win.Accept(Message(pool, INT32_MAX - 2), INT32_MAX - 2));
-    EXPECT_EQ(INT32_MAX - 1, win.NextExpected());
-    EXPECT_EQ(INT32_MAX - 1, win.GapEnd());
+    CBufferPool pool(sys, "app_msg_pool", kAppBufferSize, 4);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            CRecvWindow win(8);
+            win.Reset(c.start);
+            Arrive(win, pool, c.arrivals, c.outcomes);
+            EXPECT_EQ(c.delivered, Take(win.List()));
+            EXPECT_EQ(c.next, WireSeq(win.NextExpected()));
+            if (c.gap_end != WireSeq(win.NextExpected() - 1)) {
+                EXPECT_GE(win.GapEnd(), win.NextExpected()) << "a gap is open";
+                EXPECT_EQ(c.gap_end, WireSeq(win.GapEnd()));
+            } else {
+                EXPECT_LT(win.GapEnd(), win.NextExpected()) << "no gap";
+            }
+        }
+        EXPECT_EQ(pool.Total(), pool.Available()) << "every buffer back in the pool";
+    }
+}
+
+// A position reply names where the peer's stream stands: a window that has taken nothing
+// takes it wherever it lies, one that has taken messages only moves forward, across the
+// wrap too.
+TEST(RecvWindow, PositionRepliesAcrossTheWrap) {
+    CRecvWindow fresh(8);
+    fresh.Reset(static_cast<int64_t>(INT32_MIN) + 6);  // the peer sent 2^31 + 5 messages
+    EXPECT_EQ(INT32_MIN + 6, WireSeq(fresh.NextExpected()));
+    fresh.Reset(INT32_MAX);  // behind it now: never moves back
+    EXPECT_EQ(INT32_MIN + 6, WireSeq(fresh.NextExpected()));
+    fresh.Reset(static_cast<int64_t>(INT32_MIN) + 10);
+    EXPECT_EQ(INT32_MIN + 10, WireSeq(fresh.NextExpected()));
+    fresh.Reset(0);  // 2^31 - 10 ahead
+    EXPECT_EQ(0, WireSeq(fresh.NextExpected()));
+}
+
+TEST(SendWindow, SequencesWrapOnTheWireAndAcknowledgementsFollow) {
+    CSendWindow s(4);
+    s.Reposition(-3);  // the peer took everything up to 2^32 - 3
+    std::vector<int32_t> sent;
+    for (int i = 0; i < 3; ++i) {
+        VornHeader h;
+        h.type = kPktApp;
+        h.sequence = WireSeq(s.Next());
+        ASSERT_TRUE(BuildApp(s.NextSlot(), kAppBufferSize, h, 1, 0, "x", 1));
+        sent.push_back(h.sequence);
+        s.Advance();
+    }
+    EXPECT_EQ((std::vector<int32_t>{-2, -1, 0}), sent);
+    EXPECT_TRUE(s.Full());
+    s.RaiseAcked(-1);
+    s.RaiseAcked(-2);  // never lowers
+    EXPECT_EQ(-1, WireSeq(s.Acked()));
+    s.RefreshBase();
+    EXPECT_FALSE(s.Full());
+    const uint8_t* data = nullptr;
+    std::size_t len = 0;
+    EXPECT_EQ(CSendWindow::Stored::kOk, s.At(s.Next() - 1, data, len)) << "the message with wire sequence 0";
+    EXPECT_EQ(CSendWindow::Stored::kOther, s.At(s.Next() + 3, data, len));
+    s.RaiseAcked(0);
+    s.RefreshBase();
+    EXPECT_EQ(s.Next(), s.Base()) << "everything sent is acknowledged";
+    EXPECT_EQ(1, WireSeq(s.Next()));
 }
 
 TEST(SendWindow, FullAtTheMaskAndRefreshedFromAcknowledgements) {

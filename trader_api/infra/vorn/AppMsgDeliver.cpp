@@ -77,11 +77,11 @@ void CAppMsgDeliver::Stop(bool deliver_pending) {
     m_storage.Stop();
 }
 
-int32_t CAppMsgDeliver::Appended(int position) const {
+int64_t CAppMsgDeliver::Appended(int position) const {
     return m_positions[static_cast<std::size_t>(position)].list->Appended();
 }
 
-int32_t CAppMsgDeliver::Pending(int position) const {
+int64_t CAppMsgDeliver::Pending(int position) const {
     const CDeliveryList& l = *m_positions[static_cast<std::size_t>(position)].list;
     return l.Appended() - l.Taken();
 }
@@ -131,7 +131,9 @@ std::size_t CAppMsgDeliver::RotationRound() {
             total += static_cast<std::size_t>(DeliverOne(p));
             any = true;
         }
-        m_next = (m_next + 1) % n;
+        // past the last position the start goes back to 1, not 0: every pass still visits
+        // every position, so none is skipped
+        m_next = m_next + 1 < n ? m_next + 1 : (n > 1 ? 1 : 0);
         if (any) continue;
         if (m_inferior >= 0 && Pending(m_inferior) > 0) {
             total += static_cast<std::size_t>(DeliverOne(m_inferior));

@@ -4,10 +4,12 @@
 // The sources are fixed at set-up: one position per hot-backup group (its group delivery
 // list) and one per member of every plain group (that member's list, the own member's
 // loop-back included), in group-table then member order. A plain member serves them in
-// rotation: each pass delivers at most one message per position, starting one position later
-// than the pass before, so one busy source cannot starve the others; the inferior position
-// (the own hot-backup group when it is no client group) is served only when no other has
-// anything pending.
+// rotation: each pass visits every position once, from the rotating start to the end and
+// then from the first up to the start, delivering at most one message per position, so one
+// busy source cannot starve the others; the start moves one position on after every pass
+// and back to position 1 once it has passed the last. The inferior position (the own
+// hot-backup group when it is no client group) is skipped by the passes and served, one
+// message at a time, only when a pass found nothing pending.
 //
 // The thread starts with the launch but delivers only once the launch has succeeded, so what
 // the receiver took (and acknowledged) during the start-up phase is delivered then, in order
@@ -67,15 +69,19 @@ public:
     // ---- the delivery itself (the deliver thread; tests call it directly)
     // Rotation passes until nothing is pending; the messages delivered.
     std::size_t RotationRound();
+    // Where the next rotation pass starts (drawn at random by Init); before delivery begins.
+    void SetRotationStart(std::size_t position) {
+        if (!m_positions.empty()) m_next = position % m_positions.size();
+    }
     // Delivers the next n messages of one position; how many there were.
     int DeliverOne(int position, int n = 1);
 
     std::size_t PositionCount() const { return m_positions.size(); }
     int InferiorPosition() const { return m_inferior; }
     // Messages appended to a position's list and not yet delivered.
-    int32_t Pending(int position) const;
+    int64_t Pending(int position) const;
     // Messages appended to a position's list so far.
-    int32_t Appended(int position) const;
+    int64_t Appended(int position) const;
     uint64_t Delivered() const { return m_delivered.load(std::memory_order_relaxed); }
     // The storage files of delivered messages (off when no id of the own group is stored).
     CAppMsgStorage& Storage() { return m_storage; }

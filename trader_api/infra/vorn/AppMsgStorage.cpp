@@ -1,5 +1,6 @@
 #include "infra/vorn/AppMsgStorage.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -148,6 +149,7 @@ bool CAppMsgStorage::SetUp(const StorageConfig& config, int run_mode, VornDelive
         return false;
     }
     int used = 0;
+    m_playback = run_mode != 0;
     if (run_mode != 0) {
         m_list = std::fopen(m_listPath, "a+");
         if (!m_list) {
@@ -166,6 +168,10 @@ bool CAppMsgStorage::SetUp(const StorageConfig& config, int run_mode, VornDelive
             Stop();
             return false;
         }
+        // new files never replace one of the day, listed or not (a damaged line may hide
+        // one): they are numbered after the highest there is and after every list line
+        const int highest = HighestFileNumber();
+        if (highest > used) used = highest;
         playback.Finish();
         // a last line cut short of its newline must not run into the first new one
         const bool cut = std::fseek(m_list, -1, SEEK_END) == 0 && std::fgetc(m_list) != '\n';
@@ -237,9 +243,33 @@ void CAppMsgStorage::TuneHost() {
     }
 }
 
+int CAppMsgStorage::HighestFileNumber() const {
+    char prefix[64];
+    const int n = std::snprintf(prefix, sizeof prefix, "in_%03d_%03d_%d_", m_cfg.group_id, m_cfg.member_id, m_cfg.date);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof prefix) return 0;
+    const std::size_t plen = static_cast<std::size_t>(n);
+    int highest = 0;
+    DIR* dir = ::opendir(m_folder);
+    if (!dir) return 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const char* name = e->d_name;
+        if (std::strncmp(name, prefix, plen) != 0) continue;
+        const char* p = name + plen;
+        long number = 0;
+        std::size_t digits = 0;
+        for (; *p >= '0' && *p <= '9' && digits < 9; ++p, ++digits) number = number * 10 + (*p - '0');
+        if (digits == 0 || std::strcmp(p, ".dat") != 0) continue;
+        if (number > highest) highest = static_cast<int>(number);
+    }
+    ::closedir(dir);
+    return highest;
+}
+
 bool CAppMsgStorage::CreateFile(int number, Slot& slot) {
     const std::string path = FilePath(number);
-    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0664);
+    // a playback run adds to the day's files: it never truncates one that exists
+    const int mode = m_playback ? O_EXCL : O_TRUNC;
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | mode | O_CLOEXEC, 0664);
     if (fd < 0) {
         m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error (001).", path);
         return false;

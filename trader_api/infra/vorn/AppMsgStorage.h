@@ -11,7 +11,10 @@
 // the one being written are made before they are needed (replaced files stay on disk). A
 // normal run starts again at file 1 and overwrites the day's files; a playback run first
 // replays the listed files through the deliver callback (see StoragePlayback.h), then
-// numbers its new files after them and appends them to the same list.
+// numbers its new files after every list line and after the highest file of the day in the
+// folder, whichever is higher, and appends them to the same list. A playback run never
+// truncates a file that exists: a list with a damaged line keeps the files named after it,
+// and a later playback still reads them.
 //
 // The deliver thread is the only writer of records: a record of 33 + data bytes goes at the
 // write offset when it ends at or before 8,388,544 bytes (the file size - 64), else at
@@ -134,6 +137,8 @@ private:
     };
 
     bool CreateFile(int number, Slot& slot);
+    // The highest number of a storage file of the day in the folder (0 none).
+    int HighestFileNumber() const;
     // Where a record of record bytes goes (the next file when this one cannot take it);
     // null when no file can.
     uint8_t* Room(std::size_t record);
@@ -148,6 +153,7 @@ private:
     StorageConfig m_cfg;
     bool m_on = false;
     bool m_async = false;
+    bool m_playback = false;  // new files are made, never truncated
     int32_t m_lowId = 0;
     std::vector<uint8_t> m_flags;  // by id - m_lowId
     char m_folder[256] = {0};

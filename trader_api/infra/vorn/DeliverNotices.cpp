@@ -151,28 +151,28 @@ void CDeliverNotices::SendNak(int32_t first, int32_t last) {
 
 CDeliveryList* CDeliverNotices::Notices() { return m_role == Role::kMaster ? &m_recv->List() : &m_built; }
 
-int32_t CDeliverNotices::NoticesAcknowledged() const {
+int64_t CDeliverNotices::NoticesAcknowledged() const {
     return m_role == Role::kMaster ? m_recv->NextExpected() : m_ackedCount.load(std::memory_order_acquire);
 }
 
 // ---- master ------------------------------------------------------------------------------
 
 void CDeliverNotices::MasterLoop(bool pinned) {
-    int32_t last_ack = -1;
-    int32_t nak_first = -1, nak_last = -1;
+    int64_t last_ack = -1;
+    int64_t nak_first = -1, nak_last = -1;
     int64_t nak_ns = 0;
     bool nak_sent = false;
     while (!Stopping() && !SingleDevice()) {
-        const int32_t n = m_recv->NextExpected();
-        const int32_t g = m_recv->GapEnd();
+        const int64_t n = m_recv->NextExpected();
+        const int64_t g = m_recv->GapEnd();
         if (n > 0 && (n - 1 != last_ack || m_reack.exchange(false, std::memory_order_acq_rel))) {
-            SendControl(kPktNoticeAck, n - 1);
+            SendControl(kPktNoticeAck, WireSeq(n - 1));
             last_ack = n - 1;
         }
         if (g >= n) {
             const int64_t now = MonotonicNs();
             if (n > nak_last || (nak_sent && now - nak_ns > m_timing.nak_interval_ns)) {
-                SendNak(n, g);
+                SendNak(WireSeq(n), WireSeq(g));
                 nak_first = n;
                 nak_last = g;
                 nak_ns = now;
@@ -230,12 +230,12 @@ void CDeliverNotices::StandbyLoop(bool pinned) {
         }
         // room in the window: one slot always stays empty
         for (;;) {
-            const int32_t acked = m_acked.load(std::memory_order_acquire);
-            if (acked >= m_base) m_base = acked + 1;
-            const int32_t next = m_next.load(std::memory_order_relaxed);
-            if (static_cast<int64_t>(next) - m_base < static_cast<int64_t>(m_mask)) break;
+            const int64_t acked = m_acked.load(std::memory_order_acquire);
+            if (acked >= m_base.load(std::memory_order_relaxed)) m_base.store(acked + 1, std::memory_order_relaxed);
+            const int64_t next = m_next.load(std::memory_order_relaxed);
+            if (next - m_base.load(std::memory_order_relaxed) < static_cast<int64_t>(m_mask)) break;
             if (acked < next - 1)
-                SendControl(kPktNoticeProbe, next - 1);
+                SendControl(kPktNoticeProbe, WireSeq(next - 1));
             else if (m_log.Allow(MonotonicNs()))
                 m_sys.Note("Warning: Deliver-Notice Window Block!.");
             Wait(m_spaceEvent, pinned);
@@ -245,7 +245,7 @@ void CDeliverNotices::StandbyLoop(bool pinned) {
                 return;
             }
         }
-        const int32_t seq = m_next.load(std::memory_order_relaxed);
+        const int64_t seq = m_next.load(std::memory_order_relaxed);
         VornBuffer* b = m_pool->Get();
         if (!b) {
             if (m_log.Allow(MonotonicNs()))
@@ -256,7 +256,8 @@ void CDeliverNotices::StandbyLoop(bool pinned) {
             continue;
         }
         const std::size_t n =
-            BuildDeliverNotice(b->data, b->capacity, m_sys.OwnHeader(kPktDeliverNotice, seq, m_groupId, -1), pairs, bytes);
+            BuildDeliverNotice(b->data, b->capacity, m_sys.OwnHeader(kPktDeliverNotice, WireSeq(seq), m_groupId, -1),
+                               pairs, bytes);
         b->length = static_cast<uint32_t>(n);
         {
             std::lock_guard<std::mutex> lock(m_slotMutex);
@@ -274,11 +275,11 @@ void CDeliverNotices::StandbyLoop(bool pinned) {
     ExitLines();
 }
 
-void CDeliverNotices::Resend(int32_t first, int32_t last) {
-    const int32_t next = m_next.load(std::memory_order_acquire);
+void CDeliverNotices::Resend(int64_t first, int64_t last) {
+    const int64_t next = m_next.load(std::memory_order_acquire);
     if (last > next - 1) last = next - 1;
     // a range wider than the window names notices it cannot hold
-    if (static_cast<int64_t>(last) - first > static_cast<int64_t>(m_mask)) first = last - static_cast<int32_t>(m_mask);
+    if (last - first > static_cast<int64_t>(m_mask)) first = last - static_cast<int64_t>(m_mask);
     for (int64_t s = first; s <= last; ++s) {
         Slot copy;
         {
@@ -287,14 +288,15 @@ void CDeliverNotices::Resend(int32_t first, int32_t last) {
         }
         if (copy.length == 0) {
             if (m_log.Allow(MonotonicNs()))
-                m_sys.Note("Send Deliver-Notic-Nak Packet (%d) To Member ( %d ) Fail: Packet Not Exist",
-                           static_cast<int>(s), m_partnerId);
+                m_sys.Note("Send Deliver-Notic-Nak Packet (%d) To Member ( %d ) Fail: Packet Not Exist", WireSeq(s),
+                           m_partnerId);
             return;
         }
         if (copy.seq != s) {
             if (m_log.Allow(MonotonicNs()))
-                m_sys.Note("Send Nak Packet (%d) To Member ( %d ) Fail: Packet Lost <W:%d:A:%d:R:%d>",
-                           static_cast<int>(s), m_partnerId, next - 1, m_acked.load(), m_base);
+                m_sys.Note("Send Nak Packet (%d) To Member ( %d ) Fail: Packet Lost <W:%d:A:%d:R:%d>", WireSeq(s),
+                           m_partnerId, WireSeq(next - 1), WireSeq(m_acked.load(std::memory_order_acquire)),
+                           WireSeq(m_base.load(std::memory_order_relaxed)));
             return;
         }
         SendToPartner(copy.bytes, copy.length);
@@ -304,7 +306,7 @@ void CDeliverNotices::Resend(int32_t first, int32_t last) {
 
 void CDeliverNotices::HandlerTick(int64_t now_ns) {
     if (m_role != Role::kStandby || ControlEnded() || SingleDevice()) return;
-    const int32_t newest = m_next.load(std::memory_order_acquire) - 1;
+    const int64_t newest = m_next.load(std::memory_order_acquire) - 1;
     if (m_acked.load(std::memory_order_acquire) >= newest) return;
     if (newest != m_probeSeen) {
         m_probeSeen = newest;
@@ -312,7 +314,7 @@ void CDeliverNotices::HandlerTick(int64_t now_ns) {
         return;
     }
     if (now_ns - m_probeNs < m_timing.probe_interval_ns) return;
-    SendControl(kPktNoticeProbe, newest);
+    SendControl(kPktNoticeProbe, WireSeq(newest));
     m_probeNs = now_ns;
 }
 
@@ -333,8 +335,7 @@ bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
     SeenPartner();
     if (h.type == kPktDeliverNotice && m_role == Role::kMaster) {
         const std::size_t pair_bytes = length - kHeaderSize;
-        if (length < kHeaderSize || !PairBytesFit(pair_bytes) || h.payload_length != static_cast<int32_t>(pair_bytes) ||
-            h.sequence < 0) {
+        if (length < kHeaderSize || !PairBytesFit(pair_bytes) || h.payload_length != static_cast<int32_t>(pair_bytes)) {
             m_noticesDropped.fetch_add(1, std::memory_order_relaxed);
             if (m_log.Allow(MonotonicNs()))
                 m_sys.Note("Recv Deliver-Notice Invalid: Seq-No (%d) Pair-Len (%d), Discard.", h.sequence,
@@ -360,7 +361,8 @@ bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
             case CRecvWindow::Outcome::kDuplicate:
                 // told again what is held: a partner in step learns nothing new, a restarted
                 // one that its notices are not the ones held
-                if (h.sequence < m_recv->NextExpected()) m_reack.store(true, std::memory_order_release);
+                if (UnwrapSeq(h.sequence, m_recv->NextExpected()) < m_recv->NextExpected())
+                    m_reack.store(true, std::memory_order_release);
                 VornBuffer::Release(b);
                 break;
             case CRecvWindow::Outcome::kBeyond:
@@ -371,19 +373,20 @@ bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
         return false;
     }
     if (h.type == kPktNoticeAck && m_role == Role::kStandby) {
-        const int32_t seq = h.sequence;
+        const int64_t next = m_next.load(std::memory_order_acquire);
+        const int64_t seq = UnwrapSeq(h.sequence, next - 1);
         if (seq < 0) return false;
         // the master holds notices this device never sent: this device restarted and its
         // notices no longer name what the master's lists hold
-        if (seq >= m_next.load(std::memory_order_acquire)) {
+        if (seq >= next) {
             OutOfStep("Ack Beyond Sent");
             return false;
         }
-        int32_t cur = m_acked.load(std::memory_order_relaxed);
+        int64_t cur = m_acked.load(std::memory_order_relaxed);
         while (seq > cur && !m_acked.compare_exchange_weak(cur, seq, std::memory_order_acq_rel)) {
         }
         if (seq > cur) m_ackRaisedNs.store(MonotonicNs(), std::memory_order_release);
-        int32_t count = m_ackedCount.load(std::memory_order_relaxed);
+        int64_t count = m_ackedCount.load(std::memory_order_relaxed);
         while (seq + 1 > count && !m_ackedCount.compare_exchange_weak(count, seq + 1, std::memory_order_acq_rel)) {
         }
         m_spaceEvent.Set();
@@ -399,8 +402,10 @@ void CDeliverNotices::OnHandler(const uint8_t* data, std::size_t length) {
     if (!ReadHostHeader(data, length, h) || h.src_group_id != m_groupId || h.src_member_id != m_partnerId) return;
     SeenPartner();
     if (h.type == kPktNoticeNak && m_role == Role::kStandby) {
-        int32_t first = 0, last = -1;
-        if (!ReadRange(data, length, first, last)) return;
+        int32_t wire_first = 0, wire_last = -1;
+        if (!ReadRange(data, length, wire_first, wire_last)) return;
+        const int64_t near = m_next.load(std::memory_order_acquire) - 1;
+        int64_t first = UnwrapSeq(wire_first, near), last = UnwrapSeq(wire_last, near);
         if (first > last) std::swap(first, last);
         // a master asking for what it acknowledged long ago has restarted (a NAK that its own
         // acknowledgement overtook comes right behind that acknowledgement)
@@ -413,22 +418,22 @@ void CDeliverNotices::OnHandler(const uint8_t* data, std::size_t length) {
         return;
     }
     if (h.type == kPktNoticeProbe && m_role == Role::kMaster) {
-        const int32_t p = h.sequence;
-        const int32_t n = m_recv->NextExpected();
+        const int64_t n = m_recv->NextExpected();
+        const int64_t p = UnwrapSeq(h.sequence, n - 1);
         // the highest in order: the probed one for a partner in step (it cannot have sent
         // less than the master holds), and the proof of a restart for one that is not
         if (p < n)
-            SendControl(kPktNoticeAck, n - 1);
+            SendControl(kPktNoticeAck, WireSeq(n - 1));
         else
-            SendNak(n, p);
+            SendNak(WireSeq(n), h.sequence);
     }
 }
 
 // ---- delivery ----------------------------------------------------------------------------
 
-int32_t CDeliverNotices::Ready(bool finishing) const {
+int64_t CDeliverNotices::Ready(bool finishing) const {
     const CDeliveryList& list = m_role == Role::kMaster ? m_recv->List() : m_built;
-    int32_t top = list.Appended();
+    int64_t top = list.Appended();
     if (m_role == Role::kStandby && !finishing) top = std::min(top, m_ackedCount.load(std::memory_order_acquire));
     return top - list.Taken();
 }
@@ -456,8 +461,8 @@ std::size_t CDeliverNotices::Pass(bool finishing, bool* done) {
                 m_partial = 0;
                 continue;
             }
-            const int pending = m_deliver.Pending(static_cast<int>(pos));
-            const int take = std::min(pending, want);
+            const int64_t pending = m_deliver.Pending(static_cast<int>(pos));
+            const int take = static_cast<int>(std::min<int64_t>(pending, want));
             if (take > 0) {
                 const int got = m_deliver.DeliverOne(static_cast<int>(pos), take);
                 total += static_cast<std::size_t>(got);

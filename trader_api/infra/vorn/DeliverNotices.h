@@ -114,7 +114,7 @@ public:
     // Messages delivered as notices named them.
     uint64_t DeliveredByNotice() const { return m_byNotice.load(std::memory_order_relaxed); }
     // Standby: notices acknowledged by the master. Master: notices in order.
-    int32_t NoticesAcknowledged() const;
+    int64_t NoticesAcknowledged() const;
 
 private:
     void MasterLoop(bool pinned);
@@ -131,9 +131,9 @@ private:
     // Standby: fills pairs from the rotating start; the bytes written.
     std::size_t FillPairs(uint8_t* pairs);
     bool Unnoticed(int position) const;
-    void Resend(int32_t first, int32_t last);
+    void Resend(int64_t first, int64_t last);
     CDeliveryList* Notices();
-    int32_t Ready(bool finishing) const;
+    int64_t Ready(bool finishing) const;
     void ExitLines();
 
     CVornSystem& m_sys;
@@ -157,23 +157,25 @@ private:
     std::unique_ptr<CRecvWindow> m_recv;
 
     // ---- standby: the send window (the control thread writes it; the handler resends from
-    // copies under the slot mutex)
+    // copies under the slot mutex). Notice sequences are carried in 64 bits like those of
+    // the windows (VornWindow.h); the wire keeps their low 32.
     uint32_t m_mask = 1;
     std::mutex m_slotMutex;
     struct Slot {
-        int32_t seq = -1;
+        int64_t seq = -1;
         uint32_t length = 0;
         uint8_t bytes[kControlDatagramMax] = {0};
     };
     std::vector<Slot> m_slots;
-    std::atomic<int32_t> m_acked{-1};
-    std::atomic<int32_t> m_next{0};
-    int32_t m_base = 0;  // control thread
-    std::atomic<int32_t> m_ackedCount{0};
+    std::atomic<int64_t> m_acked{-1};
+    std::atomic<int64_t> m_next{0};
+    // written by the control thread, read by the handler's resend log line
+    std::atomic<int64_t> m_base{0};
+    std::atomic<int64_t> m_ackedCount{0};
     CDeliveryList m_built;  // notices built, in sequence order
-    std::vector<int32_t> m_noticed;  // per position (control thread)
+    std::vector<int64_t> m_noticed;  // per position (control thread)
     std::size_t m_start = 0;         // rotating start (control thread)
-    int32_t m_probeSeen = -1;        // handler
+    int64_t m_probeSeen = -1;        // handler
     int64_t m_probeNs = 0;
     std::atomic<int64_t> m_ackRaisedNs{0};
     std::atomic<bool> m_reack{false};  // master: a duplicate came, acknowledge again

@@ -49,6 +49,7 @@ void CDgramHandler::Setup() {
     CGroupSession* own = m_groups.OwnGroup();
     m_partner = nullptr;
     m_partnerId.store(-1, std::memory_order_release);
+    m_launchedNs = 0;
     if (own) {
         for (std::size_t i = 0; i < own->MemberCount(); ++i) {
             VornPeerWindow& w = own->Member(i);
@@ -156,6 +157,10 @@ void CDgramHandler::PeerLost(int64_t now_ns) {
     // a partner whose notices came but no heartbeat yet is timed from its first notice
     if (last == 0 && m_deliver) last = m_deliver->PairPartnerSeenNs();
     if (!m_partner || m_sys.Hqtrs().Mode() == '2' || m_switching) return;
+    // a partner that never appears is timed from the launch's success: a master whose standby
+    // never starts would otherwise acknowledge messages that it never delivers
+    if (m_launchedNs == 0 && m_sys.Launched()) m_launchedNs = now_ns;
+    if (last == 0) last = m_launchedNs;
     // a partner that restarted while this device ran is as good as lost to the pair
     const bool out_of_step = m_deliver && m_deliver->PairDesynced();
     if (!out_of_step) {

@@ -3,6 +3,9 @@
 // the hot-backup heartbeat and checks for a lost partner, and reports to the coordinator
 // (slot-state changes of a server member, statistics every 180 s).
 //
+// A partner is lost once no heartbeat (nor, before the first one, any notice) came for the
+// lost-over-time; one that never appears at all is timed from the launch's success.
+//
 // It never sleeps for long on its own thread: unpinned it waits on the control queue for
 // at most its cycle wait (100 us unless set) when the previous cycle sent nothing, and the
 // switch to single-device mode after a lost partner, which may wait for the coordinator for
@@ -82,6 +85,7 @@ private:
     int64_t m_heartbeatSentNs = 0;
     bool m_heartbeatSent = false;
     std::atomic<int64_t> m_heartbeatInNs{0};
+    int64_t m_launchedNs = 0;  // the first cycle that saw the launch succeed
     std::atomic<uint64_t> m_heartbeatsIn{0};
     int64_t m_statisticsNs = 0;
     bool m_statisticsSent = false;

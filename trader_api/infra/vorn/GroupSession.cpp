@@ -194,7 +194,7 @@ bool CGroupSession::MakeRoom(VornPeerWindow& w) {
     CSendWindow& s = *w.send;
     const int jam_us = m_sys.JamWaitUs();
     if (!(s.Synced() || s.Acked() >= 0) || jam_us <= 0) return false;
-    SendControl(SinkChannel::kApp, w.position, kPktRack, static_cast<int32_t>(static_cast<int64_t>(s.Next()) - 1));
+    SendControl(SinkChannel::kApp, w.position, kPktRack, WireSeq(s.Next() - 1));
     m_sys.Note("Warning: Group ( %d ) Member ( %d ) Send-Window Jams ...", m_groupId, w.member_id);
     IVornClock& clock = *m_ctx.clock;
     const int64_t start = clock.NowNs();
@@ -207,8 +207,8 @@ bool CGroupSession::MakeRoom(VornPeerWindow& w) {
         if (waited > static_cast<int64_t>(jam_us) * 1000) break;
         CpuRelax();
     }
-    m_sys.Note("Group ( %d ) Member ( %d ) Send-Window Jams ... %d - %lld(ns)", m_groupId, w.member_id, s.Next(),
-               static_cast<long long>(waited));
+    m_sys.Note("Group ( %d ) Member ( %d ) Send-Window Jams ... %d - %lld(ns)", m_groupId, w.member_id,
+               WireSeq(s.Next()), static_cast<long long>(waited));
     return !s.Full();
 }
 
@@ -230,7 +230,8 @@ int CGroupSession::SendToMember(VornPeerWindow& w, int32_t tag, int16_t msg_id, 
         return 0;
     }
     uint8_t* slot = s.NextSlot();
-    const std::size_t n = BuildApp(slot, kAppBufferSize, HeaderTo(kPktApp, s.Next(), -1), msg_id, tag, data, length);
+    const std::size_t n =
+        BuildApp(slot, kAppBufferSize, HeaderTo(kPktApp, WireSeq(s.Next()), -1), msg_id, tag, data, length);
     if (!n) return 0;
     s.Advance();
     m_sink->Send(SinkChannel::kApp, slot, n, w.addr, m_groupId, w.member_id);
@@ -241,7 +242,8 @@ int CGroupSession::Loopback(int32_t tag, int16_t msg_id, const void* data, uint3
     if (!m_loopPool || !m_loopWindow) return 0;
     VornBuffer* b = m_loopPool->Get();
     if (!b) return 0;
-    const std::size_t n = BuildApp(b->data, b->capacity, HeaderTo(kPktApp, m_loopSeq, -1), msg_id, tag, data, length);
+    const std::size_t n =
+        BuildApp(b->data, b->capacity, HeaderTo(kPktApp, WireSeq(m_loopSeq), -1), msg_id, tag, data, length);
     if (!n || n + kTailSize > b->capacity) {
         VornBuffer::Release(b);
         return 0;
@@ -272,7 +274,8 @@ int CGroupSession::SendMulticastLocked(int32_t tag, int16_t msg_id, const void* 
             Abandon(w);
             continue;
         }
-        const int32_t seq = s.Next();
+        // a member's sequence of -1 on the wire reads as "skipped": it gets that message by NAK
+        const int32_t seq = WireSeq(s.Next());
         if (!BuildApp(s.NextSlot(), kAppBufferSize, HeaderTo(kPktApp, seq, -1), msg_id, tag, data, length)) continue;
         s.Advance();
         sequences[i] = seq;
@@ -341,22 +344,23 @@ bool CGroupSession::AckNakDecide(CRecvWindow& window, int position, int64_t now)
     AckNakState& st = window.acknak;
     const int64_t n = window.NextExpected();
     const int64_t g = window.GapEnd();
-    if (n > 0 && n - 1 != st.last_acked) {
+    // nothing taken yet: next expected - 1 is the -1 the state starts from
+    if (n - 1 != st.last_acked) {
         const int64_t a = n - 1;
         if (now - st.ack_ns >= m_ctx.timing.ack_interval_ns || a - st.last_acked > m_ctx.ack_watermark ||
             a < st.last_acked) {
-            AckOrNakAll(position, true, static_cast<int32_t>(a), 0);
+            AckOrNakAll(position, true, WireSeq(a), 0);
             st.ack_ns = now;
-            st.last_acked = static_cast<int32_t>(a);
+            st.last_acked = a;
             return true;
         }
         return false;
     }
     if (g >= n && (now - st.nak_ns >= m_ctx.timing.nak_interval_ns || n < st.nak_first || n > st.nak_last)) {
-        AckOrNakAll(position, false, static_cast<int32_t>(n), static_cast<int32_t>(g));
+        AckOrNakAll(position, false, WireSeq(n), WireSeq(g));
         st.nak_ns = now;
-        st.nak_first = static_cast<int32_t>(n);
-        st.nak_last = static_cast<int32_t>(g);
+        st.nak_first = n;
+        st.nak_last = g;
         return true;
     }
     return false;
@@ -374,14 +378,14 @@ bool CGroupSession::RackTick(VornPeerWindow& w, int64_t now) {
         }
         if (now - w.probe_ns < m_ctx.timing.reprobe_interval_ns) return false;
         w.probe_ns = now;
-        SendControl(SinkChannel::kSync, w.position, kPktRack, static_cast<int32_t>(next - 1));
+        SendControl(SinkChannel::kSync, w.position, kPktRack, WireSeq(next - 1));
         return true;
     }
     w.probing = false;
     const int64_t a = s.Acked();
     if (a >= next - 1) return false;
     if (a != w.rack_seen) {
-        w.rack_seen = static_cast<int32_t>(a);
+        w.rack_seen = a;
         w.rack_ns = now;
         w.rack_timed = true;
         w.rack_count = 0;
@@ -394,12 +398,12 @@ bool CGroupSession::RackTick(VornPeerWindow& w, int64_t now) {
     }
     const int64_t immediate = s.immediate_rack.load(std::memory_order_relaxed);
     if (next - std::max(immediate, a) - 1 > m_ctx.timing.immediate_rack_outstanding) {
-        SendControl(SinkChannel::kSync, w.position, kPktRack, static_cast<int32_t>(next - 1));
-        s.immediate_rack.store(static_cast<int32_t>(next - 1), std::memory_order_relaxed);
+        SendControl(SinkChannel::kSync, w.position, kPktRack, WireSeq(next - 1));
+        s.immediate_rack.store(next - 1, std::memory_order_relaxed);
         return true;
     }
     if (now - w.rack_ns >= m_ctx.timing.rack_interval_ns && w.rack_count < m_ctx.timing.rack_max) {
-        SendControl(SinkChannel::kSync, w.position, kPktRack, static_cast<int32_t>(next - 1));
+        SendControl(SinkChannel::kSync, w.position, kPktRack, WireSeq(next - 1));
         w.rack_ns = now;
         ++w.rack_count;
         return true;
@@ -430,8 +434,8 @@ void CGroupSession::ResendRange(int32_t first, int32_t last, int position) {
     const int64_t next = s.Next();
     const int64_t acked = s.Acked();
     // only what the window still holds and the peer has not acknowledged
-    const int64_t lo = std::max<int64_t>({static_cast<int64_t>(first), acked + 1, next - s.Slots()});
-    const int64_t hi = std::min<int64_t>(last, next - 1);
+    const int64_t lo = std::max<int64_t>({UnwrapSeq(first, next - 1), acked + 1, next - s.Slots()});
+    const int64_t hi = std::min<int64_t>(UnwrapSeq(last, next - 1), next - 1);
     for (int64_t seq = lo; seq <= hi; ++seq) {
         const uint8_t* data = nullptr;
         std::size_t length = 0;
@@ -439,14 +443,14 @@ void CGroupSession::ResendRange(int32_t first, int32_t last, int position) {
         if (st == CSendWindow::Stored::kMissing) {
             if (Logging(m_ctx.control_log))
                 m_sys.Note("Send Nak Packet (%d) To Group ( %d ) Member ( %d ) Fail: Packet Not Exist",
-                           static_cast<int32_t>(seq), m_groupId, w.member_id);
+                           WireSeq(seq), m_groupId, w.member_id);
             break;
         }
         if (st == CSendWindow::Stored::kOther) {
             if (Logging(m_ctx.control_log))
                 m_sys.Note("Send Nak Packet (%d) To Group ( %d ) Member ( %d ) Fail: Packet Lost <W:%d:A:%d:R:%d>",
-                           static_cast<int32_t>(seq), m_groupId, w.member_id, static_cast<int32_t>(next),
-                           static_cast<int32_t>(acked), s.Base());
+                           WireSeq(seq), m_groupId, w.member_id, WireSeq(next), WireSeq(acked),
+                           WireSeq(s.Base()));
             break;
         }
         m_sink->Send(SinkChannel::kSync, data, length, w.addr, m_groupId, w.member_id);
@@ -461,13 +465,14 @@ void CGroupSession::AnswerRack(int position, int32_t r, int64_t now_ns) {
     if (Logging(m_ctx.control_log))
         m_sys.Note("Rcv RACK:%d from g.%d m.%d(%d)", r, m_groupId, w.member_id, w.member_index);
     const int64_t n = window.NextExpected();
-    if (r < n) {
-        SendAck(position, static_cast<int32_t>(n - 1));
+    const int64_t rack = UnwrapSeq(r, n - 1);
+    if (rack < n) {
+        SendAck(position, WireSeq(n - 1));
         return;
     }
-    SendNak(position, static_cast<int32_t>(n), r);
-    window.acknak.nak_first = static_cast<int32_t>(n);
-    window.acknak.nak_last = r;
+    SendNak(position, WireSeq(n), r);
+    window.acknak.nak_first = n;
+    window.acknak.nak_last = rack;
     window.acknak.nak_ns = now_ns;
 }
 
@@ -479,7 +484,7 @@ void CGroupSession::OnSendPositionRequest(int position, uint8_t type, const sock
     VornPeerWindow& w = *m_members[static_cast<std::size_t>(position)];
     w.recv->Reset();
     w.recv_synced.store(1, std::memory_order_release);
-    const int32_t c = static_cast<int32_t>(static_cast<int64_t>(w.recv->NextExpected()) - 1);
+    const int32_t c = WireSeq(w.recv->NextExpected() - 1);
     const bool plain = type == kPktSendPos;
     uint8_t buf[kHeaderSize];
     const std::size_t n =
@@ -491,7 +496,7 @@ void CGroupSession::OnRecvPositionRequest(int position, uint8_t type, const sock
     VornPeerWindow& w = *m_members[static_cast<std::size_t>(position)];
     std::lock_guard<std::mutex> lock(m_sendMutex);
     CSendWindow& s = *w.send;
-    const int32_t c = static_cast<int32_t>(static_cast<int64_t>(s.Next()) - 1);
+    const int32_t c = WireSeq(s.Next() - 1);
     const bool plain = type == kPktRecvPos;
     uint8_t buf[kHeaderSize];
     const std::size_t n =
@@ -506,7 +511,7 @@ void CGroupSession::OnRecvPositionRequest(int position, uint8_t type, const sock
 }
 
 void CGroupSession::ApplySendPositionReply(int position, int32_t c) {
-    if (c < -1) return;
+    if (c == kUnknownSourceSequence) return;
     VornPeerWindow& w = *m_members[static_cast<std::size_t>(position)];
     std::lock_guard<std::mutex> lock(m_sendMutex);
     w.send->Reposition(c);
@@ -517,7 +522,7 @@ void CGroupSession::ApplySendPositionReply(int position, int32_t c) {
 }
 
 void CGroupSession::ApplyRecvPositionReply(int position, int32_t c) {
-    if (c < -1) return;
+    if (c == kUnknownSourceSequence) return;
     VornPeerWindow& w = *m_members[static_cast<std::size_t>(position)];
     if (!HotBackup()) {
         w.recv->Reset(static_cast<int64_t>(c) + 1);
@@ -526,7 +531,7 @@ void CGroupSession::ApplyRecvPositionReply(int position, int32_t c) {
         for (const auto& o : m_members)
             if (o->position != position && o->recv_synced.load(std::memory_order_acquire) == 1) other_synced = true;
         // a device that has sent nothing yet does not take the pair's stream back
-        if (!(c < 0 && other_synced)) m_groupRecv->Reset(static_cast<int64_t>(c) + 1);
+        if (!(c == -1 && other_synced)) m_groupRecv->Reset(static_cast<int64_t>(c) + 1);
     }
     w.recv_synced.store(1, std::memory_order_release);
 }

@@ -75,11 +75,11 @@ struct VornPeerWindow {
     // failed start-up request, grown by every receive-position request of the peer.
     std::atomic<int32_t> resync{0};
     int32_t remembered = 0;         // the counter when last abandoned or re-enabled (send mutex)
-    int32_t acked_at_abandon = -1;  // acknowledged when abandoned (send mutex)
+    int64_t acked_at_abandon = -1;  // acknowledged when abandoned (send mutex)
     std::atomic<int32_t> reported_state{-1};  // last state reported to the coordinator
 
     // ---- RACK state (handler)
-    int32_t rack_seen = -1;
+    int64_t rack_seen = -1;
     int64_t rack_ns = 0;
     bool rack_timed = false;
     int32_t rack_count = 0;
@@ -166,10 +166,10 @@ public:
     // ---- the handler thread
     // The periodic ACK, NAK, RACK and re-probe decisions; true when it sent anything.
     bool AckNakTick(int64_t sec, int64_t nsec);
-    // A NAK from the member at position: resend first..last from its send window (a master
-    // device only), clamped to what the window holds.
+    // A NAK from the member at position (wire values): resend first..last from its send
+    // window (a master device only), clamped to what the window holds.
     void ResendRange(int32_t first, int32_t last, int position);
-    // A RACK with sequence r from the member at position.
+    // A RACK with wire sequence r from the member at position.
     void AnswerRack(int position, int32_t r, int64_t now_ns);
     void SendAck(int position, int32_t seq);
     void SendNak(int position, int32_t first, int32_t last);
@@ -182,8 +182,9 @@ public:
     // A receive-position request (5, or 8): the answer (5 to from, or 10 to the member)
     // carries next send - 1, after which everything sent counts as received.
     void OnRecvPositionRequest(int position, uint8_t type, const sockaddr_in& from);
-    // Replies with value c: to a send-position request (4, 9) and to a receive-position
-    // request (5, 10). A value below -1 (the peer does not know this member) is ignored.
+    // Replies with wire value c: to a send-position request (4, 9) and to a receive-position
+    // request (5, 10). The unknown-source answer (-999: the peer does not know this member)
+    // is ignored.
     void ApplySendPositionReply(int position, int32_t c);
     void ApplyRecvPositionReply(int position, int32_t c);
     // Sends a position request (4, 5, 7 or 8) to the member; what sendto returns.
@@ -229,7 +230,7 @@ private:
     IDgramSink* m_sink = nullptr;
 
     std::mutex m_sendMutex;
-    int32_t m_loopSeq = 0;  // send mutex
+    int64_t m_loopSeq = 0;  // send mutex
     CBufferPool* m_loopPool = nullptr;
     CRecvWindow* m_loopWindow = nullptr;
     const VornMsgSource* m_loopSource = nullptr;

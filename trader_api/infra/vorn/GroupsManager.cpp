@@ -331,7 +331,7 @@ bool CGroupsManager::OnApp(const SourceEntry& entry, VornBuffer* buffer, const A
             if (Logging(m_ctx.recv_log))
                 m_sys.Note("Recv Packet Invalid: From Group (%d) Member ( %d ) Seq-No (%d) > Window Size(%d), Odd.",
                            entry.group_id, entry.member_id, r.header.sequence,
-                           static_cast<int32_t>(static_cast<int64_t>(window.NextExpected()) + window.Mask()));
+                           WireSeq(window.NextExpected() + window.Mask()));
             return false;
         case CRecvWindow::Outcome::kDuplicate:
             return false;

@@ -165,15 +165,32 @@ PlaybackFileResult CStoragePlayback::ReplayBytes(const uint8_t* data, std::size_
 }
 
 bool CStoragePlayback::ReplayFile(const char* path, PlaybackFileResult* result) {
-    const int fd = path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1;
+    // without blocking: opening a FIFO for reading would wait for a writer for ever
+    const int fd = path ? ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
     if (fd < 0) {
         Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", path ? path : "");
         return false;
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", path);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        Note("Open App-Msg-Storage File Fail: Open File (%s) Is Not A Regular File, Skipped.", path);
+        if (result) {
+            *result = PlaybackFileResult();
+            result->not_regular = true;
+        }
+        return true;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     // read, not mapped: a file cut short meanwhile then reads short instead of faulting;
     // no storage file is longer than 8 MiB
-    struct stat st;
-    const std::size_t want = (::fstat(fd, &st) == 0 && st.st_size > 0)
+    const std::size_t want = st.st_size > 0
                                  ? static_cast<std::size_t>(st.st_size < static_cast<off_t>(kStorageFileSize)
                                                                 ? st.st_size
                                                                 : static_cast<off_t>(kStorageFileSize))
@@ -200,25 +217,30 @@ bool CStoragePlayback::ReplayFile(const char* path, PlaybackFileResult* result) 
     return true;
 }
 
-bool CStoragePlayback::ReplayList(std::FILE* list, int* files) {
+bool CStoragePlayback::ReplayList(std::FILE* list, int* lines) {
     int count = 0;
     bool ok = true;
     char line[kListLineMax + 1];
     while (list) {
         const ListLine got = ReadListLine(list, line);
         if (got == ListLine::kEnd) break;
-        if (got == ListLine::kTooLong) {
-            Note("Read List: Line Over ( %d ) Characters, List Ends.", static_cast<int>(kListLineMax));
-            break;
-        }
-        if (std::strlen(line) < kListLineMin) break;
         ++count;
+        // a damaged line names no file: the lines after it still do
+        if (got == ListLine::kTooLong) {
+            Note("Read List: Line ( %d ) Over ( %d ) Characters, Skipped.", count, static_cast<int>(kListLineMax));
+            continue;
+        }
+        const std::size_t length = std::strlen(line);
+        if (length < kListLineMin) {
+            Note("Read List: Line ( %d ) Of ( %d ) Characters Too Short, Skipped.", count, static_cast<int>(length));
+            continue;
+        }
         if (!ReplayFile(line)) {
             ok = false;
             break;
         }
     }
-    if (files) *files = count;
+    if (lines) *lines = count;
     return ok;
 }
 

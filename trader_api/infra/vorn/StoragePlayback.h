@@ -13,7 +13,10 @@
 // record that would run past the end of the file. A record whose source member index lies
 // outside the member table is skipped (its lengths are sound, so the next record is found).
 // Each of these ends is logged. List lines are read whole (a last line without a newline
-// too); a line over 255 characters, like one under 28, ends the list.
+// too). A damaged line (over 255 characters, or under 28) is logged with its line number and
+// skipped, and a line naming anything but a regular file (a FIFO, a device, a folder: opened
+// without blocking, then checked) is logged and skipped too: the files named after either
+// are still replayed. A line naming a file that cannot be opened fails the replay.
 //
 // The reader owns no thread and needs no launched bus: the storage set-up replays through it
 // on the launching thread, and tests and the fuzz target feed it files or bytes.
@@ -58,6 +61,7 @@ struct PlaybackFileResult {
     std::size_t starts = 0;   // type-11 headers met (start markers)
     std::size_t skipped = 0;  // records whose source member index is outside the table
     uint64_t bytes = 0;       // record bytes replayed (33 + data + extra each)
+    bool not_regular = false;  // the path named no regular file: skipped
     RecordsEnd end = RecordsEnd::kFileEnd;
     std::size_t end_offset = 0;  // where reading stopped
 };
@@ -83,11 +87,12 @@ public:
     // Replays the records of one storage file's bytes; name is for the log.
     PlaybackFileResult ReplayBytes(const uint8_t* data, std::size_t size, const char* name);
     // Reads one file (at most 8 MiB of it) and replays it; false when it cannot be opened
-    // or read (logged).
+    // or read (logged). A path that names no regular file is skipped (logged; true, with
+    // not_regular set).
     bool ReplayFile(const char* path, PlaybackFileResult* result = nullptr);
-    // Replays every file the list names from its current position on; files counts the
-    // lines that named a file. False when a named file cannot be opened.
-    bool ReplayList(std::FILE* list, int* files = nullptr);
+    // Replays every file the list names from its current position on; lines counts every
+    // line read, damaged ones too. False when a named file cannot be opened.
+    bool ReplayList(std::FILE* list, int* lines = nullptr);
     // The start marker when no type-11 header was met, then the end marker (0x7FFF).
     void Finish();
 

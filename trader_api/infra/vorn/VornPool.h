@@ -116,8 +116,8 @@ public:
 
     // ---- producer (one thread at a time)
     void Append(VornBuffer* buffer);
-    // Buffers appended so far.
-    int32_t Appended() const { return m_appended.load(std::memory_order_acquire); }
+    // Buffers appended so far (64 bits: a busy source passes 2^31 in hours).
+    int64_t Appended() const { return m_appended.load(std::memory_order_acquire); }
 
     // ---- consumer (the deliver thread)
     // The oldest buffer not yet taken, null when none.
@@ -125,14 +125,14 @@ public:
     // The front becomes the anchor; the previous anchor goes back to its pool.
     void PopFront();
     // Buffers taken so far.
-    int32_t Taken() const { return m_taken; }
+    int64_t Taken() const { return m_taken; }
 
 private:
     VornBuffer m_stub;
     VornBuffer* m_tail;    // producer
     VornBuffer* m_anchor;  // consumer
-    std::atomic<int32_t> m_appended{0};
-    int32_t m_taken = 0;
+    std::atomic<int64_t> m_appended{0};
+    int64_t m_taken = 0;
 };
 
 }  // namespace VORN

@@ -1,22 +1,11 @@
 #include "infra/vorn/VornWindow.h"
 
 #include <algorithm>
-#include <climits>
 
 #include "infra/vorn/VornWire.h"
 
 namespace OXA {
 namespace VORN {
-
-namespace {
-
-int32_t ClampSeq(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
-
-}  // namespace
 
 uint32_t WindowSlots(int32_t window_size) {
     if (window_size <= 1) return 1;
@@ -37,18 +26,22 @@ CSendWindow::CSendWindow(uint32_t slots) : m_mask(slots ? slots - 1 : 0) {
 }
 
 void CSendWindow::RaiseAcked(int32_t seq) {
-    int32_t cur = m_acked.load(std::memory_order_relaxed);
+    RaiseAckedTo(UnwrapSeq(seq, m_next.load(std::memory_order_acquire) - 1));
+}
+
+void CSendWindow::RaiseAckedTo(int64_t seq) {
+    int64_t cur = m_acked.load(std::memory_order_relaxed);
     while (seq > cur && !m_acked.compare_exchange_weak(cur, seq, std::memory_order_acq_rel)) {
     }
 }
 
 bool CSendWindow::Full() const {
-    return static_cast<int64_t>(m_next.load(std::memory_order_relaxed)) - m_base >= static_cast<int64_t>(m_mask);
+    return m_next.load(std::memory_order_relaxed) - m_base >= static_cast<int64_t>(m_mask);
 }
 
 void CSendWindow::RefreshBase() {
     const int64_t acked = Acked();
-    if (acked >= m_base) m_base = ClampSeq(acked + 1);
+    if (acked >= m_base) m_base = acked + 1;
     if (m_next.load(std::memory_order_relaxed) < m_base) m_next.store(m_base, std::memory_order_release);
 }
 
@@ -57,22 +50,17 @@ uint8_t* CSendWindow::NextSlot() {
     return m_slots.data() + static_cast<std::size_t>(index) * kAppBufferSize;
 }
 
-void CSendWindow::Advance() {
-    const int64_t next = static_cast<int64_t>(m_next.load(std::memory_order_relaxed)) + 1;
-    m_next.store(ClampSeq(next), std::memory_order_release);
-}
+void CSendWindow::Advance() { m_next.store(m_next.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 
 void CSendWindow::Reposition(int32_t c) {
-    const int32_t next = ClampSeq(static_cast<int64_t>(c) + 1);
-    m_acked.store(c, std::memory_order_release);
+    const int64_t at = UnwrapSeq(c, m_next.load(std::memory_order_relaxed) - 1);
+    m_acked.store(at, std::memory_order_release);
     immediate_rack.store(-1, std::memory_order_relaxed);
-    m_base = next;
-    m_next.store(next, std::memory_order_release);
+    m_base = at + 1;
+    m_next.store(at + 1, std::memory_order_release);
 }
 
-void CSendWindow::AcknowledgeAll() {
-    RaiseAcked(ClampSeq(static_cast<int64_t>(m_next.load(std::memory_order_relaxed)) - 1));
-}
+void CSendWindow::AcknowledgeAll() { RaiseAckedTo(m_next.load(std::memory_order_relaxed) - 1); }
 
 CSendWindow::Stored CSendWindow::At(int64_t seq, const uint8_t*& data, std::size_t& length) const {
     const uint32_t index = static_cast<uint32_t>(seq) & m_mask;
@@ -81,7 +69,7 @@ CSendWindow::Stored CSendWindow::At(int64_t seq, const uint8_t*& data, std::size
     if (!ReadHeader(slot, kAppBufferSize, h) || h.type != kPktApp || h.payload_length < 0 ||
         h.payload_length > kMaxAppData)
         return Stored::kMissing;
-    if (h.sequence != seq) return Stored::kOther;
+    if (h.sequence != WireSeq(seq)) return Stored::kOther;
     data = slot;
     length = kAppHeaderSize + static_cast<std::size_t>(h.payload_length);
     return Stored::kOk;
@@ -103,9 +91,10 @@ CRecvWindow::Outcome CRecvWindow::Accept(VornBuffer* buffer, int32_t seq, int* m
     std::lock_guard<std::mutex> lock(m_mutex);
     if (moved) *moved = 0;
     int64_t n = m_next.load(std::memory_order_relaxed);
-    const int64_t s = seq;
+    const int64_t s = UnwrapSeq(seq, n);
     if (s > n + m_mask) return Outcome::kBeyond;
     if (s < n) return Outcome::kDuplicate;
+    m_positioned = true;
     Outcome outcome;
     if (s == n) {
         m_list.Append(buffer);
@@ -120,7 +109,7 @@ CRecvWindow::Outcome CRecvWindow::Accept(VornBuffer* buffer, int32_t seq, int* m
             ++count;
             ++n;
         }
-        m_next.store(ClampSeq(n), std::memory_order_release);
+        m_next.store(n, std::memory_order_release);
         if (moved) *moved = count;
         outcome = Outcome::kDelivered;
     } else {
@@ -140,25 +129,37 @@ void CRecvWindow::RecomputeGapEnd() {
     const int64_t n = m_next.load(std::memory_order_relaxed);
     for (int64_t k = n + 1; k <= m_highest; ++k) {
         if (m_flags[static_cast<uint32_t>(k) & m_mask]) {
-            m_gapEnd.store(ClampSeq(k - 1), std::memory_order_release);
+            m_gapEnd.store(k - 1, std::memory_order_release);
             return;
         }
     }
-    m_gapEnd.store(-1, std::memory_order_release);
+    m_gapEnd.store(n - 1, std::memory_order_release);  // no gap: below next expected
 }
 
-void CRecvWindow::Reset(int64_t next_floor) {
-    std::lock_guard<std::mutex> lock(m_mutex);
+void CRecvWindow::Clear() {
     for (std::size_t i = 0; i < m_slots.size(); ++i) {
         if (m_flags[i]) VornBuffer::Release(m_slots[i]);
         m_slots[i] = nullptr;
         m_flags[i] = 0;
     }
-    m_gapEnd.store(-1, std::memory_order_release);
-    int64_t n = m_next.load(std::memory_order_relaxed);
-    if (next_floor >= 0 && next_floor > n) n = next_floor;
-    m_next.store(ClampSeq(n), std::memory_order_release);
+    const int64_t n = m_next.load(std::memory_order_relaxed);
+    m_gapEnd.store(n - 1, std::memory_order_release);  // no gap
     m_highest = n - 1;
+}
+
+void CRecvWindow::Reset() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Clear();
+}
+
+void CRecvWindow::Reset(int64_t next_floor) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const int64_t n = m_next.load(std::memory_order_relaxed);
+    const int64_t floor = UnwrapSeq(WireSeq(next_floor), n);
+    // a stream this window never took from may stand anywhere, also "behind" it
+    if (!m_positioned || floor > n) m_next.store(floor, std::memory_order_release);
+    m_positioned = true;
+    Clear();
 }
 
 void CRecvWindow::AppendUnsequenced(VornBuffer* buffer) {
@@ -166,9 +167,9 @@ void CRecvWindow::AppendUnsequenced(VornBuffer* buffer) {
     m_list.Append(buffer);
 }
 
-int32_t CRecvWindow::HighestSeen() const {
+int64_t CRecvWindow::HighestSeen() const {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return ClampSeq(std::max<int64_t>(m_highest, static_cast<int64_t>(m_next.load(std::memory_order_relaxed)) - 1));
+    return std::max<int64_t>(m_highest, m_next.load(std::memory_order_relaxed) - 1);
 }
 
 std::size_t CRecvWindow::Buffered() const {

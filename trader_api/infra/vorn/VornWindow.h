@@ -5,8 +5,14 @@
 // puts what arrives from one source (a member, or a hot-backup group whose two devices send
 // one stream) back in order: a duplicate is dropped, a message ahead of the next expected
 // one waits in its slot, and every message that becomes in order moves to the source's
-// delivery list. Sequences travel as int32; every comparison and difference is taken in 64
-// bits, so a window near the top of the range never overflows.
+// delivery list.
+//
+// Sequences travel as int32 and wrap (after 2^32 messages to one peer the wire value starts
+// again): inside a member they are carried in 64 bits, so they compare and subtract without
+// wrapping, and a value that comes off the wire is taken as the 64-bit sequence nearest to
+// the window's own position (serial-number order: within 2^31 either side). A position
+// reply to a receive window that has taken nothing yet is taken even when it lies "behind":
+// it names where a stream that may be far along stands.
 //
 // Who touches what: the send side (next, base, slots) only under the group's send mutex;
 // the acknowledged value is raised by the receiver and read by senders and the handler with
@@ -25,6 +31,18 @@
 
 namespace OXA {
 namespace VORN {
+
+// The wire value of a sequence: its low 32 bits.
+inline int32_t WireSeq(int64_t seq) {
+    const uint32_t low = static_cast<uint32_t>(static_cast<uint64_t>(seq));
+    return low > 0x7FFFFFFFu ? static_cast<int32_t>(static_cast<int64_t>(low) - 0x100000000LL)
+                             : static_cast<int32_t>(low);
+}
+// The 64-bit sequence whose wire value is wire, nearest to near.
+inline int64_t UnwrapSeq(int32_t wire, int64_t near) {
+    const uint32_t d = static_cast<uint32_t>(wire) - static_cast<uint32_t>(static_cast<uint64_t>(near));
+    return near + (d > 0x7FFFFFFFu ? static_cast<int64_t>(d) - 0x100000000LL : static_cast<int64_t>(d));
+}
 
 // The slot count of a window for the coordinator's window size W: the largest power of two
 // not above W, 1 when W is 0 or 1.
@@ -61,16 +79,17 @@ public:
     uint32_t Mask() const { return m_mask; }
 
     // ---- acknowledged and synchronised: any thread
-    int32_t Acked() const { return m_acked.load(std::memory_order_acquire); }
+    int64_t Acked() const { return m_acked.load(std::memory_order_acquire); }
+    // An acknowledgement off the wire (taken nearest to the last sequence sent):
     // acknowledged = max(acknowledged, seq).
     void RaiseAcked(int32_t seq);
     bool Synced() const { return m_synced.load(std::memory_order_acquire) != 0; }
     void SetSynced(bool on) { m_synced.store(on ? 1 : 0, std::memory_order_release); }
     // Read atomically by the handler; written under the send mutex.
-    int32_t Next() const { return m_next.load(std::memory_order_acquire); }
+    int64_t Next() const { return m_next.load(std::memory_order_acquire); }
 
     // ---- under the group's send mutex
-    int32_t Base() const { return m_base; }
+    int64_t Base() const { return m_base; }
     // next - base has reached the mask: one slot always stays empty.
     bool Full() const;
     // On a full window: base = acknowledged + 1 when acknowledged >= base, and next raised to
@@ -80,7 +99,8 @@ public:
     uint8_t* NextSlot();
     // The message built in NextSlot() is stored: next advances.
     void Advance();
-    // The position exchange: next = c + 1, acknowledged = c, base = c + 1.
+    // The position exchange with the peer's wire value c: next = c + 1, acknowledged = c,
+    // base = c + 1 (c taken nearest to the last sequence sent).
     void Reposition(int32_t c);
     // Raises acknowledged (and the base) to next - 1: everything sent counts as received.
     void AcknowledgeAll();
@@ -90,22 +110,24 @@ public:
     Stored At(int64_t seq, const uint8_t*& data, std::size_t& length) const;
 
     // The last immediate-RACK point: the handler's, reset by the position exchange.
-    std::atomic<int32_t> immediate_rack{-1};
+    std::atomic<int64_t> immediate_rack{-1};
 
 private:
-    std::atomic<int32_t> m_acked{-1};
+    void RaiseAckedTo(int64_t seq);
+
+    std::atomic<int64_t> m_acked{-1};
     std::atomic<int32_t> m_synced{0};
-    std::atomic<int32_t> m_next{0};
-    int32_t m_base = 0;
+    std::atomic<int64_t> m_next{0};
+    int64_t m_base = 0;
     uint32_t m_mask;
     std::vector<uint8_t> m_slots;  // (mask + 1) x kAppBufferSize, zeroed: type 0 = never written
 };
 
 // What the handler remembers of the ACKs and NAKs it sent for one receive window.
 struct AckNakState {
-    int32_t last_acked = -1;
-    int32_t nak_first = -1;
-    int32_t nak_last = -1;
+    int64_t last_acked = -1;
+    int64_t nak_first = -1;
+    int64_t nak_last = -1;
     int64_t ack_ns = 0;
     int64_t nak_ns = 0;
 };
@@ -124,22 +146,25 @@ public:
         kDuplicate,  // seen before: the caller keeps the buffer
         kBeyond,     // past the window: the caller keeps the buffer
     };
-    // Takes one app message with sequence seq (its buffer on kDelivered and kBuffered).
+    // Takes one app message with wire sequence seq (its buffer on kDelivered and kBuffered).
     // moved: how many buffers moved to the delivery list.
     Outcome Accept(VornBuffer* buffer, int32_t seq, int* moved = nullptr);
-    // Empties the slots (their buffers back to the pools) and clears the gap; next expected
-    // becomes max(next expected, floor) when floor is given (>= 0).
-    void Reset(int64_t next_floor = -1);
+    // Empties the slots (their buffers back to the pools) and clears the gap.
+    void Reset();
+    // The same for a position reply: next expected moves to the sequence whose wire value
+    // is the low 32 bits of next_floor when that lies ahead (it never moves back), and is
+    // set to it when the window has taken nothing yet.
+    void Reset(int64_t next_floor);
 
     // Appends a buffer that has no sequence of this window (a loop-back copy of an own
     // message) to the delivery list, under the window's mutex like every append.
     void AppendUnsequenced(VornBuffer* buffer);
 
-    int32_t NextExpected() const { return m_next.load(std::memory_order_acquire); }
+    int64_t NextExpected() const { return m_next.load(std::memory_order_acquire); }
     // End of the first gap: the sequence before the first buffered slot after next expected;
     // no gap when below next expected.
-    int32_t GapEnd() const { return m_gapEnd.load(std::memory_order_acquire); }
-    int32_t HighestSeen() const;
+    int64_t GapEnd() const { return m_gapEnd.load(std::memory_order_acquire); }
+    int64_t HighestSeen() const;
     uint32_t Mask() const { return m_mask; }
     // Buffers waiting in slots.
     std::size_t Buffered() const;
@@ -150,11 +175,13 @@ public:
 
 private:
     void RecomputeGapEnd();  // under m_mutex
+    void Clear();            // under m_mutex
 
     mutable std::mutex m_mutex;
-    std::atomic<int32_t> m_next{0};
-    std::atomic<int32_t> m_gapEnd{-1};
+    std::atomic<int64_t> m_next{0};
+    std::atomic<int64_t> m_gapEnd{-1};
     int64_t m_highest = -1;
+    bool m_positioned = false;  // took a message or a position
     uint32_t m_mask;
     std::vector<VornBuffer*> m_slots;
     std::vector<uint8_t> m_flags;

@@ -351,24 +351,29 @@ bool xLog::Init() {
     if (m_ready.load()) return true;
     Log(m_level.load(), 0, "xLog Ver: %s CacheSize=%d QueueSize=%d", kVersion, static_cast<int>(m_slotSize),
         static_cast<int>(m_slotCount));
-    const std::size_t total = m_slotSize * m_slotCount;
-    m_ring = static_cast<uint8_t*>(::operator new(total, std::align_val_t(64), std::nothrow));
+    // Started again after a stop, the logger keeps its ring and cursors: a producer that was
+    // still filling a slot when it stopped never writes freed memory, and what it published
+    // is written by the new writer.
     if (!m_ring) {
-        Log(m_level.load(), 0, "xLog Fail: Malloc Cache %lld (K) Fail. ", static_cast<long long>(total / 1024));
-        return false;
+        const std::size_t total = m_slotSize * m_slotCount;
+        m_ring = static_cast<uint8_t*>(::operator new(total, std::align_val_t(64), std::nothrow));
+        if (!m_ring) {
+            Log(m_level.load(), 0, "xLog Fail: Malloc Cache %lld (K) Fail. ", static_cast<long long>(total / 1024));
+            return false;
+        }
+        std::memset(m_ring, 0, total);
+        for (std::size_t i = 0; i < m_slotCount; ++i) {
+            Slot* s = new (m_ring + i * m_slotSize) Slot();
+            s->state.store('1', std::memory_order_relaxed);
+            s->writing.store('0', std::memory_order_relaxed);
+            char* strings = reinterpret_cast<char*>(s) + kStringOffset;
+            const std::size_t area = m_slotSize - kStringOffset;
+            strings[area - 2] = ' ';
+            strings[area - 1] = 0;
+        }
+        m_writeIndex = 0;
+        m_readIndex = 0;
     }
-    std::memset(m_ring, 0, total);
-    for (std::size_t i = 0; i < m_slotCount; ++i) {
-        Slot* s = new (m_ring + i * m_slotSize) Slot();
-        s->state.store('1', std::memory_order_relaxed);
-        s->writing.store('0', std::memory_order_relaxed);
-        char* strings = reinterpret_cast<char*>(s) + kStringOffset;
-        const std::size_t area = m_slotSize - kStringOffset;
-        strings[area - 2] = ' ';
-        strings[area - 1] = 0;
-    }
-    m_writeIndex = 0;
-    m_readIndex = 0;
     m_stop.store(false);
     m_writer = std::thread([this] { WriterLoop(); });
     m_ready.store(true, std::memory_order_release);

@@ -71,7 +71,8 @@ public:
     bool SetFolder(const char* folder);
     void SetAsync() { m_sync = 0; }
 
-    // Ring shape and producer mode; they take effect at Init.
+    // Ring shape and producer mode; they take effect at Init. The shape is fixed once the
+    // first asynchronous Init made the ring: an Init after Stop reuses it.
     void SetSlotSize(int bytes);  // raised to a multiple of 512, at least 512
     void SetSlotCount(int count); // ignored unless positive
     void SetProducerMode(int mode) { m_mode = (mode >= 0 && mode <= 2) ? mode : 0; }  // 0 drop, 1 spin 50 us, 2 block
@@ -84,6 +85,7 @@ public:
     // its writer. True when the log is usable.
     bool Init();
     // Ends the writer after it has written every published slot; the destructor calls it.
+    // Init may start it again.
     void Stop();
 
     // Queues one message: (tag, value) pairs ended by XLOG_END; an unknown tag ends the list.
