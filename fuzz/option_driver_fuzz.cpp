@@ -174,7 +174,7 @@ public:
     }
     void OnQueryOptionCombinedPosition(OXAOptCombPositionInfo* p, OXAErrorInfo* e, int, bool, uint64_t) override {
         Touch(p);
-        if (p && (p->comb_info.num_legs < 0 || p->comb_info.num_legs > 2 ||
+        if (p && (p->comb_info.num_legs < 0 || p->comb_info.num_legs > 4 ||
                   !Text(p->comb_info.comb_num, sizeof p->comb_info.comb_num)))
             Broken();
         CheckError(e);

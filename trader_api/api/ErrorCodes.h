@@ -20,6 +20,7 @@ enum ApiErrorCode : int {
     kErrBusUnavailable = 1011,        // the gateway asks for the bus, and this library has none
     kErrOnCallbackThread = 1012,      // a call that must wait, made on a thread of the library
     kErrBusLaunchFailed = 1013,       // the bus the gateway named could not be joined
+    kErrQueryEndedEarly = 1016,       // a query that pages itself ended before its last row
 
     // back-ends
     kErrNotOffered = 6077,            // operation not offered (spot and option)

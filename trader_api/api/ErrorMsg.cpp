@@ -33,6 +33,7 @@ constexpr CodeText kOwnTexts[] = {
     {kErrBusUnavailable, "本API不含UDP总线,不支持总线模式接入"},
     {kErrOnCallbackThread, "不能在API回调线程中调用该接口"},
     {kErrBusLaunchFailed, "UDP总线启动失败"},
+    {kErrQueryEndedEarly, "查询未完成"},
     {4097, "登录失败"},
     {4099, "未知API类型"},
     {4100, "不支持的协议版本"},

@@ -1,29 +1,107 @@
 #include "api_common/QueryPaging.h"
 
+#include <algorithm>
 #include <cstdint>
 
+#include "api/ErrorCodes.h"
 #include "api/ErrorMsg.h"
 
 namespace OXA {
 namespace API {
 
+PageContinuation::States& PageContinuation::Entry(const Key& key) {
+    auto it = m_map.find(key);
+    if (it != m_map.end()) return it->second;
+    if (m_map.size() >= kMaxQueries) m_map.clear();
+    return m_map[key];
+}
+
 bool PageContinuation::Advance(const Key& key, uint64_t next) {
     std::lock_guard<std::mutex> lock(m_mtx);
     auto it = m_map.find(key);
-    const uint64_t asked = it == m_map.end() ? 0 : it->second.asked;
-    const uint32_t pages = it == m_map.end() ? 0 : it->second.pages;
+    State* state = it == m_map.end() || it->second.empty() ? nullptr : &it->second.back();
+    const uint64_t asked = state ? state->asked : 0;
+    const uint32_t pages = state ? state->pages : 0;
     if (next <= asked || next > static_cast<uint64_t>(INT32_MAX) || pages >= m_pageLimit.load()) {
         if (it != m_map.end()) m_map.erase(it);
         return false;
     }
-    if (it == m_map.end()) {
-        if (m_map.size() >= kMaxQueries) m_map.clear();
-        m_map.emplace(key, State{next, 1});
+    if (state) {
+        state->asked = next;
+        ++state->pages;
     } else {
-        it->second.asked = next;
-        ++it->second.pages;
+        Entry(key).push_back(State{next, 1, ++m_nextTicket});
     }
     return true;
+}
+
+PageContinuation::States::iterator PageContinuation::Match(States& states, uint64_t first) {
+    // a query that has had no page yet takes any first page, after every query that asked from
+    // below first; among queries that asked from the same position, the oldest
+    auto rank = [](const State& st) { return st.pages == 0 ? -1 : static_cast<int64_t>(st.asked); };
+    auto best = states.end();
+    for (auto it = states.begin(); it != states.end(); ++it)
+        if ((it->pages == 0 || it->asked < first) && (best == states.end() || rank(*it) > rank(*best))) best = it;
+    return best;
+}
+
+bool PageContinuation::AdvancePage(const Key& key, uint64_t first, uint64_t last, uint64_t* ticket) {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    auto found = m_map.find(key);
+    // a query whose first request was not started here is taken as a fresh one
+    States& states = found != m_map.end() ? found->second : Entry(key);
+    if (found == m_map.end()) states.push_back(State{0, 0, ++m_nextTicket});
+    auto forget = [&](States::iterator it) {
+        states.erase(it);
+        if (states.empty()) m_map.erase(key);
+    };
+    auto it = Match(states, first);
+    if (it == states.end()) {
+        // an answer to one of the asks that nobody waits for: the oldest query ends with it
+        if (!states.empty()) forget(states.begin());
+        return false;
+    }
+    if (last <= it->asked || last > static_cast<uint64_t>(INT32_MAX) || it->pages >= m_pageLimit.load()) {
+        forget(it);
+        return false;
+    }
+    State next{last, it->pages + 1, it->ticket};
+    states.erase(it);
+    states.push_back(next);
+    *ticket = next.ticket;
+    return true;
+}
+
+template <typename Pick>
+void PageContinuation::ForgetOne(const Key& key, Pick&& pick) {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    auto found = m_map.find(key);
+    if (found == m_map.end()) return;
+    States& states = found->second;
+    auto it = pick(states);
+    if (it != states.end()) states.erase(it);
+    if (states.empty()) m_map.erase(found);
+}
+
+void PageContinuation::Finish(const Key& key, uint64_t first) {
+    ForgetOne(key, [first](States& states) {
+        auto it = Match(states, first);
+        return it != states.end() ? it : states.begin();
+    });
+}
+
+uint64_t PageContinuation::Start(const Key& key) {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    States& states = Entry(key);
+    if (states.size() >= kMaxSideBySide) states.erase(states.begin());
+    states.push_back(State{0, 0, ++m_nextTicket});
+    return m_nextTicket;
+}
+
+void PageContinuation::Drop(const Key& key, uint64_t ticket) {
+    ForgetOne(key, [ticket](States& states) {
+        return std::find_if(states.begin(), states.end(), [ticket](const State& st) { return st.ticket == ticket; });
+    });
 }
 
 void PageContinuation::End(const Key& key) {
@@ -31,19 +109,37 @@ void PageContinuation::End(const Key& key) {
     m_map.erase(key);
 }
 
+void PageContinuation::Clear() {
+    std::lock_guard<std::mutex> lock(m_mtx);
+    m_map.clear();
+}
+
 std::size_t PageContinuation::Tracked() const {
     std::lock_guard<std::mutex> lock(m_mtx);
     return m_map.size();
 }
 
-OXAErrorInfo ContinueErrorOf(const PageContinuation::Step& step) {
+namespace {
+
+OXAErrorInfo ErrorWithText(int code) {
     OXAErrorInfo e{};
-    if (step.outcome == PageContinuation::Outcome::kSendFailed) {
-        e.error_id = step.code;
-        FillErrorMsg(&e);
-    }
+    e.error_id = code;
+    FillErrorMsg(&e);
     return e;
 }
+
+}  // namespace
+
+OXAErrorInfo ContinueErrorOf(const PageContinuation::Step& step) {
+    switch (step.outcome) {
+        case PageContinuation::Outcome::kSendFailed: return ErrorWithText(step.code);
+        case PageContinuation::Outcome::kNoProgress: return EndedEarlyError();
+        case PageContinuation::Outcome::kAsked: break;
+    }
+    return OXAErrorInfo{};
+}
+
+OXAErrorInfo EndedEarlyError() { return ErrorWithText(kErrQueryEndedEarly); }
 
 }  // namespace API
 }  // namespace OXA

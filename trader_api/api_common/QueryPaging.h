@@ -9,9 +9,14 @@
 // cannot keep a query going. Whatever ends a query (its last row, an error, a stall, a failed
 // send) forgets it; a table of abandoned queries is dropped rather than grown without end.
 //
+// An application may ask again under a request number whose earlier query is still paging: a
+// back-end that says so (Start) has both followed side by side under the one key, each page
+// going to the query whose last ask lies nearest below the page's first position (else to a
+// query that has had no page yet), so that both run to their end (ContinuePage, Finish).
+//
 // How the end reaches the application is the back-end's: spot marks the row it delivers last,
 // a back-end that has already delivered its rows ends with one null-record call (is_last true
-// and, after a failed send, the send's code: ContinueErrorOf).
+// and a nonzero code when the query ended before its last row: ContinueErrorOf).
 #pragma once
 
 #include <oxa_api/OXAApiStruct.h>
@@ -21,6 +26,7 @@
 #include <map>
 #include <mutex>
 #include <tuple>
+#include <vector>
 
 namespace OXA {
 namespace API {
@@ -66,8 +72,35 @@ public:
         return Step{Outcome::kSendFailed, rc};
     }
 
-    // The query has ended (its last row, an error answer) or starts afresh.
+    // The query has ended (its last row, an error answer) or starts afresh; with queries side by
+    // side under the key, every one of them.
     void End(const Key& key);
+
+    // A query sent (again) under key, to be followed beside any that still pages under it; call
+    // before the send, since its answer may come first. Returns a ticket for Drop.
+    uint64_t Start(const Key& key);
+    // The query of a Start whose send failed: forgotten again.
+    void Drop(const Key& key, uint64_t ticket);
+
+    // A page of rows from position first to last that does not end its query: the query it
+    // answers asks for the page from last with send() (as Continue). kNoProgress when no query
+    // under key waits for such a page (a repeated page, a server ignoring the position) or the
+    // query is at its page cap; that query is then forgotten.
+    template <typename Send>
+    Step ContinuePage(const Key& key, uint64_t first, uint64_t last, Send&& send) {
+        uint64_t ticket = 0;
+        if (!AdvancePage(key, first, last, &ticket)) return Step{Outcome::kNoProgress, 0};
+        const int rc = send();
+        if (rc == 0) return Step{Outcome::kAsked, 0};
+        Drop(key, ticket);
+        return Step{Outcome::kSendFailed, rc};
+    }
+    // The query answered by a page whose first row is at first has ended; first 0 for an answer
+    // without rows. A page no query waits for ends the oldest.
+    void Finish(const Key& key, uint64_t first);
+
+    // Forgets every query, for a start from nothing (no answer may be in a handler meanwhile).
+    void Clear();
 
     void SetPageLimit(uint32_t pages) noexcept { m_pageLimit.store(pages); }
     uint32_t PageLimit() const noexcept { return m_pageLimit.load(); }
@@ -76,23 +109,38 @@ public:
 
 private:
     static constexpr std::size_t kMaxQueries = 4096;
+    static constexpr std::size_t kMaxSideBySide = 16;  // queries under one key; the oldest goes
     struct State {
         uint64_t asked;
         uint32_t pages;
+        uint64_t ticket;
     };
+    // A key's queries, oldest first (a query that asks again moves to the end).
+    using States = std::vector<State>;
 
     // True when next is beyond the position this query asked before and the query may have
     // another page; then next is recorded. A refusal forgets the query.
     bool Advance(const Key& key, uint64_t next);
+    // ContinuePage's bookkeeping: the matched query records last (its ticket in *ticket).
+    bool AdvancePage(const Key& key, uint64_t first, uint64_t last, uint64_t* ticket);
+    // The query under key that a page starting at first answers; end() when none.
+    static States::iterator Match(States& states, uint64_t first);
+    States& Entry(const Key& key);  // m_mtx held; makes room in a full table
+    // Forgets the query pick(states) names (none: end()), and the key once it has none.
+    template <typename Pick>
+    void ForgetOne(const Key& key, Pick&& pick);
 
     std::atomic<uint32_t> m_pageLimit;
     mutable std::mutex m_mtx;
-    std::map<Key, State> m_map;
+    std::map<Key, States> m_map;
+    uint64_t m_nextTicket = 0;
 };
 
-// The error record of a query's last call after a failed follow-up: the send's code and the
-// library's text for it (0 and an empty text when the query only stalled).
+// The error record of the last call of a query that ended before its last row: the send's code
+// after a failed follow-up, kErrQueryEndedEarly after a stall, with the library's text.
 OXAErrorInfo ContinueErrorOf(const PageContinuation::Step& step);
+// The same for a query that ends for any other reason before its last row (a page cut short).
+OXAErrorInfo EndedEarlyError();
 
 }  // namespace API
 }  // namespace OXA

@@ -16,7 +16,9 @@
 #include "api/ApiGlobals.h"
 #include "api/IdGenerator.h"
 #include "api/SessionTables.h"
+#include "core/option_api/OptTradeDriver.h"
 #include "core/option_api/OptionTraderImpl.h"
+#include "support/SessionState.h"
 
 namespace opt_test {
 
@@ -264,6 +266,10 @@ public:
     static constexpr uint8_t kClientId = 6;
 
     void SetUp() override {
+        // what earlier tests left in the process: sessions, rate windows, queries being paged
+        oxa_test::ResetSessionState();
+        OXA::API::OPT::Continuations().Clear();
+        OXA::API::OPT::SetContinuePageLimit(OXA::API::PageContinuation::kDefaultPageLimit);
         OXA::API::SockType.store(2);  // bus mode: push registration sends nothing
         api_ = new OptionTraderImpl();
         api_->Init(nullptr, &generator_, &error_);

@@ -1,9 +1,13 @@
 // An option account against the simulated gateway over loopback, through the public
 // interface: gateway login, push registration, the option core login with its echoes, the
 // replay of missed pushes over two pages, every kind of order with the callbacks its pushes
-// cause, the subscription, logout; a spot account beside it.
+// cause, the subscription, logout; a spot account beside it; accounts of two nodes on one
+// connection; self-continuing queries, one asked again while it still pages.
 #include "support/LoginFixture.h"
 
+#include <map>
+
+#include "api/ErrorCodes.h"
 #include "core/option_api/OptionTestSupport.h"
 #include "core/option_api/OptionTraderImpl.h"
 #include "core/spot_api/SpotTraderImpl.h"
@@ -23,6 +27,9 @@ protected:
     void SetUp() override {
         api_ = oxa_test::TestApi(4);
         api_->Release();
+        // rate windows and queries being paged that earlier tests left behind
+        oxa_test::ResetSessionState();
+        OXA::API::OPT::Continuations().Clear();
         TraderImpl::Timeouts t;
         t.gateway_login = 3000ms;
         t.logout = 3000ms;
@@ -168,7 +175,6 @@ TEST_F(OptionEndToEndTest, SpotAndOptionAccountsSideBySide) {
     EXPECT_EQ(api_->Logout(option_session), 0);
     EXPECT_EQ(api_->Logout(spot_session), 0);
 }
-
 
 constexpr uint64_t kSession = uint64_t{6} << 16 | 12;
 
@@ -337,6 +343,51 @@ std::vector<uint64_t> PlaceFilledOrders(TraderImpl* api, uint64_t session, opt_t
     return ids;
 }
 
+// Two option accounts of nodes 6 and 7 through one gateway connection: the router hands the
+// connection's option messages to node 7 (its last option login), and the answers and pushes of
+// both still reach their sessions.
+TEST_F(OptionEndToEndTest, TwoNodesOnOneConnectionBothGetTheirAnswersAndPushes) {
+    oxa_sim::OptionLoginAnswer seven;
+    seven.node_id = 7;
+    seven.fund_index = 13;
+    seven.session_no = 0x77000000002ull;
+    option_sim_.set_account_login_answer(kOptionAccount + 1, seven);
+    const uint64_t six_session = Login(kOptionAccount);
+    const uint64_t seven_session = Login(kOptionAccount + 1);
+    ASSERT_EQ(six_session, uint64_t{6} << 16 | 12) << LastError();
+    ASSERT_EQ(seven_session, uint64_t{7} << 16 | 13) << LastError();
+    const auto logins = option_sim_.login_requests();
+    ASSERT_EQ(logins.size(), 2u);
+    ASSERT_EQ(logins[0].conn_id, logins[1].conn_id) << "one connection serves both";
+
+    ASSERT_EQ(api_->QueryAsset(six_session, 61), 0);
+    ASSERT_EQ(api_->QueryAsset(seven_session, 71), 0);
+    // a query of the earlier node that pages: its follow-up goes out from its own answer
+    ASSERT_EQ(api_->QueryPosition(nullptr, six_session, 62, 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") == 2 && spi_.LastCount() == 3; }))
+        << spi_.Count("OnQueryAsset") << " asset answers";
+    {
+        std::lock_guard<std::mutex> lk(spi_.mu);
+        for (const opt_test::Call& c : spi_.calls) {
+            EXPECT_EQ(c.session, c.request_id / 10 == 6 ? six_session : seven_session) << c.op << " " << c.request_id;
+            EXPECT_EQ(c.error_id, 0) << c.op;
+        }
+    }
+    EXPECT_EQ(spi_.positions.size(), 3u);
+    EXPECT_EQ(sim_.count(0x41f), 2u) << "the query and its follow-up";
+
+    // an order of each: their pushes come on the same connection
+    for (const uint64_t session : {six_session, seven_session}) {
+        spi_.Clear();
+        PlaceFilledOrders(api_, session, spi_, 1);
+        ASSERT_EQ(spi_.Count("OnTradeEvent"), 1u) << session;
+        std::lock_guard<std::mutex> lk(spi_.mu);
+        for (const opt_test::Call& c : spi_.calls) EXPECT_EQ(c.session, session) << c.op;
+    }
+    EXPECT_EQ(api_->Logout(six_session), 0);
+    EXPECT_EQ(api_->Logout(seven_session), 0);
+}
+
 TEST_F(OptionEndToEndTest, QueriesGoOnPageByPageAndEndOnce) {
     const uint64_t session = Login(kOptionAccount);
     ASSERT_EQ(session, kSession) << LastError();
@@ -410,6 +461,32 @@ TEST_F(OptionEndToEndTest, QueriesGoOnPageByPageAndEndOnce) {
     EXPECT_EQ(api_->Logout(session), 0);
 }
 
+// The application asks again under the request id of a query that is still paging: the gateway
+// answers both from their first page, and both run to their last row.
+TEST_F(OptionEndToEndTest, AQueryAskedAgainWhileTheFirstPagesBothDeliverEveryRow) {
+    const uint64_t session = Login(kOptionAccount);
+    ASSERT_EQ(session, kSession) << LastError();
+    const std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, 5);
+    spi_.Clear();
+    OrderQueryParam all{};
+    ASSERT_EQ(api_->QueryOrders(&all, session, 31), 0);
+    ASSERT_EQ(api_->QueryOrders(&all, session, 31), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 2; })) << spi_.Count("OnQueryOrder") << " calls";
+    // a marker query shows nothing more came for the two
+    ASSERT_EQ(api_->QueryAsset(session, 32), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") == 1; }));
+    std::lock_guard<std::mutex> lk(spi_.mu);
+    ASSERT_EQ(spi_.orders.size(), 10u) << "five rows each";
+    std::map<uint64_t, int> seen;
+    for (const OXAOrderInfo& o : spi_.orders) ++seen[V(o.order_oxa_id)];
+    for (uint64_t id : ids) EXPECT_EQ(seen[id], 2) << id;
+    for (const opt_test::Call& c : spi_.calls) {
+        EXPECT_FALSE(c.null_record) << c.op;
+        EXPECT_EQ(c.error_id, 0) << c.op;
+    }
+    EXPECT_EQ(sim_.count(0x41d), 6u) << "two queries, two follow-ups each";
+}
+
 TEST_F(OptionEndToEndTest, AGatewayThatRepeatsItsPageEndsTheQueryOnce) {
     const uint64_t session = Login(kOptionAccount);
     ASSERT_EQ(session, kSession) << LastError();
@@ -426,7 +503,7 @@ TEST_F(OptionEndToEndTest, AGatewayThatRepeatsItsPageEndsTheQueryOnce) {
     ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") == 1; }));
     EXPECT_EQ(spi_.Count("OnQueryOrder"), 5u) << "two pages of two, then the end";
     EXPECT_TRUE(spi_.calls[4].null_record);
-    EXPECT_EQ(spi_.calls[4].error_id, 0);
+    EXPECT_EQ(spi_.calls[4].error_id, OXA::API::kErrQueryEndedEarly) << "the query says it ended early";
     EXPECT_EQ(sim_.count(0x41d), 2u);
     EXPECT_EQ(api_->Logout(session), 0);
 }

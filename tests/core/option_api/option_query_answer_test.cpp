@@ -4,12 +4,14 @@
 // cap), then the paged members, the strategy and asset answers and the row conversions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "api/ErrorCodes.h"
 #include "api/ErrorMsg.h"
 #include "core/option_api/OptTradeDriver.h"
 #include "core/option_api/OptionTestSupport.h"
@@ -137,7 +139,7 @@ TEST_F(OptionQueryAnswerTest, WhereAQueryEnds) {
             {"total reached on the last row", A(3, {1, 2, 3}), 3, 2, false},
             {"short of the total: the next page", A(50, {1, 2, 3}), 3, -1, true},
             {"position 1000 of 5000", A(5000, {999, 1000}), 2, f.rule_999 ? 1 : -1, !f.rule_999},
-            {"a page cut short: its rows, the last marked", A(50, {1, 2}, false, 0, 4), 2, 1, false},
+            {"a page cut short that still reaches the total", A(2, {1, 2}, false, 0, 4), 2, 1, false},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
@@ -207,19 +209,23 @@ TEST_F(OptionQueryAnswerTest, FollowUpIsRebuiltFromTheEcho) {
 TEST_F(OptionQueryAnswerTest, EveryEndWithoutALastRowIsOneNullCall) {
     for (const Family& f : Families()) {
         SCOPED_TRACE(f.op);
+        // an error from the wire comes without a text; the library's own codes with theirs
         struct Case {
             const char* name;
             AnswerSpec a;
             int send_result;
             std::size_t want_rows;
             int32_t want_error;
+            bool want_text;
         };
+        const int32_t early = OXA::API::kErrQueryEndedEarly;
         const Case cases[] = {
-            {"error answer", A(9, {1, 2}, false, 5), 0, 0, 5},
-            {"no rows", A(0, {}), 0, 0, 0},
-            {"negative count", A(9, {1, 2}, false, 0, -3), 0, 0, 0},
-            {"row size below what a row needs", A(9, {1, 2}, false, 0, {}, 8), 0, 0, 0},
-            {"follow-up not sent", A(9, {1, 2}), 1003, 2, 1003},
+            {"error answer", A(9, {1, 2}, false, 5), 0, 0, 5, false},
+            {"no rows", A(0, {}), 0, 0, 0, false},
+            {"negative count", A(9, {1, 2}, false, 0, -3), 0, 0, early, true},
+            {"row size below what a row needs", A(9, {1, 2}, false, 0, {}, 8), 0, 0, early, true},
+            {"a page cut short before the total", A(50, {1, 2}, false, 0, 4), 0, 2, early, true},
+            {"follow-up not sent", A(9, {1, 2}), 1003, 2, 1003, true},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
@@ -236,11 +242,7 @@ TEST_F(OptionQueryAnswerTest, EveryEndWithoutALastRowIsOneNullCall) {
             EXPECT_TRUE(end.null_record);
             EXPECT_TRUE(end.last);
             EXPECT_EQ(end.error_id, c.want_error);
-            if (c.send_result) {
-                EXPECT_EQ(end.error_msg, OXA::API::GetErrorMsg(c.send_result));
-            } else {
-                EXPECT_EQ(end.error_msg, "") << "no text looked up";
-            }
+            EXPECT_EQ(end.error_msg, c.want_text ? OXA::API::GetErrorMsg(c.want_error) : "");
         }
         EXPECT_EQ(OPT::Continuations().Tracked(), 0u);
     }
@@ -258,7 +260,7 @@ TEST_F(OptionQueryAnswerTest, RepeatedPageAndPageCapEndTheQuery) {
         ASSERT_EQ(calls.size(), 5u);
         EXPECT_EQ(spi_.LastCount(), 1u);
         EXPECT_TRUE(calls.back().null_record);
-        EXPECT_EQ(calls.back().error_id, 0);
+        EXPECT_EQ(calls.back().error_id, OXA::API::kErrQueryEndedEarly) << "ended early, and says so";
         EXPECT_EQ(SentOf(f.follow_msg).size(), 1u);
 
         // advancing pages, two at the most
@@ -271,6 +273,7 @@ TEST_F(OptionQueryAnswerTest, RepeatedPageAndPageCapEndTheQuery) {
         calls = CallsOf(f.op);
         ASSERT_EQ(calls.size(), 7u);
         EXPECT_TRUE(calls.back().null_record && calls.back().last);
+        EXPECT_EQ(calls.back().error_id, OXA::API::kErrQueryEndedEarly);
         EXPECT_EQ(SentOf(f.follow_msg).size(), 2u);
         OPT::SetContinuePageLimit(OXA::API::PageContinuation::kDefaultPageLimit);
     }
@@ -289,14 +292,71 @@ TEST_F(OptionQueryAnswerTest, AQueryAskedAgainStartsItsPagingAfresh) {
     EXPECT_EQ(spi_.LastCount(), 0u);
 }
 
+// A retry under the request id of a query still paging: each page goes to the query it follows,
+// whatever the order the pages come in, and both run to their last row. Steps: "A" and "B" send
+// the two queries, "A2" delivers the second page of A's rows (two a page, six in all).
+TEST_F(OptionQueryAnswerTest, TwoOverlappingQueriesUnderOneRequestIdBothRunToTheirEnd) {
+    const Family& f = Families()[0];
+    const std::vector<std::vector<std::string>> orders = {
+        {"A", "A1", "A2", "B", "B1", "A3", "B2", "B3"},  // the first's next page before the retry's first
+        {"A", "A1", "B", "A2", "B1", "A3", "B2", "B3"},
+        {"A", "A1", "B", "B1", "A2", "B2", "A3", "B3"},
+        {"A", "A1", "B", "B1", "B2", "B3", "A2", "A3"},
+        {"A", "A1", "B", "A2", "A3", "B1", "B2", "B3"},
+        {"A", "B", "A1", "B1", "A2", "B2", "A3", "B3"},  // the retry before any page
+    };
+    for (const auto& steps : orders) {
+        std::string trace;
+        for (const std::string& st : steps) trace += st + " ";
+        SCOPED_TRACE(trace);
+        OPT::Continuations().Clear();
+        spi_.Clear();
+        sent_.clear();
+        for (const std::string& st : steps) {
+            if (st.size() == 1) {
+                OrderQueryParam q{};
+                ASSERT_EQ(api_->QueryOrders(&q, kSession, 0x21), 0);
+                continue;
+            }
+            const int32_t page = st[1] - '0';
+            Feed(f, A(6, {2 * page - 1, 2 * page}));
+        }
+        const auto calls = CallsOf(f.op);
+        ASSERT_EQ(calls.size(), 12u) << "every row of both, no early end";
+        std::size_t lasts = 0;
+        for (const Call& c : calls) {
+            EXPECT_FALSE(c.null_record);
+            EXPECT_EQ(c.error_id, 0);
+            lasts += c.last;
+        }
+        EXPECT_EQ(lasts, 2u) << "each query ends once";
+        std::vector<uint64_t> asked;
+        for (const Sent& q : SentOf(0x41d)) asked.push_back(Le(q.body, 16, 4));
+        EXPECT_EQ(asked.size(), 6u) << "two queries and two follow-ups each";
+        EXPECT_EQ(std::count(asked.begin(), asked.end(), 2u), 2);
+        EXPECT_EQ(std::count(asked.begin(), asked.end(), 4u), 2);
+        EXPECT_EQ(OPT::Continuations().Tracked(), 0u);
+    }
+}
+
+TEST_F(OptionQueryAnswerTest, AQueryWhoseSendFailsLeavesNoPagingBehind) {
+    OnSend([](const Sent&) { return 1003; });
+    OrderQueryParam q{};
+    EXPECT_EQ(api_->QueryOrders(&q, kSession, 0x24), 1003);
+    OnSend(nullptr);
+    EXPECT_EQ(OPT::Continuations().Tracked(), 0u);
+}
+
 TEST_F(OptionQueryAnswerTest, UnknownSessionMakesNoCall) {
     for (const Family& f : Families()) {
         spi_.Clear();
         Bytes b = MakeAnswer(f, A(1, {1}), f.rows_at, f.row_size);
         b[0] ^= 0x40;  // another session number
         Deliver(f.msg_id, b, kNode);
-        Deliver(f.msg_id, MakeAnswer(f, A(1, {1}), f.rows_at, f.row_size), kNode + 1);  // another node
         EXPECT_EQ(spi_.Size(), 0u) << f.op;
+        // the router names another node (the connection's last login): the number still finds it
+        Deliver(f.msg_id, MakeAnswer(f, A(1, {1}), f.rows_at, f.row_size), kNode + 1);
+        EXPECT_EQ(spi_.Size(), 1u) << f.op;
     }
 }
 
@@ -588,17 +648,24 @@ TEST_F(OptionQueryAnswerTest, CombinationOrderAndTradeRows) {
 }
 
 TEST_F(OptionQueryAnswerTest, CombinationPositionStrategyAndExercisePositionRows) {
-    for (int16_t legs : {int16_t{2}, int16_t{5}, int16_t{-1}}) {
+    struct Legs {
+        int16_t wire;
+        int32_t want;
+    };
+    // the combination may have up to the record's four legs, of which the row carries two
+    for (const Legs& legs : {Legs{2, 2}, Legs{3, 3}, Legs{4, 4}, Legs{5, 4}, Legs{-1, 0}}) {
+        SCOPED_TRACE(legs.wire);
         spi_.Clear();
         Body r(322, 0);
         r.put<int32_t>(22, 1).text(95, "C0000000000000001").text(112, "CNSJC").text(129, "认购牛市价差");
-        r.put<int64_t>(170, 1).put<int64_t>(178, 3).put<int64_t>(186, 2).put<int16_t>(266, legs);
+        r.put<int64_t>(170, 1).put<int64_t>(178, 3).put<int64_t>(186, 2).put<int16_t>(266, legs.wire);
         r.text(268, "10000001").ch(268 + 17, 'C').ch(268 + 18, 'C').put<int64_t>(268 + 19, 0x100000004ll);
         r.text(295, "10000002").ch(295 + 17, 'P').ch(295 + 18, 'L');
         Deliver(0x52c, OneRow(0x52c, 141, r), kNode);
         ASSERT_EQ(spi_.comb_positions.size(), 1u);
         const OXAOptCombPositionInfo& p = spi_.comb_positions[0];
-        EXPECT_EQ(V(p.comb_info.num_legs), legs < 0 ? 0 : legs > 2 ? 2 : legs) << "two legs at the most";
+        EXPECT_EQ(V(p.comb_info.num_legs), legs.want);
+        EXPECT_EQ(p.comb_info.legs[2].leg_security_id[0], '\0') << "legs 3 and 4 are not on the row";
         EXPECT_EQ(V(p.comb_info.legs[0].leg_covered), 1);
         EXPECT_EQ(V(p.comb_info.legs[0].leg_side), 2);
         EXPECT_EQ(V(p.comb_info.legs[0].leg_qty), 4);

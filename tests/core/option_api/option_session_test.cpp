@@ -17,6 +17,7 @@
 #include "api/IdGenerator.h"
 #include "api/SessionTables.h"
 #include "core/option_api/OptionTraderImpl.h"
+#include "support/SessionState.h"
 
 namespace {
 
@@ -74,6 +75,8 @@ struct Sent {
 class OptionSessionTest : public ::testing::Test {
 public:
     void SetUp() override {
+        // no session, account or rate window left by the tests before
+        oxa_test::ResetSessionState();
         // bus mode: push registration sends nothing, so the hook sees every send
         OXA::API::SockType.store(2);
         api_.Init(nullptr, &generator_, &error_);
@@ -172,8 +175,9 @@ TEST_F(OptionSessionTest, AcceptedLoginFillsEveryIndexAndTheOrderCounter) {
     EXPECT_EQ(info->nprotocol_type, 2);
     EXPECT_EQ(info->nLastOrderID, 0x100000005u);
     EXPECT_EQ(info->nApiSessionID, session);
-    EXPECT_EQ(api_.FindSessionInfo(9, 0xABCDEF0123ull), info);
-    EXPECT_EQ(api_.FindSessionInfo(8, 0xABCDEF0123ull), nullptr) << "keyed by node and number";
+    EXPECT_EQ(api_.FindSessionInfo(0xABCDEF0123ull, 9), info);
+    EXPECT_EQ(api_.FindSessionInfo(0xABCDEF0123ull, 8), info) << "keyed by the number: any routed node finds it";
+    EXPECT_EQ(api_.FindSessionInfo(0xABCDEF0124ull, 9), nullptr);
     const auto accounts = OXA::API::_gMapNodeFundAcc.Accounts(9);
     EXPECT_NE(std::find(accounts.begin(), accounts.end(), 7001u), accounts.end());
     EXPECT_EQ(OXA::API::_tradingDay.load(), 20261211u);
@@ -265,7 +269,7 @@ TEST_F(OptionSessionTest, WhichAnswersEndWhichLogin) {
     }
     for (uint16_t index : {0x31, 0x32, 0x33})
         EXPECT_EQ(OXA::API::_gArrSessionInfo.Get(uint64_t{4} << 16 | index), nullptr) << "nothing filed";
-    EXPECT_EQ(api_.FindSessionInfo(4, 31), nullptr);
+    EXPECT_EQ(api_.FindSessionInfo(31, 4), nullptr);
 }
 
 TEST_F(OptionSessionTest, LateAnswerAfterTheLoginGaveUpFilesNothing) {
@@ -280,7 +284,7 @@ TEST_F(OptionSessionTest, LateAnswerAfterTheLoginGaveUpFilesNothing) {
     a.session_no = 41;
     Deliver(0x500, LoginAnswer(a));
     EXPECT_EQ(OXA::API::_gArrSessionInfo.Get(uint64_t{4} << 16 | 0x41), nullptr);
-    EXPECT_EQ(api_.FindSessionInfo(4, 41), nullptr);
+    EXPECT_EQ(api_.FindSessionInfo(41, 4), nullptr);
 }
 
 TEST_F(OptionSessionTest, FailedSecondLoginNeverReturnsTheFirstSession) {
@@ -300,29 +304,60 @@ TEST_F(OptionSessionTest, FailedSecondLoginNeverReturnsTheFirstSession) {
 TEST_F(OptionSessionTest, DisplacedRecordAndLogoutKeepTheIndexConsistent) {
     const uint64_t session = LoginOk(7401, 5, 0x61, 100);
     ASSERT_NE(session, 0u);
-    const tagSessionInfo* first = api_.FindSessionInfo(5, 100);
+    const tagSessionInfo* first = api_.FindSessionInfo(100, 5);
     ASSERT_NE(first, nullptr);
     // the same account logs in again: the server gives the session another number
     ASSERT_EQ(LoginOk(7401, 5, 0x61, 200), session);
-    const tagSessionInfo* second = api_.FindSessionInfo(5, 200);
+    const tagSessionInfo* second = api_.FindSessionInfo(200, 5);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, first);
-    EXPECT_EQ(api_.FindSessionInfo(5, 100), nullptr) << "the displaced record left the index";
+    EXPECT_EQ(api_.FindSessionInfo(100, 5), nullptr) << "the displaced record left the index";
     EXPECT_EQ(first->nSessionID, 100u) << "and stays readable for a handler that holds it";
 
     // another account gets number 200 again on the node: the index names the new session
     const uint64_t other = LoginOk(7402, 5, 0x62, 200);
     ASSERT_NE(other, 0u);
-    EXPECT_EQ(api_.FindSessionInfo(5, 200)->nApiSessionID, other);
+    EXPECT_EQ(api_.FindSessionInfo(200, 5)->nApiSessionID, other);
     // logging out the first session must not take the other's entry
     EXPECT_EQ(api_.Logout(session), 0);
     EXPECT_EQ(OXA::API::_gArrSessionInfo.Get(session), nullptr);
-    ASSERT_NE(api_.FindSessionInfo(5, 200), nullptr);
-    EXPECT_EQ(api_.FindSessionInfo(5, 200)->nApiSessionID, other);
+    ASSERT_NE(api_.FindSessionInfo(200, 5), nullptr);
+    EXPECT_EQ(api_.FindSessionInfo(200, 5)->nApiSessionID, other);
     EXPECT_STREQ(api_.GetAccountByOXAID(session << 40 | 1), "");
     EXPECT_EQ(api_.Logout(other), 0);
-    EXPECT_EQ(api_.FindSessionInfo(5, 200), nullptr);
+    EXPECT_EQ(api_.FindSessionInfo(200, 5), nullptr);
     EXPECT_EQ(api_.Logout(uint64_t{5} << 16 | 0x6f), 0) << "an unknown session logs out too";
+}
+
+// One connection may serve sessions of several nodes, and the router names only the node of its
+// last login: the number finds the session, the routed node only picks among nodes sharing it.
+TEST_F(OptionSessionTest, SessionsAreFoundByNumberWhicheverNodeTheRouterNames) {
+    const uint64_t six = LoginOk(7451, 6, 0x65, 300);
+    const uint64_t seven = LoginOk(7452, 7, 0x65, 301);
+    const uint64_t shared_six = LoginOk(7453, 6, 0x66, 302);
+    const uint64_t shared_seven = LoginOk(7454, 7, 0x66, 302);
+    ASSERT_TRUE(six && seven && shared_six && shared_seven) << LastError();
+    struct Case {
+        uint64_t number;
+        uint32_t routed_node;
+        uint64_t want;  // session id; 0: none
+    } const cases[] = {
+        {300, 7, six},           {301, 7, seven},         {300, 0, six},  {301, 6, seven},
+        {302, 6, shared_six},    {302, 7, shared_seven},
+        {302, 9, shared_seven},  // no node matches: the newest filing
+        {303, 6, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.number << " routed to node " << c.routed_node);
+        const tagSessionInfo* info = api_.FindSessionInfo(c.number, c.routed_node);
+        EXPECT_EQ(info ? info->nApiSessionID : 0, c.want);
+    }
+    // one node's logout leaves the other's entry under the shared number
+    EXPECT_EQ(api_.Logout(shared_seven), 0);
+    ASSERT_NE(api_.FindSessionInfo(302, 7), nullptr);
+    EXPECT_EQ(api_.FindSessionInfo(302, 7)->nApiSessionID, shared_six);
+    EXPECT_EQ(api_.Logout(shared_six), 0);
+    EXPECT_EQ(api_.FindSessionInfo(302, 6), nullptr);
 }
 
 TEST_F(OptionSessionTest, AccountTextIsPerThread) {
@@ -486,13 +521,19 @@ TEST_F(OptionSessionTest, RequestsTakeTheirPathAndTheirRequestIds) {
     EXPECT_EQ(asset[0].request_id, -9);
     EXPECT_EQ(asset[0].session_id, session);
 
-    // a refused business type records 230113 and releases the order flag
+    // a refused business type records 230113, loses the id it took and releases the order flag
+    const std::size_t sent_before_refusals = SentCount();
     order.business_type = 11;
     EXPECT_EQ(api_.InsertOrder(&order, session), 0u);
     EXPECT_EQ(LastError(), OXA::API::kErrNotOfferedMargin);
+    ExecuteOrderInsertInfo exercise{};
+    exercise.business_type = 10;
+    EXPECT_EQ(api_.InsertExecuteOrder(&exercise, session), 0u);
+    EXPECT_EQ(LastError(), OXA::API::kErrNotOfferedMargin);
+    EXPECT_EQ(SentCount(), sent_before_refusals);
     order.business_type = 12;
     const uint64_t lock = api_.InsertOrder(&order, session);
-    EXPECT_EQ(lock, id + 1) << "no id was lost to the refusal";
+    EXPECT_EQ(lock, id + 3) << "each refusal lost one id";
     EXPECT_EQ(SentOf(0x404).size(), 1u);
 
     // five legs are refused before anything is packed or an id is taken

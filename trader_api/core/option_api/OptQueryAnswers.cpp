@@ -5,13 +5,14 @@
 // One framework serves every self-continuing family: a row at or beyond the query's total (or,
 // where the 999 rule applies, beyond position 999) ends the query; a page whose last row does
 // not end it asks for the next page from that row's position, rebuilt from the answer's echo,
-// through the back-end's paging table. What ends a query without a row marked last (a page that
-// brings no progress or is over the page cap, a follow-up that cannot be sent) ends it with one
-// null-record call, is_last true, carrying the send's code when the send failed. An error answer,
-// one without rows, one with a negative count and one whose rows all lie outside the message each
-// make one null-record call with is_last true; a page cut short delivers the rows inside it, the
-// last of them marked last. The paged families (0x557, 0x558, 0x55a) never ask for more; the
-// strategy answer (0x524) ends with the answer's own flag.
+// through the back-end's paging table, which also keeps a query asked again under the same
+// request id apart from the one still paging. An error answer and one without rows make one
+// null-record call with is_last true and the answer's code. What ends a query before its last
+// row (a page that brings no progress or is over the page cap, a page cut short, a negative
+// count, rows that all lie outside the message, a follow-up that cannot be sent) ends it with
+// one null-record call, is_last true and a nonzero code: the send's, else kErrQueryEndedEarly.
+// The paged families (0x557, 0x558, 0x55a) never ask for more; the strategy answer (0x524) ends
+// with the answer's own flag.
 #include <spdlog/spdlog.h>
 
 #include <cstring>
@@ -198,7 +199,7 @@ bool Open(const Family& f, const char* data, int len, uint32_t node_id, Answer* 
     ReadRspHead(data, n_len, &a->head);
     a->msg = RecordView(data, n_len);
     OptionTraderImpl* api = GetInnerApi();
-    a->info = api ? api->FindSessionInfo(node_id, a->head.session_no) : nullptr;
+    a->info = api ? api->FindSessionInfo(a->head.session_no, node_id) : nullptr;
     if (a->info == nullptr) {
         if (f.msg_id == kMsgQueryCombStrategyRsp)
             spdlog::error("ptr_session_info_opt == NULL");
@@ -242,6 +243,9 @@ RecordView RowAt(const Family& f, const Answer& a, uint64_t i) {
                       static_cast<std::size_t>(a.head.record_size < left ? a.head.record_size : left));
 }
 
+// A row's position for the paging table: a negative one asks for nothing.
+uint64_t PagePosition(int32_t position) { return position > 0 ? static_cast<uint64_t>(position) : 0; }
+
 int SendFollowUp(const Family& f, const Answer& a, int32_t position) {
     char body[kPackMaxLength] = {};
     if (f.follow_up.length > sizeof body) return kErrBadParameter;
@@ -262,43 +266,52 @@ void Continuing(const Family& f, const char* data, int len, uint32_t node_id, Co
     const OptQueryRspHead& h = a.head;
     const uint64_t n = RowsOf(f, a);
     if (n == 0) {
-        Continuations().End(a.key);
-        OXAErrorInfo e = CodeOnly(h.error_code);
+        Continuations().Finish(a.key, 0);
+        // a plain error or empty answer carries its own code; a malformed one ended the query early
+        OXAErrorInfo e = h.error_code != 0 || h.record == 0 ? CodeOnly(h.error_code) : EndedEarlyError();
         call(static_cast<Rec*>(nullptr), &e, a.request_id, true, a.session_id);
         return;
     }
     const bool cut = n < static_cast<uint64_t>(h.record);
     OXAErrorInfo none{};
+    int32_t first = 0;
     int32_t position = 0;
     for (uint64_t i = 0; i < n; ++i) {
         const RecordView row = RowAt(f, a, i);
         position = row.At<int32_t>(0);
+        if (i == 0) first = position;
         Rec rec{};
         convert(row, rec);
         spdlog::debug("--------------------------[{}]:[{}]----------------------------", position, h.total);
-        const bool final_row = i + 1 == n;
         bool last;
         if (f.rule == LastRule::kAnswerLast) {
-            last = final_row && h.is_last;
+            last = i + 1 == n && h.is_last;
         } else {
-            last = static_cast<uint32_t>(position) >= h.total ||
-                   (f.rule == LastRule::kTotal999 && position > kRule999) || (final_row && cut);
+            last = static_cast<uint32_t>(position) >= h.total || (f.rule == LastRule::kTotal999 && position > kRule999);
         }
         call(&rec, &none, a.request_id, last, a.session_id);
         if (last) {
-            Continuations().End(a.key);
+            Continuations().Finish(a.key, PagePosition(first));
             return;
         }
     }
     if (f.rule == LastRule::kAnswerLast) return;
-    const PageContinuation::Step step = Continuations().Continue(
-        a.key, static_cast<uint64_t>(position), [&] { return SendFollowUp(f, a, position); });
+    if (cut) {
+        Continuations().Finish(a.key, PagePosition(first));
+        spdlog::error("[{}] page cut short after position {}: the query ends", f.name, position);
+        OXAErrorInfo e = EndedEarlyError();
+        call(static_cast<Rec*>(nullptr), &e, a.request_id, true, a.session_id);
+        return;
+    }
+    const PageContinuation::Step step =
+        Continuations().ContinuePage(a.key, PagePosition(first), PagePosition(position),
+                                     [&] { return SendFollowUp(f, a, position); });
     if (step.asked()) return;
     if (step.outcome == PageContinuation::Outcome::kSendFailed)
         spdlog::error("[{}] next page from {} not sent ({}): the query ends", f.name, position, step.code);
     else
-        spdlog::error("[{}] page ends at position {} without progress or over its page cap: the query ends", f.name,
-                      position);
+        spdlog::error("[{}] page from {} to {} is not the next of a query or over its page cap: the query ends",
+                      f.name, first, position);
     OXAErrorInfo e = ContinueErrorOf(step);
     call(static_cast<Rec*>(nullptr), &e, a.request_id, true, a.session_id);
 }
@@ -549,9 +562,9 @@ void CombPositionRow(const RecordView& r, OXAOptCombPositionInfo& p) {
     p.yesterday_position = r.At<int64_t>(170);
     // the 18 bytes at 95 would take the strategy id's first byte at 112: the number ends before it
     r.Text(p.comb_info.comb_num, 95, 17);
-    // the row carries two legs: the count says no more than it has
+    // the count is the combination's (up to the record's four legs); the row carries two of them
     const int16_t wire = r.At<int16_t>(266);
-    p.comb_info.num_legs = wire < 0 ? 0 : wire > 2 ? 2 : wire;
+    p.comb_info.num_legs = wire < 0 ? 0 : wire > kMaxLegs ? kMaxLegs : wire;
     for (std::size_t i = 0; i < 2; ++i) {
         const std::size_t leg = 268 + 27 * i;
         OXAOptCombLeg& l = p.comb_info.legs[i];

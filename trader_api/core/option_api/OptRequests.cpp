@@ -19,15 +19,15 @@ using namespace OPT;
 namespace {
 
 // A business type the operation does not pack: logged and recorded, nothing is sent.
-uint64_t BusinessNotServed(CInnerApiInterface& api, int business_type) {
+void LogBusinessNotServed(CInnerApiInterface& api, int business_type) {
     spdlog::error("not support business_type[{}]", business_type);
     api.SetLastError(kErrNotOfferedMargin);
-    return 0;
 }
 
 }  // namespace
 
-uint64_t OptionTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, const char* send_error) {
+uint64_t OptionTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, const char* send_error,
+                                         int refused_business) {
     const PackInfo* pack = PackInfoOf(req.op);
     tagSessionInfo* info = CheckRequest(session_id, pack->ctrl_type);
     if (info == nullptr) return 0;
@@ -46,6 +46,11 @@ uint64_t OptionTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, 
     if (id == 0) {
         spdlog::error("[{}] no order id for session {}", pack->name, session_id);
         SetLastError(kErrSessionInvalid);
+        return 0;
+    }
+    if (refused_business >= 0) {
+        // the id taken is lost, as for a failed send: the next request takes the following one
+        LogBusinessNotServed(*this, refused_business);
         return 0;
     }
     req.new_id = id;
@@ -83,11 +88,13 @@ int OptionTraderImpl::SendQuery(PackRequest& req, uint64_t session_id, int reque
     }
     spdlog::debug("{}: session_no :{} request_id :{} msg_id :0x{:x}", pack->name, info->nSessionID, request_id,
                   r.msg_id);
-    // a query asked again under the same request id starts its paging afresh
-    if (const uint32_t answer = AnswerOfQuery(r.msg_id))
-        Continuations().End(PageContinuation::Key{session_id, answer,
-                                                  static_cast<uint64_t>(static_cast<int64_t>(request_id))});
-    return Send(true, nullptr, session_id, r.msg_id, body, static_cast<int>(r.length), request_id);
+    // a query asked again under the same request id pages on its own, beside one still paging
+    const uint32_t answer = AnswerOfQuery(r.msg_id);
+    const PageContinuation::Key key{session_id, answer, static_cast<uint64_t>(static_cast<int64_t>(request_id))};
+    const uint64_t ticket = answer != 0 ? Continuations().Start(key) : 0;
+    const int rc = Send(true, nullptr, session_id, r.msg_id, body, static_cast<int>(r.length), request_id);
+    if (rc != 0 && answer != 0) Continuations().Drop(key, ticket);
+    return rc;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -103,8 +110,8 @@ uint64_t OptionTraderImpl::InsertOrder(const OrderInsertInfo* order, uint64_t se
     } else if (order->business_type == OXA_BUSINESS_TYPE_OPTION_LOCK) {
         req.op = PackOp::LockOrder;
     } else {
-        if (CheckRequest(session_id, 0) == nullptr) return 0;
-        return BusinessNotServed(*this, order->business_type);
+        req.op = PackOp::InsertOrder;
+        return SendOrderLike(req, session_id, nullptr, order->business_type);
     }
     return SendOrderLike(req, session_id, nullptr);
 }
@@ -124,8 +131,8 @@ uint64_t OptionTraderImpl::InsertExecuteOrder(const ExecuteOrderInsertInfo* orde
     } else if (order->business_type == OXA_BUSINESS_TYPE_EXECUTE_COMBINE) {
         req.op = PackOp::CombinedExecuteOrder;
     } else {
-        if (CheckRequest(session_id, 0) == nullptr) return 0;
-        return BusinessNotServed(*this, order->business_type);
+        req.op = PackOp::ExecuteOrder;
+        return SendOrderLike(req, session_id, nullptr, order->business_type);
     }
     return SendOrderLike(req, session_id, nullptr);
 }

@@ -11,6 +11,7 @@
 #include "api/TraderImpl.h"
 #include "api_common/CInnerApiInterface/LoginAnswer.h"
 #include "api_common/RequestGate.h"
+#include "api_common/SessionFiling.h"
 #include "core/option_api/OptTradeDriver.h"
 #include "infra/tcp_framework/client/TcpClient.h"
 #include "infra/utility/WireCodec.h"
@@ -179,10 +180,15 @@ uint64_t OptionTraderImpl::FirstOrderId(const tagSessionInfo& info) {
     return info.nApiSessionID << 40 | static_cast<uint64_t>(info.nClientID) << 32 | info.nLastOrderID;
 }
 
-tagSessionInfo* OptionTraderImpl::FindSessionInfo(uint32_t node_id, uint64_t session_no) const {
+tagSessionInfo* OptionTraderImpl::FindSessionInfo(uint64_t session_no, uint32_t routed_node) const {
     std::shared_lock<std::shared_mutex> lock(m_mtxSessionMap);
-    auto it = m_mapSessionInfo.find(SessionKey{node_id, session_no});
-    return it != m_mapSessionInfo.end() ? it->second : nullptr;
+    auto it = m_mapSessionInfo.find(session_no);
+    if (it == m_mapSessionInfo.end() || it->second.empty()) return nullptr;
+    const std::vector<tagSessionInfo*>& records = it->second;
+    if (records.size() > 1)
+        for (tagSessionInfo* r : records)
+            if (GetNodeIdBySession(r->nApiSessionID) == routed_node) return r;
+    return records.back();
 }
 
 tagSessionInfo* OptionTraderImpl::CheckRequest(uint64_t session_id, int ctrl_type) {
@@ -295,11 +301,10 @@ void OptionTraderImpl::OnCoreLogin(const char* body, int length) {
     accepted.accepted = true;
     accepted.session_id = session_id;
     accepted.session_no = rsp.session_no;
-    if (!DeliverLoginAnswer(m_loginWait, "OnCoreLogin", rsp.fund_account, 0, accepted)) {
-        // the login gave up meanwhile: no session is left that no caller knows of
+    DeliverFiledLogin(m_loginWait, "OnCoreLogin", rsp.fund_account, accepted, [this, record] {
         UnindexSession(record);
-        UnregisterSession(session_id);
-    }
+        UnfileSession(record);
+    });
 }
 
 tagSessionInfo* OptionTraderImpl::FileSession(const CoreLoginRsp& rsp, uint64_t session_id) {
@@ -318,12 +323,16 @@ tagSessionInfo* OptionTraderImpl::FileSession(const CoreLoginRsp& rsp, uint64_t 
     const tagSessionInfo* displaced = _gArrSessionInfo.Get(session_id);
     tagSessionInfo* record = RegisterSession(info, nullptr, false);
     if (record == nullptr) return nullptr;
-    if (displaced != nullptr) {
-        auto it = m_mapSessionInfo.find(SessionKey{GetNodeIdBySession(session_id), displaced->nSessionID});
-        if (it != m_mapSessionInfo.end() && it->second == displaced) m_mapSessionInfo.erase(it);
+    if (displaced != nullptr) UnindexLocked(displaced);
+    // a number the server hands out again on the node names the new session
+    std::vector<tagSessionInfo*>& records = m_mapSessionInfo[rsp.session_no];
+    for (auto it = records.begin(); it != records.end(); ++it) {
+        if (GetNodeIdBySession((*it)->nApiSessionID) == rsp.node_id) {
+            records.erase(it);
+            break;
+        }
     }
-    // a number the server hands out again names the new session
-    m_mapSessionInfo[SessionKey{rsp.node_id, rsp.session_no}] = record;
+    records.push_back(record);
     lock.unlock();
 
     SetSpeedLimit(0, session_id, rsp.order_limit);
@@ -335,8 +344,20 @@ tagSessionInfo* OptionTraderImpl::FileSession(const CoreLoginRsp& rsp, uint64_t 
 void OptionTraderImpl::UnindexSession(const tagSessionInfo* record) {
     if (record == nullptr) return;
     std::unique_lock<std::shared_mutex> lock(m_mtxSessionMap);
-    auto it = m_mapSessionInfo.find(SessionKey{GetNodeIdBySession(record->nApiSessionID), record->nSessionID});
-    if (it != m_mapSessionInfo.end() && it->second == record) m_mapSessionInfo.erase(it);
+    UnindexLocked(record);
+}
+
+void OptionTraderImpl::UnindexLocked(const tagSessionInfo* record) {
+    auto it = m_mapSessionInfo.find(record->nSessionID);
+    if (it == m_mapSessionInfo.end()) return;
+    std::vector<tagSessionInfo*>& records = it->second;
+    for (auto r = records.begin(); r != records.end(); ++r) {
+        if (*r == record) {
+            records.erase(r);
+            break;
+        }
+    }
+    if (records.empty()) m_mapSessionInfo.erase(it);
 }
 
 int OptionTraderImpl::Logout(uint64_t session_id) {

@@ -6,8 +6,10 @@
 // Every wait is an AnswerWait armed before its send. A login answer is taken only by the login
 // in flight (a refusal ends it at once, an acceptance must name its account); replay
 // notifications count only for the session being resumed, and each replayed page restarts the
-// replay's deadline. Sessions are indexed by (node, server session number) beside the shared
-// session tables; records the tables retire stay readable until the tables are released.
+// replay's deadline. Sessions are indexed by the server's session number beside the shared
+// session tables (one connection may serve sessions of several nodes, and the node the router
+// names is only its last login's); records the tables retire stay readable until the tables are
+// released.
 #pragma once
 
 #include <atomic>
@@ -18,6 +20,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "api/SpeedControl.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
@@ -135,8 +138,10 @@ public:
     void SyncProgress(uint64_t session_id, int32_t last_seq = 0);
     // A follow-up page of the replay or of a query, on the gateway connection of the session.
     int SendFollowUp(uint64_t session_id, uint32_t msg_id, const void* body, int length, int request_id);
-    // The record of a server session number on a node; null when none.
-    tagSessionInfo* FindSessionInfo(uint32_t node_id, uint64_t session_no) const;
+    // The record of a server session number; null when none. routed_node (the node the router
+    // names) only chooses between sessions of several nodes that share the number, and never
+    // refuses the only one: a connection serving several nodes names just its last login's.
+    tagSessionInfo* FindSessionInfo(uint64_t session_no, uint32_t routed_node) const;
 
     // The request gate: the session's record when it exists and the rate allows the request.
     tagSessionInfo* CheckRequest(uint64_t session_id, int ctrl_type);
@@ -160,29 +165,23 @@ private:
         uint64_t session_id = 0;
         uint64_t session_no = 0;
     };
-    struct SessionKey {
-        uint32_t node_id;
-        uint64_t session_no;
-        bool operator==(const SessionKey& o) const { return node_id == o.node_id && session_no == o.session_no; }
-    };
-    struct SessionKeyHash {
-        std::size_t operator()(const SessionKey& k) const noexcept {
-            return std::hash<uint64_t>()(k.session_no * 0x9E3779B97F4A7C15ull ^ k.node_id);
-        }
-    };
 
     int CoreLogin(const ClientPtr& client, uint64_t fund_account);
     void OnCoreLogin(const char* body, int length);
     // Files a granted session; null when the ids do not fit the tables.
     tagSessionInfo* FileSession(const OPT::CoreLoginRsp& rsp, uint64_t session_id);
     void UnindexSession(const tagSessionInfo* record);
+    void UnindexLocked(const tagSessionInfo* record);  // m_mtxSessionMap held
     int SendSyncPushReq();
     int ReqSubscribeMsg();
     bool WaitForReplay(uint64_t session_id, uint64_t ticket, std::chrono::milliseconds timeout);
 
     int Send(bool gateway, const ClientPtr* client, uint64_t session_id, uint32_t msg_id, const void* body,
              int length, int request_id);
-    uint64_t SendOrderLike(OPT::PackRequest& req, uint64_t session_id, const char* send_error);
+    // refused_business >= 0: a business type the operation does not serve, refused once the
+    // gate has passed and an id has been taken.
+    uint64_t SendOrderLike(OPT::PackRequest& req, uint64_t session_id, const char* send_error,
+                           int refused_business = -1);
     int SendQuery(OPT::PackRequest& req, uint64_t session_id, int request_id);
 
     std::mutex m_mtxLogin;      // CoreLogin, across send and wait
@@ -205,8 +204,9 @@ private:
     std::atomic<bool> m_bOrderLock{false};
     CSpeedControl m_speedControl;
 
+    // server session number -> the records filed under it, at most one per node, newest last
     mutable std::shared_mutex m_mtxSessionMap;
-    std::unordered_map<SessionKey, tagSessionInfo*, SessionKeyHash> m_mapSessionInfo;
+    std::unordered_map<uint64_t, std::vector<tagSessionInfo*>> m_mapSessionInfo;
 
     mutable std::mutex m_mtxSettings;
     Timeouts m_timeouts;
