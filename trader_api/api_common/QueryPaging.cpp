@@ -16,25 +16,6 @@ PageContinuation::States& PageContinuation::Entry(const Key& key) {
     return m_map[key];
 }
 
-bool PageContinuation::Advance(const Key& key, uint64_t next) {
-    std::lock_guard<std::mutex> lock(m_mtx);
-    auto it = m_map.find(key);
-    State* state = it == m_map.end() || it->second.empty() ? nullptr : &it->second.back();
-    const uint64_t asked = state ? state->asked : 0;
-    const uint32_t pages = state ? state->pages : 0;
-    if (next <= asked || next > static_cast<uint64_t>(INT32_MAX) || pages >= m_pageLimit.load()) {
-        if (it != m_map.end()) m_map.erase(it);
-        return false;
-    }
-    if (state) {
-        state->asked = next;
-        ++state->pages;
-    } else {
-        Entry(key).push_back(State{next, 1, ++m_nextTicket});
-    }
-    return true;
-}
-
 PageContinuation::States::iterator PageContinuation::Match(States& states, uint64_t first) {
     // a query that has had no page yet takes any first page, after every query that asked from
     // below first; among queries that asked from the same position, the oldest

@@ -26,6 +26,7 @@
 #include <map>
 #include <mutex>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace OXA {
@@ -62,14 +63,11 @@ public:
 
     // Asks for the page from next (a 32-bit wire position: anything beyond INT32_MAX stalls)
     // with send(), which builds and sends the request and returns its result (0 when sent).
-    // Every outcome but kAsked forgets the query.
+    // Every outcome but kAsked forgets the query. For a query followed alone, as a page that
+    // starts and ends at next.
     template <typename Send>
     Step Continue(const Key& key, uint64_t next, Send&& send) {
-        if (!Advance(key, next)) return Step{Outcome::kNoProgress, 0};
-        const int rc = send();
-        if (rc == 0) return Step{Outcome::kAsked, 0};
-        End(key);
-        return Step{Outcome::kSendFailed, rc};
+        return ContinuePage(key, next, next, std::forward<Send>(send));
     }
 
     // The query has ended (its last row, an error answer) or starts afresh; with queries side by
@@ -83,7 +81,7 @@ public:
     void Drop(const Key& key, uint64_t ticket);
 
     // A page of rows from position first to last that does not end its query: the query it
-    // answers asks for the page from last with send() (as Continue). kNoProgress when no query
+    // answers asks for the page from last with send(). kNoProgress when no query
     // under key waits for such a page (a repeated page, a server ignoring the position) or the
     // query is at its page cap; that query is then forgotten.
     template <typename Send>
@@ -118,9 +116,6 @@ private:
     // A key's queries, oldest first (a query that asks again moves to the end).
     using States = std::vector<State>;
 
-    // True when next is beyond the position this query asked before and the query may have
-    // another page; then next is recorded. A refusal forgets the query.
-    bool Advance(const Key& key, uint64_t next);
     // ContinuePage's bookkeeping: the matched query records last (its ticket in *ticket).
     bool AdvancePage(const Key& key, uint64_t first, uint64_t last, uint64_t* ticket);
     // The query under key that a page starting at first answers; end() when none.
