@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/deps.sh
+source scripts/suite-env.sh
 
 jobs=$(nproc)
 fuzz_seconds=${OXA_FUZZ_SECONDS:-45}
@@ -13,7 +14,7 @@ run_suite() {   # dir, extra cmake args...
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
+  (suite_env "$dir"; cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300)
 }
 
 # The code-page tests and fuzz target need the locale zh_CN.GB18030: each build makes it in its
@@ -23,13 +24,11 @@ echo "== plain build"
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 echo "== address + undefined sanitizers"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DOXA_SANITIZE=address,undefined \
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DOXA_SANITIZE=address,undefined \
     -DOXA_BUILD_BENCH=OFF -DOXA_BUILD_TOOLS=ON
 
 echo "== thread sanitizer"
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DOXA_SANITIZE=thread -DOXA_BUILD_BENCH=OFF
+run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DOXA_SANITIZE=thread -DOXA_BUILD_BENCH=OFF
 
 echo "== fuzz targets (${fuzz_seconds}s each)"
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang \

@@ -17,14 +17,11 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kThreads = 8;
-// Heartbeats every 40 ms, so several fall inside the run; a loaded machine can stall the io
-// thread for a few tens of ms, and three intervals of silence would end the link. The thread
-// sanitizer slows every thread several times over, so its build waits longer.
-#if defined(__SANITIZE_THREAD__)
-constexpr int kHeartbeatMs = 100;
-#else
-constexpr int kHeartbeatMs = 40;
-#endif
+// Three intervals of silence end the link, and eight senders on a busy machine (or under a
+// sanitizer) can keep the io thread off the processor for well over 100 ms. The interval is
+// long enough for that; the senders wait half-way for a heartbeat instead of hoping one falls
+// inside the run.
+constexpr int kHeartbeatMs = 250;
 constexpr uint32_t kPerThread = 10000;
 
 uint64_t request_id(int thread, uint32_t seq) { return (static_cast<uint64_t>(thread) << 32) | seq; }
@@ -107,6 +104,9 @@ TEST(ClientConcurrency, EightThreadsTenThousandRequestsEachWithHeartbeats) {
                     send_failures++;
                 // now and then let the heartbeat timer in between the senders
                 if (seq % 2000 == 1999) std::this_thread::sleep_for(12ms);
+                // half-way, every sender waits until a heartbeat has crossed mid-stream
+                if (seq == kPerThread / 2)
+                    server.wait_for([&] { return heartbeats_during_run.load() >= 1; }, 20s);
             }
         });
     }
