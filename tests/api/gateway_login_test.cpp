@@ -343,10 +343,10 @@ using namespace std::chrono_literals;
 TEST_F(GatewayLoginTest, LogoutAndLoginFromACallbackReturnAtOnce) {
     const uint64_t session = Login("1001");
     ASSERT_NE(session, 0u);
-    // the answers would be long in coming if they were waited for on this thread
+    // the answers would be a minute in coming if they were waited for on this thread
     TraderImpl::Timeouts t = api_->GetTimeouts();
-    t.gateway_login = 5000ms;
-    t.logout = 5000ms;
+    t.gateway_login = 60s;
+    t.logout = 60s;
     api_->SetTimeouts(t);
 
     struct Result {
@@ -370,13 +370,13 @@ TEST_F(GatewayLoginTest, LogoutAndLoginFromACallbackReturnAtOnce) {
     auto conns = sim_.open_connections();
     ASSERT_EQ(conns.size(), 1u);
     conns[0]->push(0x1FE, 1, {});
-    ASSERT_TRUE(WaitUntil([&] { return r.done.load(); }, 10000ms));
+    ASSERT_TRUE(WaitUntil([&] { return r.done.load(); }, 150s));
     backend_->on_recv = nullptr;
     EXPECT_EQ(r.logout, 0);
-    EXPECT_LT(r.logout_took, 100ms);
+    EXPECT_LT(r.logout_took, 20s);
     EXPECT_EQ(r.login, 0u);
     EXPECT_EQ(r.login_error, 1012);
-    EXPECT_LT(r.login_took, 100ms);
+    EXPECT_LT(r.login_took, 20s);
     // the gateway's answer ends the session, as a waiting Logout would
     ASSERT_TRUE(WaitUntil([&] { return backend_->logouts.load() == 1; }, 5000ms));
     EXPECT_EQ(api_->Logout(session), 1004);

@@ -108,7 +108,8 @@ TEST(ClientConnectAttempt, StopGivesUpAnAttemptStuckInSynAtOnce) {
     EXPECT_EQ(rig.client->stop(), 0);
     caller.join();
     EXPECT_EQ(rc.load(), 1002);
-    EXPECT_LT(Clock::time_point(Clock::duration(returned_ns.load())) - t0, 500ms);
+    // the kernel would give the SYN up only after minutes
+    EXPECT_LT(Clock::time_point(Clock::duration(returned_ns.load())) - t0, 10s);
     EXPECT_EQ(rig.logged("(" + hole.url() + ")connect abandoned"), 1) << rig.log_text();
     EXPECT_EQ(rig.logged("network error("), 0);  // giving up is not a network error
     EXPECT_EQ(rig.rec->n_connected(), 0u);
@@ -135,7 +136,7 @@ TEST(ClientConnectAttempt, StopAndConnectDoNotWaitBehindARetryStuckInSyn) {
     const auto t0 = Clock::now();
     EXPECT_EQ(rig.client->stop(), 0);
     EXPECT_EQ(rig.client->connect(second.url()), 0);
-    EXPECT_LT(Clock::now() - t0, 1s);
+    EXPECT_LT(Clock::now() - t0, 10s);  // not the minutes of the stuck SYN
     EXPECT_TRUE(rig.client->is_connected());
     ASSERT_TRUE(second.wait_connections(1, 5s));
     EXPECT_EQ(rig.logged("(" + hole.url() + ")connect abandoned"), 1) << rig.log_text();

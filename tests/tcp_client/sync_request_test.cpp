@@ -66,9 +66,10 @@ TEST(ClientSyncRequest, SecondCallerWithTheSameIdGets3001AtOnce) {
     ASSERT_TRUE(server.wait_frames(kFrameRequest, 1, 5s));
     std::vector<uint8_t> out(16);
     uint32_t n = 0;
+    // a second caller that waited would wait its own minute: "at once" is far below that
     const auto t0 = Clock::now();
-    EXPECT_EQ(rig.client->request(1, 42, "b", 1, out.data(), &n, 400), 3001);
-    EXPECT_LT(Clock::now() - t0, 200ms);
+    EXPECT_EQ(rig.client->request(1, 42, "b", 1, out.data(), &n, 60000), 3001);
+    EXPECT_LT(Clock::now() - t0, 20s);
     waiter.join();
     EXPECT_EQ(first.load(), 2003);
     EXPECT_EQ(server.frame_count(kFrameRequest), 1u);  // the refused one was not sent
@@ -84,7 +85,7 @@ TEST(ClientSyncRequest, TimeoutThenLateAnswerIsLoggedAndDropped) {
     EXPECT_EQ(rig.client->request(3, 5, "q", 1, out.data(), &n, 100), 2003);
     const auto took = Clock::now() - t0;
     EXPECT_GE(took, 100ms);
-    EXPECT_LT(took, 100ms + 400ms);
+    EXPECT_LT(took, 100ms + 2s);  // ends at its deadline, give or take a busy machine's delay
     EXPECT_EQ(rig.logged("wait for response timeout. reqid=5, timeout=100ms"), 1);
     ASSERT_TRUE(server.send_frame(kFrameResponse, 3, 5, {1}, 0));
     EXPECT_TRUE(rig.wait_logged("[handle_response] key=5 not found.", 1, 5s));

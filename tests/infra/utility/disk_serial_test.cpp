@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -383,11 +384,16 @@ TEST(GetDiskSerial, FoundOncePerProcess) {
   const auto first_took = std::chrono::steady_clock::now() - start;
   const std::string text = first;
 
-  const auto again = std::chrono::steady_clock::now();
-  const char* second = GetDiskSerial();
-  const auto second_took = std::chrono::steady_clock::now() - again;
+  // The fastest of many later calls: one call alone may lose the processor on a busy machine.
+  const char* second = nullptr;
+  auto second_took = std::chrono::steady_clock::duration::max();
+  for (int i = 0; i < 100; ++i) {
+    const auto again = std::chrono::steady_clock::now();
+    second = GetDiskSerial();
+    second_took = std::min(second_took, std::chrono::steady_clock::now() - again);
+    ASSERT_EQ(first, second);
+  }
 
-  EXPECT_EQ(first, second);
   EXPECT_EQ(text, second);
   EXPECT_LE(second_took, first_took + std::chrono::milliseconds(5));
   EXPECT_LT(text.size(), kDiskSerialSize);
