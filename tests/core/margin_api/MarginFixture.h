@@ -243,6 +243,18 @@ protected:
         return api_->Login("127.0.0.1", sim_.port(), user.c_str(), "pw", 1, nullptr, nullptr);
     }
     int LastError() { return api_->GetApiLastError()->error_id; }
+    // The answers of one request, once one of them says it is the last (or n have come).
+    std::vector<FlowSpi::Event> Answers(const std::string& kind, int request_id, std::size_t n = 0) {
+        auto done = [&] {
+            const auto got = spi_.Of(kind, static_cast<uint64_t>(request_id));
+            if (n) return got.size() >= n;
+            for (const auto& e : got)
+                if (e.status == 1) return true;
+            return false;
+        };
+        WaitUntil(done, 5000ms);
+        return spi_.Of(kind, static_cast<uint64_t>(request_id));
+    }
     std::vector<oxa_sim::ReceivedFrame> FramesOf(uint32_t id) {
         std::vector<oxa_sim::ReceivedFrame> out;
         for (auto& f : sim_.frames())

@@ -14,18 +14,6 @@ using Event = FlowSpi::Event;
 
 class MarginQueryE2ETest : public MarginFixture {
 protected:
-    // The answers of one request, once one of them says it is the last (or n have come).
-    std::vector<Event> Answers(const std::string& kind, int request_id, std::size_t n = 0) {
-        auto done = [&] {
-            const auto got = spi_.Of(kind, static_cast<uint64_t>(request_id));
-            if (n) return got.size() >= n;
-            for (const auto& e : got)
-                if (e.status == 1) return true;
-            return false;
-        };
-        WaitUntil(done, 5000ms);
-        return spi_.Of(kind, static_cast<uint64_t>(request_id));
-    }
     OXA::API::TraderApi& Api() { return *api_; }
 };
 

@@ -339,6 +339,48 @@ TEST_F(OptionQueryAnswerTest, TwoOverlappingQueriesUnderOneRequestIdBothRunToThe
     }
 }
 
+// An error answer without rows between two queries under one request id ends the query whose
+// last ask is the oldest (the answers come in the order of the asks), and the other runs to its
+// last row. Steps as above; "E" is the error answer to A's next page.
+TEST_F(OptionQueryAnswerTest, AnErrorPageEndsTheQueryWhoseAskItFollows) {
+    const Family& f = Families()[0];
+    const std::vector<std::vector<std::string>> orders = {
+        {"A", "A1", "B", "E", "B1", "B2", "B3"},  // the error before the retry's first page
+        {"A", "A1", "B", "B1", "E", "B2", "B3"},  // after it: the retry asked later
+    };
+    for (const auto& steps : orders) {
+        std::string trace;
+        for (const std::string& st : steps) trace += st + " ";
+        SCOPED_TRACE(trace);
+        OPT::Continuations().Clear();
+        spi_.Clear();
+        for (const std::string& st : steps) {
+            if (st == "E") {
+                Feed(f, A(6, {}, true, 230010));
+            } else if (st.size() == 1) {
+                OrderQueryParam q{};
+                ASSERT_EQ(api_->QueryOrders(&q, kSession, 0x21), 0);
+            } else {
+                const int32_t page = st[1] - '0';
+                Feed(f, A(6, {2 * page - 1, 2 * page}));
+            }
+        }
+        const auto calls = CallsOf(f.op);
+        ASSERT_EQ(calls.size(), 9u) << "A's two rows, the error, B's six rows";
+        std::size_t errors = 0, rows = 0, lasts = 0;
+        for (const Call& c : calls) {
+            errors += c.error_id == 230010 && c.null_record && c.last;
+            rows += !c.null_record;
+            lasts += c.last;
+        }
+        EXPECT_EQ(errors, 1u);
+        EXPECT_EQ(rows, 8u);
+        EXPECT_EQ(lasts, 2u) << "each query ends once";
+        EXPECT_TRUE(calls.back().last) << "B's last row";
+        EXPECT_EQ(OPT::Continuations().Tracked(), 0u);
+    }
+}
+
 TEST_F(OptionQueryAnswerTest, AQueryWhoseSendFailsLeavesNoPagingBehind) {
     OnSend([](const Sent&) { return 1003; });
     OrderQueryParam q{};
