@@ -29,16 +29,7 @@ protected:
         sim_margin_.set_account_init_answer(account, a);
     }
     // A buy that fills at once: its order and trade pushes follow.
-    uint64_t FilledOrder(uint64_t session) {
-        OrderInsertInfo order{};
-        std::strcpy(order.ticker, "600000");
-        order.market = 1;
-        order.price = 10.80;
-        order.quantity = 100;
-        order.price_type = 1;
-        order.side = 1;
-        return api_->InsertOrder(&order, session);
-    }
+    uint64_t FilledOrder(uint64_t session) { return Buy(session, 10.80); }
     void SetWaits(std::chrono::milliseconds login, std::chrono::milliseconds sync) {
         MarginTraderImpl::Timeouts t = ShortTimeouts();
         t.login = login;

@@ -21,16 +21,8 @@ TEST_F(MarginQueryE2ETest, OneQueryOfEveryFamily) {
     const uint64_t session = Login(8301);
     ASSERT_NE(session, 0u) << LastError();
     OXA::API::TraderApi& api = Api();
-    OrderInsertInfo order{};
-    std::strcpy(order.ticker, "600000");
-    order.market = 1;
-    order.price = 10.80;
-    order.quantity = 100;
-    order.price_type = 1;
-    order.side = 1;
-    const uint64_t filled = api.InsertOrder(&order, session);
-    order.price = 9.00;
-    const uint64_t working = api.InsertOrder(&order, session);
+    const uint64_t filled = Buy(session, 10.80);
+    const uint64_t working = Buy(session, 9.00);
     ASSERT_TRUE(WaitUntil([&] { return spi_.Of("order", working).size() == 1 && spi_.Of("trade", filled).size() == 1; }));
 
     // single-record family: one call per order, is_last on the last message

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <thread>
 
 #include "api/ErrorCodes.h"
 #include "core/option_api/OptionTestSupport.h"
@@ -16,8 +17,7 @@
 #include "core/spot_api/SpotTraderImpl.h"
 #include "gateway_sim/SimOption.h"
 #include "support/LogStall.h"
-
-#include <thread>
+#include "support/Orders.h"
 
 namespace {
 
@@ -27,6 +27,25 @@ using OXA::API::OptionTraderImpl;
 using opt_test::V;
 
 constexpr uint64_t kOptionAccount = 9001;
+constexpr uint64_t kSession = uint64_t{6} << 16 | 12;  // its session
+
+// Orders that fill, so the order and trade queries have something to page through.
+std::vector<uint64_t> PlaceFilledOrders(TraderImpl* api, uint64_t session, opt_test::RecordingSpi& spi, int n) {
+    std::vector<uint64_t> ids;
+    OrderInsertInfo order = oxa_test::LimitOrder("10000001", 1, 0.6, 1);
+    order.position_effect = 1;
+    order.business_type = 10;
+    for (int i = 0; i < n; ++i) {
+        order.order_client_id = static_cast<uint32_t>(100 + i);
+        ids.push_back(api->InsertOrder(&order, session));
+    }
+    // each order's pushes: accepted, traded, filled
+    WaitUntil([&] {
+        return spi.Count("OnTradeEvent") == static_cast<std::size_t>(n) &&
+               spi.Count("OnOrderEvent") == static_cast<std::size_t>(2 * n);
+    });
+    return ids;
+}
 
 class OptionEndToEndTest : public ::testing::Test {
 protected:
@@ -93,6 +112,14 @@ protected:
     }
     int LastError() { return api_->GetApiLastError()->error_id; }
 
+    // The option account logged in with n orders that filled (their pushes taken).
+    std::vector<uint64_t> LoginWithFilledOrders(int n) {
+        const uint64_t session = Login(kOptionAccount);
+        EXPECT_EQ(session, kSession) << LastError();
+        std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, n);
+        EXPECT_EQ(spi_.Count("OnTradeEvent"), static_cast<std::size_t>(n));
+        return ids;
+    }
     // The option back-end's login wait, for the back-end the next login creates and the one that
     // exists.
     void SetOptionLoginWait(std::chrono::milliseconds wait) {
@@ -193,7 +220,6 @@ TEST_F(OptionEndToEndTest, SpotAndOptionAccountsSideBySide) {
     EXPECT_EQ(api_->Logout(spot_session), 0);
 }
 
-constexpr uint64_t kSession = uint64_t{6} << 16 | 12;
 
 // An order push of the option session as the gateway stored it before the login.
 std::vector<uint8_t> StoredOrderPush(uint32_t n) {
@@ -336,30 +362,6 @@ TEST_F(OptionEndToEndTest, ReplayOverTwoPagesThenEveryOrderKindWithItsCallbacks)
 }
 
 
-// Five orders that fill, so the order and trade queries have something to page through.
-std::vector<uint64_t> PlaceFilledOrders(TraderImpl* api, uint64_t session, opt_test::RecordingSpi& spi, int n) {
-    std::vector<uint64_t> ids;
-    OrderInsertInfo order{};
-    std::strcpy(order.ticker, "10000001");
-    order.market = 1;
-    order.price = 0.6;
-    order.quantity = 1;
-    order.price_type = 1;
-    order.side = 1;
-    order.position_effect = 1;
-    order.business_type = 10;
-    for (int i = 0; i < n; ++i) {
-        order.order_client_id = static_cast<uint32_t>(100 + i);
-        ids.push_back(api->InsertOrder(&order, session));
-    }
-    // each order's pushes: accepted, traded, filled
-    WaitUntil([&] {
-        return spi.Count("OnTradeEvent") == static_cast<std::size_t>(n) &&
-               spi.Count("OnOrderEvent") == static_cast<std::size_t>(2 * n);
-    });
-    return ids;
-}
-
 // Two option accounts of nodes 6 and 7 through one gateway connection: the router hands the
 // connection's option messages to node 7 (its last option login), and the answers and pushes of
 // both still reach their sessions.
@@ -406,10 +408,9 @@ TEST_F(OptionEndToEndTest, TwoNodesOnOneConnectionBothGetTheirAnswersAndPushes) 
 }
 
 TEST_F(OptionEndToEndTest, QueriesGoOnPageByPageAndEndOnce) {
-    const uint64_t session = Login(kOptionAccount);
-    ASSERT_EQ(session, kSession) << LastError();
-    const std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, 5);
-    ASSERT_EQ(spi_.Count("OnTradeEvent"), 5u);
+    const std::vector<uint64_t> ids = LoginWithFilledOrders(5);
+    ASSERT_FALSE(HasFailure());
+    const uint64_t session = kSession;
 
     // two rows a page: the library asks for the second and third pages itself
     spi_.Clear();
@@ -603,10 +604,9 @@ TEST_F(OptionEndToEndTest, TwoNodesSharingASessionNumberEachGetTheirOwnAnswersPa
 // the second runs to its last row. The sim holds the two answers until both queries are in
 // flight, then sends the error first.
 TEST_F(OptionEndToEndTest, AnErrorPageEndsItsOwnQueryAndTheRetryRunsToItsEnd) {
-    const uint64_t session = Login(kOptionAccount);
-    ASSERT_EQ(session, kSession) << LastError();
-    const std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, 6);
-    ASSERT_EQ(spi_.Count("OnTradeEvent"), 6u);
+    const std::vector<uint64_t> ids = LoginWithFilledOrders(6);
+    ASSERT_FALSE(HasFailure());
+    const uint64_t session = kSession;
     spi_.Clear();
     oxa_sim::OptionQueryPaging paging;
     paging.rows_per_page = 2;
