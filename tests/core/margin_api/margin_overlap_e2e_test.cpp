@@ -83,9 +83,15 @@ TEST_F(MarginOverlapE2ETest, TwoNodesSharingASessionNumberEachGetTheirOwnAnswers
         }
     }
 
-    // both ask under one request id: nothing in the answers tells them apart
+    // both ask under one request id, and the answers come while both are in flight: nothing in
+    // them tells the sessions apart
+    auto box = std::make_shared<oxa_sim::HeldAnswers>();
+    sim_.queue_reply(0x250, oxa_sim::ReplyPlan::held(box));
+    sim_.queue_reply(0x250, oxa_sim::ReplyPlan::held(box));
     ASSERT_EQ(api_->QueryAsset(a, 80), 0);
     ASSERT_EQ(api_->QueryAsset(b, 80), 0);
+    ASSERT_TRUE(box->wait_held(2, 5000ms));
+    EXPECT_EQ(box->release(), 2u);
     ASSERT_EQ(api_->QueryAsset(a, 81), 0);  // a marker behind them
     ASSERT_EQ(Answers("query_asset", 81).size(), 1u);
     EXPECT_TRUE(spi_.Of("query_asset", 80).empty()) << "reached neither session";
@@ -139,7 +145,8 @@ TEST_F(MarginOverlapE2ETest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLi
     const uint64_t session = Login(8521);
     ASSERT_EQ(session, uint64_t{4} << 16 | 3) << LastError();
     Account(8521, 4, 3, 100099);
-    SetWaits(300ms, 2000ms);
+    // long enough for the answer to come; the stall outlasts it
+    SetWaits(1500ms, 2000ms);
     {
         oxa_test::LogStall stall("OnInit Add Session");
         EXPECT_EQ(Login(8521), 0u);

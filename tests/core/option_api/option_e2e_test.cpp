@@ -587,10 +587,16 @@ TEST_F(OptionEndToEndTest, TwoNodesSharingASessionNumberEachGetTheirOwnAnswersPa
         }
     }
 
-    // both ask under one request id: the asset answers carry nothing that tells them apart
+    // both ask under one request id, and the answers come while both are in flight: the asset
+    // answers carry nothing that tells the sessions apart
     spi_.Clear();
+    auto box = std::make_shared<oxa_sim::HeldAnswers>();
+    sim_.queue_reply(0x40f, oxa_sim::ReplyPlan::held(box));
+    sim_.queue_reply(0x40f, oxa_sim::ReplyPlan::held(box));
     ASSERT_EQ(api_->QueryAsset(a, 80), 0);
     ASSERT_EQ(api_->QueryAsset(b, 80), 0);
+    ASSERT_TRUE(box->wait_held(2, 5000ms));
+    EXPECT_EQ(box->release(), 2u);
     ASSERT_EQ(api_->QueryAsset(a, 81), 0);  // a marker behind them
     ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") >= 1; }));
     std::lock_guard<std::mutex> lk(spi_.mu);
@@ -683,7 +689,8 @@ TEST_F(OptionEndToEndTest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLive
     again.fund_index = 12;
     again.session_no = 0x77000000099ull;
     option_sim_.set_account_login_answer(kOptionAccount, again);
-    SetOptionLoginWait(300ms);
+    // long enough for the answer to come; the stall outlasts it
+    SetOptionLoginWait(1500ms);
     {
         oxa_test::LogStall stall("OnCoreLogin Finish");
         EXPECT_EQ(Login(kOptionAccount), 0u);
