@@ -1,8 +1,12 @@
 // A slow log sink on demand: while one lives, the default logger's only sink holds the first
-// thread that logs a line containing a given text until the test lets it go (or a bound passes).
-// A test injects with it a stall of a receiving thread between two steps of a handler that logs
-// between them, and lets the thread go on once something else has happened meanwhile. Every
-// other line passes at once and goes nowhere.
+// thread that logs a line containing a given text once the stall is armed, until the test lets it
+// go (or a bound passes). A test injects with it a stall of a receiving thread between two steps
+// of a handler that logs between them, and lets the thread go on once something else has
+// happened meanwhile. Every other line passes at once and goes nowhere.
+//
+// The default logger is read without a lock by every thread that logs, so a LogStall is made
+// before the test starts a connection's threads and ends after they are gone (a fixture member
+// outlives TearDown).
 #pragma once
 
 #include <spdlog/sinks/base_sink.h>
@@ -39,6 +43,11 @@ public:
     LogStall(const LogStall&) = delete;
     LogStall& operator=(const LogStall&) = delete;
 
+    // From now on the first line with the text holds its thread.
+    void Arm() {
+        std::lock_guard<std::mutex> lk(m_state->mu);
+        m_state->armed = true;
+    }
     // True once a thread is held (within timeout).
     bool WaitStalled(std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lk(m_state->mu);
@@ -58,6 +67,7 @@ private:
         std::condition_variable cv;
         std::string text;
         std::chrono::milliseconds bound{0};
+        bool armed = false;
         bool stalled = false;
         bool released = false;
         int inside = 0;
@@ -72,7 +82,7 @@ private:
         void sink_it_(const spdlog::details::log_msg& msg) override {
             const std::string line(msg.payload.data(), msg.payload.size());
             std::unique_lock<std::mutex> lk(m_state->mu);
-            if (m_state->stalled || line.find(m_state->text) == std::string::npos) return;
+            if (!m_state->armed || m_state->stalled || line.find(m_state->text) == std::string::npos) return;
             m_state->stalled = true;
             ++m_state->inside;
             m_state->cv.notify_all();

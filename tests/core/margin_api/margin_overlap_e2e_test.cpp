@@ -43,6 +43,9 @@ protected:
             if (box->wait_held(n, 5000ms)) box->release();
         });
     }
+
+    // Made by a test before its connections start, gone after TearDown stopped them.
+    std::unique_ptr<oxa_test::LogStall> stall_;
 };
 
 // Nodes 6 and 7 each number their own sessions from 100000, and one connection serves both (the
@@ -141,18 +144,18 @@ TEST_F(MarginOverlapE2ETest, ALateSynchronisationAnswerOfAnotherAccountIsDropped
 // wait gives up (the receiving thread held by a slow log sink between taking the answer and
 // handing it on): the live session stays exactly as it was, with its number, queries and pushes.
 TEST_F(MarginOverlapE2ETest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLiveSession) {
+    stall_ = std::make_unique<oxa_test::LogStall>("OnInit Add Session");
     Account(8521, 4, 3, 100007);
     const uint64_t session = Login(8521);
     ASSERT_EQ(session, uint64_t{4} << 16 | 3) << LastError();
     Account(8521, 4, 3, 100099);
     // long enough for the answer to come; the stall outlasts it
     SetWaits(1500ms, 2000ms);
-    {
-        oxa_test::LogStall stall("OnInit Add Session");
-        EXPECT_EQ(Login(8521), 0u);
-        EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
-        EXPECT_TRUE(stall.WaitStalled(5000ms)) << "the answer came and was held";
-    }
+    stall_->Arm();
+    EXPECT_EQ(Login(8521), 0u);
+    EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
+    EXPECT_TRUE(stall_->WaitStalled(5000ms)) << "the answer came and was held";
+    stall_->Release();
     const OXA::API::tagSessionInfo* info = OXA::API::_gArrSessionInfo.Get(session);
     ASSERT_NE(info, nullptr) << "the live session lost its record";
     EXPECT_EQ(info->nSessionID, 100007u);

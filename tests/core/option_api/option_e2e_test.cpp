@@ -130,6 +130,8 @@ protected:
         option_->SetTimeouts(t);
     }
 
+    // First member: made by a test before its connections start, gone after TearDown stopped them.
+    std::unique_ptr<oxa_test::LogStall> stall_;
     TraderImpl* api_ = nullptr;
     OptionTraderImpl* option_ = nullptr;
     std::chrono::milliseconds option_login_ = 3000ms;
@@ -682,6 +684,7 @@ TEST_F(OptionEndToEndTest, ALateRefusalNamingAnotherAccountLeavesTheLoginInFligh
 // gives up (the receiving thread held by a slow log sink between taking the answer and handing it
 // on): the live session stays exactly as it was, with its number, its queries and its orders.
 TEST_F(OptionEndToEndTest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLiveSession) {
+    stall_ = std::make_unique<oxa_test::LogStall>("OnCoreLogin Finish");
     const uint64_t session = Login(kOptionAccount);
     ASSERT_EQ(session, kSession) << LastError();
     oxa_sim::OptionLoginAnswer again;
@@ -691,12 +694,11 @@ TEST_F(OptionEndToEndTest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLive
     option_sim_.set_account_login_answer(kOptionAccount, again);
     // long enough for the answer to come; the stall outlasts it
     SetOptionLoginWait(1500ms);
-    {
-        oxa_test::LogStall stall("OnCoreLogin Finish");
-        EXPECT_EQ(Login(kOptionAccount), 0u);
-        EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
-        EXPECT_TRUE(stall.WaitStalled(5000ms)) << "the answer came and was held";
-    }
+    stall_->Arm();
+    EXPECT_EQ(Login(kOptionAccount), 0u);
+    EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
+    EXPECT_TRUE(stall_->WaitStalled(5000ms)) << "the answer came and was held";
+    stall_->Release();
     const OXA::API::tagSessionInfo* info = OXA::API::_gArrSessionInfo.Get(session);
     ASSERT_NE(info, nullptr) << "the live session lost its record";
     EXPECT_EQ(info->nSessionID, 0x77000000001ull);
