@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,6 +53,15 @@ public:
     bool WaitStalled(std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> lk(m_state->mu);
         return m_state->cv.wait_for(lk, timeout, [&] { return m_state->stalled; });
+    }
+    // Arms the stall, runs during (which the held thread is to outlast) and lets the thread go;
+    // whether a thread was held.
+    bool HoldAcross(const std::function<void()>& during) {
+        Arm();
+        during();
+        const bool stalled = WaitStalled(m_state->bound);
+        Release();
+        return stalled;
     }
     void Release() {
         {

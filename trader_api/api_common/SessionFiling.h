@@ -32,10 +32,10 @@ struct SessionGrant {
 bool SessionIdFiled(uint64_t session_id);
 
 // Files the session in every table (its record, under by_no when given; its account; a
-// sequence register unless it has none to have), sets both rate limits and starts the order-id
-// counter, and lists it in index when given (the record it replaces leaves the index). The
-// record's client id is the back-end's, its protocol type the process socket type. Null
-// (nothing filed) when the ids are out of the tables' range.
+// sequence register unless it has one or the grant wants none), sets both rate limits, starts
+// the order-id counter, and lists it in index when given (the record it replaces leaves the
+// index). The record's client id is the back-end's, its protocol type the process socket type.
+// Null (nothing filed) when the ids are out of the tables' range.
 tagSessionInfo* FileSession(CInnerApiInterface& api, CSpeedControl& speed, const SessionGrant& grant,
                             const SessionNoKey* by_no, AnswerSessions* index = nullptr);
 

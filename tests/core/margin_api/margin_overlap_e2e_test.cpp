@@ -11,6 +11,7 @@
 
 #include "api/ErrorCodes.h"
 #include "support/LogStall.h"
+#include "support/Overlap.h"
 
 namespace {
 
@@ -88,13 +89,10 @@ TEST_F(MarginOverlapE2ETest, TwoNodesSharingASessionNumberEachGetTheirOwnAnswers
 
     // both ask under one request id, and the answers come while both are in flight: nothing in
     // them tells the sessions apart
-    auto box = std::make_shared<oxa_sim::HeldAnswers>();
-    sim_.queue_reply(0x250, oxa_sim::ReplyPlan::held(box));
-    sim_.queue_reply(0x250, oxa_sim::ReplyPlan::held(box));
-    ASSERT_EQ(api_->QueryAsset(a, 80), 0);
-    ASSERT_EQ(api_->QueryAsset(b, 80), 0);
-    ASSERT_TRUE(box->wait_held(2, 5000ms));
-    EXPECT_EQ(box->release(), 2u);
+    ASSERT_TRUE(oxa_test::AnswerTogether(sim_, 0x250, 2, [&] {
+        ASSERT_EQ(api_->QueryAsset(a, 80), 0);
+        ASSERT_EQ(api_->QueryAsset(b, 80), 0);
+    }));
     ASSERT_EQ(api_->QueryAsset(a, 81), 0);  // a marker behind them
     ASSERT_EQ(Answers("query_asset", 81).size(), 1u);
     EXPECT_TRUE(spi_.Of("query_asset", 80).empty()) << "reached neither session";
@@ -151,11 +149,10 @@ TEST_F(MarginOverlapE2ETest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLi
     Account(8521, 4, 3, 100099);
     // long enough for the answer to come; the stall outlasts it
     SetWaits(1500ms, 2000ms);
-    stall_->Arm();
-    EXPECT_EQ(Login(8521), 0u);
-    EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
-    EXPECT_TRUE(stall_->WaitStalled(5000ms)) << "the answer came and was held";
-    stall_->Release();
+    EXPECT_TRUE(stall_->HoldAcross([&] {
+        EXPECT_EQ(Login(8521), 0u);
+        EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
+    })) << "the answer came and was held";
     const OXA::API::tagSessionInfo* info = OXA::API::_gArrSessionInfo.Get(session);
     ASSERT_NE(info, nullptr) << "the live session lost its record";
     EXPECT_EQ(info->nSessionID, 100007u);

@@ -18,6 +18,7 @@
 #include "gateway_sim/SimOption.h"
 #include "support/LogStall.h"
 #include "support/Orders.h"
+#include "support/Overlap.h"
 
 namespace {
 
@@ -592,13 +593,10 @@ TEST_F(OptionEndToEndTest, TwoNodesSharingASessionNumberEachGetTheirOwnAnswersPa
     // both ask under one request id, and the answers come while both are in flight: the asset
     // answers carry nothing that tells the sessions apart
     spi_.Clear();
-    auto box = std::make_shared<oxa_sim::HeldAnswers>();
-    sim_.queue_reply(0x40f, oxa_sim::ReplyPlan::held(box));
-    sim_.queue_reply(0x40f, oxa_sim::ReplyPlan::held(box));
-    ASSERT_EQ(api_->QueryAsset(a, 80), 0);
-    ASSERT_EQ(api_->QueryAsset(b, 80), 0);
-    ASSERT_TRUE(box->wait_held(2, 5000ms));
-    EXPECT_EQ(box->release(), 2u);
+    ASSERT_TRUE(AnswerTogether(sim_, 0x40f, 2, [&] {
+        ASSERT_EQ(api_->QueryAsset(a, 80), 0);
+        ASSERT_EQ(api_->QueryAsset(b, 80), 0);
+    }));
     ASSERT_EQ(api_->QueryAsset(a, 81), 0);  // a marker behind them
     ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") >= 1; }));
     std::lock_guard<std::mutex> lk(spi_.mu);
@@ -694,11 +692,10 @@ TEST_F(OptionEndToEndTest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLive
     option_sim_.set_account_login_answer(kOptionAccount, again);
     // long enough for the answer to come; the stall outlasts it
     SetOptionLoginWait(1500ms);
-    stall_->Arm();
-    EXPECT_EQ(Login(kOptionAccount), 0u);
-    EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
-    EXPECT_TRUE(stall_->WaitStalled(5000ms)) << "the answer came and was held";
-    stall_->Release();
+    EXPECT_TRUE(stall_->HoldAcross([&] {
+        EXPECT_EQ(Login(kOptionAccount), 0u);
+        EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
+    })) << "the answer came and was held";
     const OXA::API::tagSessionInfo* info = OXA::API::_gArrSessionInfo.Get(session);
     ASSERT_NE(info, nullptr) << "the live session lost its record";
     EXPECT_EQ(info->nSessionID, 0x77000000001ull);
