@@ -165,4 +165,25 @@ TEST_F(OptionQuerySimTest, ScriptedFaults) {
   }
 }
 
+// Errors laid on the next pages only: a first page is answered, the next page asked for takes
+// the error, and the one after is answered again.
+TEST_F(OptionQuerySimTest, NextPageErrorsAreTakenOneByOne) {
+  oxa_sim::OptionQueryPaging once;
+  once.next_page_errors = 1;
+  once.next_page_error = 230010;
+  option.set_query_paging(once);
+  struct Step {
+    std::int32_t position;
+    std::int32_t error;
+    std::int64_t rows;
+  } const asks[] = {{0, 0, 2}, {2, 230010, 0}, {0, 0, 2}, {2, 0, 2}};
+  for (const auto& a : asks) {
+    SCOPED_TRACE(a.position);
+    auto f = Ask(0x41f, Query(60, 0x36, a.position));
+    ASSERT_TRUE(f);
+    EXPECT_EQ(static_cast<std::int32_t>(le(f->body, 17, 4)), a.error);
+    EXPECT_EQ(static_cast<std::int16_t>(le(f->body, 21, 2)), a.rows);
+  }
+}
+
 }  // namespace

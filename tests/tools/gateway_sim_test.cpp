@@ -313,6 +313,32 @@ TEST_F(SimTest, QueuedModesAreUsedInOrderThenTheStandingOne) {
   EXPECT_EQ(f->body.size(), 3u);
 }
 
+// Held answers wait for the test and then go in the order they were held, each with its own
+// request id, ahead of nothing the sim sends later.
+TEST_F(SimTest, HeldAnswersGoWhenReleasedInTheOrderTheyWereHeld) {
+  auto box = std::make_shared<oxa_sim::HeldAnswers>();
+  sim.queue_reply(0xf0001, ReplyPlan::held(box));
+  sim.queue_reply(0xf0001, ReplyPlan::held(box));
+  auto c = connect_client();
+  ASSERT_TRUE(c->request(0xf0001, 1, login_request(21)));
+  ASSERT_TRUE(c->request(0xf0001, 2, login_request(22)));
+  ASSERT_TRUE(box->wait_held(2, kWait));
+  EXPECT_FALSE(c->read_frame(kSilence)) << "nothing before the release";
+  ASSERT_TRUE(c->request(0xf0001, 3, login_request(23)));
+  auto third = c->read_frame(kWait);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->req, 3u) << "a later request is answered at once";
+  EXPECT_EQ(box->release(), 2u);
+  EXPECT_EQ(box->held(), 0u);
+  for (std::uint64_t req : {1u, 2u}) {
+    auto f = c->read_frame(kWait);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->req, req);
+    EXPECT_EQ(le(f->body, 0, 8), 20 + req);
+  }
+  EXPECT_EQ(box->release(), 0u);
+}
+
 // ---- off-line command, heartbeats, connections -------------------------------------------
 
 TEST_F(SimTest, OfflineCommandOnDemand) {

@@ -60,20 +60,45 @@ enum class ReplyMode {
   kNever,      // the request is recorded, no answer
   kShortBody,  // the answer cut to `short_len` bytes (always shorter than the full answer)
   kLate,       // after `delay`, meant to fall after the client gave up waiting
+  kHeld,       // kept in `hold` until the test releases it
 };
 
 const char* reply_mode_name(ReplyMode m);
+
+class SimConnection;
+
+// Answers kept back by held plans until the test lets them go, so that a test orders answers of
+// several requests (one request's late answer ahead of another's) without racing a clock.
+class HeldAnswers {
+ public:
+  // Sends every answer held so far on its connection, oldest first; how many were held.
+  std::size_t release();
+  std::size_t held() const;
+  // Waits until at least n answers are held; false when timeout passed first.
+  bool wait_held(std::size_t n, Millis timeout) const;
+
+ private:
+  friend struct Exchange;
+  void hold(std::weak_ptr<SimConnection> conn, std::vector<std::uint8_t> bytes);
+
+  mutable std::mutex mu_;
+  mutable std::condition_variable cv_;
+  std::vector<std::pair<std::weak_ptr<SimConnection>, std::vector<std::uint8_t>>> items_;
+};
 
 struct ReplyPlan {
   ReplyMode mode = ReplyMode::kImmediate;
   Millis delay{0};
   std::size_t short_len = 0;
+  std::shared_ptr<HeldAnswers> hold;  // kHeld
 
   static ReplyPlan immediate() { return {}; }
-  static ReplyPlan delayed(Millis d) { return {ReplyMode::kDelayed, d, 0}; }
-  static ReplyPlan never() { return {ReplyMode::kNever, Millis{0}, 0}; }
-  static ReplyPlan short_body(std::size_t len) { return {ReplyMode::kShortBody, Millis{0}, len}; }
-  static ReplyPlan late(Millis d) { return {ReplyMode::kLate, d, 0}; }
+  static ReplyPlan delayed(Millis d) { return {ReplyMode::kDelayed, d, 0, nullptr}; }
+  static ReplyPlan never() { return {ReplyMode::kNever, Millis{0}, 0, nullptr}; }
+  static ReplyPlan short_body(std::size_t len) { return {ReplyMode::kShortBody, Millis{0}, len, nullptr}; }
+  static ReplyPlan late(Millis d) { return {ReplyMode::kLate, d, 0, nullptr}; }
+  // Answers over the bus are not held: they go at once.
+  static ReplyPlan held(std::shared_ptr<HeldAnswers> box) { return {ReplyMode::kHeld, Millis{0}, 0, std::move(box)}; }
 };
 
 class Scheduler;

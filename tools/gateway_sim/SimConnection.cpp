@@ -126,7 +126,40 @@ bool Exchange::answer_after(std::vector<std::uint8_t> leading, std::uint32_t msg
   bytes.insert(bytes.end(), frame.begin(), frame.end());
   if (plan.mode == ReplyMode::kDelayed || plan.mode == ReplyMode::kLate)
     return conn->send_after(plan.delay, std::move(bytes));
+  if (plan.mode == ReplyMode::kHeld && plan.hold) {
+    plan.hold->hold(conn, std::move(bytes));
+    return true;
+  }
   return conn->send_raw(bytes);
+}
+
+void HeldAnswers::hold(std::weak_ptr<SimConnection> conn, std::vector<std::uint8_t> bytes) {
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    items_.emplace_back(std::move(conn), std::move(bytes));
+  }
+  cv_.notify_all();
+}
+
+std::size_t HeldAnswers::release() {
+  std::vector<std::pair<std::weak_ptr<SimConnection>, std::vector<std::uint8_t>>> items;
+  {
+    std::lock_guard<std::mutex> lk(mu_);
+    items.swap(items_);
+  }
+  for (auto& item : items)
+    if (auto conn = item.first.lock()) conn->send_raw(item.second);
+  return items.size();
+}
+
+std::size_t HeldAnswers::held() const {
+  std::lock_guard<std::mutex> lk(mu_);
+  return items_.size();
+}
+
+bool HeldAnswers::wait_held(std::size_t n, Millis timeout) const {
+  std::unique_lock<std::mutex> lk(mu_);
+  return cv_.wait_for(lk, timeout, [&] { return items_.size() >= n; });
 }
 
 const char* reply_mode_name(ReplyMode m) {
@@ -136,6 +169,7 @@ const char* reply_mode_name(ReplyMode m) {
     case ReplyMode::kNever: return "never";
     case ReplyMode::kShortBody: return "short";
     case ReplyMode::kLate: return "late";
+    case ReplyMode::kHeld: return "held";
   }
   return "?";
 }

@@ -465,14 +465,18 @@ void on_option_query(SimOption::State& st, const Exchange& ex) {
   std::vector<Row> all;
   OptionQueryPaging p;
   std::optional<OptionAssetRow> asset;
+  const auto from = static_cast<std::int32_t>(get(r, opt_qry_req::kPosition));
   {
     std::lock_guard<std::mutex> lk(st.mu);
     p = st.paging;
+    if (f.kind == Kind::kContinuing && from > 0 && st.paging.next_page_errors > 0) {
+      --st.paging.next_page_errors;
+      p.error = st.paging.next_page_error;
+    }
     all = rows_of(st, f, r);
     asset = st.option_book.asset;
   }
   const std::size_t per = std::max<std::size_t>(p.rows_per_page, 1);
-  const auto from = static_cast<std::int32_t>(get(r, opt_qry_req::kPosition));
   const std::size_t start = p.ignore_position || from < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(from), all.size());
   switch (f.kind) {
     case Kind::kAsset: {

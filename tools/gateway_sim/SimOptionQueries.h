@@ -7,7 +7,8 @@
 // (every row numbered by its place in the whole result, the total in the head); paged families
 // answer from the request's reference, at most its count (rows_per_page when 0); the strategy
 // answer sends every page itself, the last one flagged. Faults a script lays on the answers: the
-// position ignored (the same page again), a cut, an error code, a record size, a negative count.
+// position ignored (the same page again), a cut, an error code (on every answer, or on the next
+// pages asked for), a record size, a negative count.
 #pragma once
 
 #include <cstddef>
@@ -125,6 +126,10 @@ struct OptionQueryPaging {
   bool ignore_position = false;           // every request answered with its first page
   std::size_t cut_to = 0;                 // not 0: every answer cut to this many bytes
   std::int32_t error = 0;                 // written into every answer head (with no rows)
+  // The next this many requests of a self-continuing family that ask for a page beyond the
+  // first are answered with next_page_error instead (with no rows), one each.
+  std::size_t next_page_errors = 0;
+  std::int32_t next_page_error = 0;
   std::optional<std::uint32_t> row_size;  // written as the record size (rows laid out at it)
   bool negative_count = false;            // the record count written as -1
 };

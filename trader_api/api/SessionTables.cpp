@@ -27,6 +27,10 @@ struct SessionRecord {
     tagSessionInfo info;
     SessionNoKey key;
     bool has_key;
+    // What the filing displaced from sessions still filed, put back when the filing is taken
+    // back: the entry under the same key, and whether the account was listed under the node.
+    tagSessionInfo* displaced_by_no;
+    bool account_was_listed;
 };
 static_assert(std::is_standard_layout<SessionRecord>::value, "record must start with its info");
 
@@ -90,6 +94,13 @@ void NodeFundAccMap::Remove(uint32_t node_id, uint64_t fund_acc) noexcept {
     if (it->second.empty()) m_map->erase(it);
 }
 
+bool NodeFundAccMap::Contains(uint32_t node_id, uint64_t fund_acc) const noexcept {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_map == nullptr) return false;
+    auto it = m_map->find(node_id);
+    return it != m_map->end() && it->second.count(fund_acc) != 0;
+}
+
 std::vector<uint64_t> NodeFundAccMap::Accounts(uint32_t node_id) const noexcept {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<uint64_t> copy;
@@ -115,7 +126,8 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
     if (!ApiSessionArray<tagSessionInfo*>::InRange(session_id)) return nullptr;
     if (by_no && !SessionNoTable::InRange(by_no->nNodeId, by_no->nIndex)) return nullptr;
 
-    auto* record = new (std::nothrow) SessionRecord{info, by_no ? *by_no : SessionNoKey{0, 0}, by_no != nullptr};
+    auto* record = new (std::nothrow)
+        SessionRecord{info, by_no ? *by_no : SessionNoKey{0, 0}, by_no != nullptr, nullptr, false};
     if (record == nullptr) return nullptr;
 
     std::lock_guard<std::mutex> lock(g_writeMutex);
@@ -142,11 +154,21 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
         return nullptr;
     }
 
+    const uint32_t node = GetNodeIdBySession(session_id);
+    // listed for another session than the one this filing replaces
+    const tagSessionInfo* replaced = g_sessionInfo.Get(session_id);
+    record->account_was_listed = _gMapNodeFundAcc.Contains(node, info.nFundAcc) &&
+                                 (replaced == nullptr || replaced->nFundAcc != info.nFundAcc);
+    if (by_no) {
+        tagSessionInfo* held = g_sessionNo.Get(by_no->nNodeId, by_no->nIndex);
+        if (held != nullptr && held->nApiSessionID != session_id && g_sessionInfo.Get(held->nApiSessionID) == held)
+            record->displaced_by_no = held;
+    }
+
     if (new_reg) g_seqNoReg.Store(session_id, new_reg);
     SessionRecord* old = RecordOf(g_sessionInfo.Exchange(session_id, &record->info));
     if (by_no) g_sessionNo.Store(by_no->nNodeId, by_no->nIndex, &record->info);
 
-    const uint32_t node = GetNodeIdBySession(session_id);
     if (old != nullptr) {
         if (old->has_key) g_sessionNo.ClearIf(old->key.nNodeId, old->key.nIndex, &old->info);
         if (old->info.nFundAcc != info.nFundAcc) _gMapNodeFundAcc.Remove(node, old->info.nFundAcc);
@@ -158,7 +180,7 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
 
 namespace {
 
-// only: leave the session alone unless its record is this one.
+// only: a filing taken back; the session is left alone unless its record is this one.
 bool Unregister(uint64_t api_session_id, const tagSessionInfo* only, uint64_t* fund_acc) {
     if (fund_acc) *fund_acc = 0;
     if (!ApiSessionArray<tagSessionInfo*>::InRange(api_session_id)) return false;
@@ -172,8 +194,14 @@ bool Unregister(uint64_t api_session_id, const tagSessionInfo* only, uint64_t* f
 
     SessionRecord* record = RecordOf(g_sessionInfo.Exchange(api_session_id, nullptr));
     if (record == nullptr) return false;
-    if (record->has_key) g_sessionNo.ClearIf(record->key.nNodeId, record->key.nIndex, &record->info);
-    _gMapNodeFundAcc.Remove(GetNodeIdBySession(api_session_id), record->info.nFundAcc);
+    // a filing taken back gives back what it displaced from sessions still filed
+    tagSessionInfo* restore = nullptr;
+    if (only != nullptr && record->displaced_by_no != nullptr &&
+        g_sessionInfo.Get(record->displaced_by_no->nApiSessionID) == record->displaced_by_no)
+        restore = record->displaced_by_no;
+    if (record->has_key) g_sessionNo.ReplaceIf(record->key.nNodeId, record->key.nIndex, &record->info, restore);
+    if (only == nullptr || !record->account_was_listed)
+        _gMapNodeFundAcc.Remove(GetNodeIdBySession(api_session_id), record->info.nFundAcc);
     if (fund_acc) *fund_acc = record->info.nFundAcc;
     Retire(retired.records, record);
     return true;

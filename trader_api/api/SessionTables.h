@@ -229,8 +229,12 @@ public:
     }
     // Clears the entry only while it still holds record.
     void ClearIf(uint64_t node_id, uint64_t index, tagSessionInfo* record) noexcept {
+        ReplaceIf(node_id, index, record, nullptr);
+    }
+    // Puts desired in the entry only while it still holds expected.
+    void ReplaceIf(uint64_t node_id, uint64_t index, tagSessionInfo* expected, tagSessionInfo* desired) noexcept {
         Table::Slot* slot = m_table.Find(node_id, index);
-        if (slot) slot->compare_exchange_strong(record, nullptr, std::memory_order_acq_rel);
+        if (slot) slot->compare_exchange_strong(expected, desired, std::memory_order_acq_rel);
     }
     void FreeRows() noexcept { m_table.FreeRows(); }
     std::size_t RowsInUse() const noexcept { return m_table.RowsInUse(); }
@@ -249,6 +253,7 @@ public:
 
     bool Add(uint32_t node_id, uint64_t fund_acc) noexcept;  // false: out of memory
     void Remove(uint32_t node_id, uint64_t fund_acc) noexcept;
+    bool Contains(uint32_t node_id, uint64_t fund_acc) const noexcept;
     // A copy of the node's accounts in ascending order; walk it, not the map.
     std::vector<uint64_t> Accounts(uint32_t node_id) const noexcept;
     void Clear() noexcept;
@@ -289,8 +294,10 @@ tagSessionInfo* RegisterSession(const tagSessionInfo& info, const SessionNoKey* 
 // to *fund_acc (0 when none). Speed control entries stay.
 bool UnregisterSession(uint64_t api_session_id, uint64_t* fund_acc = nullptr);
 
-// The same for the session of record, only while the tables still hold that record (a later
-// filing of the session id is left alone). Returns whether it was taken out.
+// Takes back the filing of record, which no login took, while the tables still hold it (a later
+// filing of the session id is left alone): it leaves every table, and the session-number entry
+// and the account listing it displaced from sessions still filed are put back. Returns whether
+// it was taken out.
 bool UnregisterSessionRecord(const tagSessionInfo* record);
 
 // Takes every session out of every table and clears _gMapNodeFundAcc, for TraderApi::Release;

@@ -29,12 +29,14 @@ int PushResumption::Run(CInnerApiInterface& api, const Requests& requests, std::
             m_bSyncEnd.store(true);
             break;
         }
-        uint32_t last_seq = 0;
-        if (!m_passWait.wait(ticket, sync_timeout, last_seq)) {
+        PassResult pass;
+        if (!m_passWait.wait(ticket, sync_timeout, pass)) {
             spdlog::warn("[{}] Sync Push TimeOut.", "StartSyncPush");
             m_bSyncEnd.store(true);
             break;
         }
+        if (pass.last_seq != 0) m_nStartSeqNo.store(pass.last_seq + 1);
+        if (pass.ended) m_bSyncEnd.store(true);
         if (!m_bSyncEnd.load() && m_nStartSeqNo.load() <= before) {
             // another pass would ask for the same pushes again
             spdlog::warn("[{}] Sync Push made no progress, ending.", "StartSyncPush");
@@ -58,19 +60,67 @@ int PushResumption::Run(CInnerApiInterface& api, const Requests& requests, std::
     return 0;
 }
 
+void PushResumption::LogPass(const PassResult& r) const {
+    if (r.ended)
+        spdlog::info("[{}] Sync End.", "SyncNotify");
+    else
+        spdlog::debug("[{}] Sync Push Has Remain, Current Last SeqNo[{}]", "SyncNotify", r.last_seq);
+}
+
 void PushResumption::PassDone(uint32_t last_seq, bool ended) {
     m_bSyncEnd.store(ended);
     if (last_seq != 0) m_nStartSeqNo.store(last_seq + 1);
-    if (ended)
-        spdlog::info("[{}] Sync End.", "SyncNotify");
-    else
-        spdlog::debug("[{}] Sync Push Has Remain, Current Last SeqNo[{}]", "SyncNotify", last_seq);
-    m_passWait.deliver(m_nPass.load(), last_seq);
+    const PassResult r{last_seq, ended};
+    LogPass(r);
+    m_passWait.deliver(m_nPass.load(), r);
 }
 
 void PushResumption::SubscribeEnd() {
     spdlog::info("[{}] Subscribe End.", "SubscribeEndNotify");
     m_subscribeWait.deliver(m_nSubscription.load(), 1);
+}
+
+void PushResumption::ExpectPass(const AnswerKey& key) {
+    std::lock_guard<std::mutex> lock(m_mtxKeys);
+    m_bPassKeyed = true;
+    m_passKey = key;
+}
+
+void PushResumption::ExpectSubscription(const AnswerKey& key) {
+    std::lock_guard<std::mutex> lock(m_mtxKeys);
+    m_bSubscriptionKeyed = true;
+    m_subscriptionKey = key;
+}
+
+bool PushResumption::PassDone(const AnswerKey& key, uint32_t last_seq, bool ended, const char* who) {
+    std::lock_guard<std::mutex> lock(m_mtxKeys);
+    if (!m_bPassKeyed || !(key == m_passKey)) {
+        spdlog::warn("[{}] synchronisation answer of request {} for session {} account {} is not the pass in "
+                     "flight: dropped",
+                     who, key.frame_request_id, key.session_no, key.fund_account);
+        return false;
+    }
+    // the run applies the result once it has it, so an answer its wait no longer takes changes nothing
+    const PassResult r{last_seq, ended};
+    if (!m_passWait.deliver(m_nPass.load(), r)) {
+        spdlog::warn("[{}] synchronisation answer of request {} came after its pass gave up: dropped", who,
+                     key.frame_request_id);
+        return false;
+    }
+    LogPass(r);
+    return true;
+}
+
+bool PushResumption::SubscribeEnd(const AnswerKey& key, const char* who) {
+    std::lock_guard<std::mutex> lock(m_mtxKeys);
+    if (!m_bSubscriptionKeyed || !(key == m_subscriptionKey)) {
+        spdlog::warn("[{}] subscription end of request {} for session {} is not the subscription in flight: "
+                     "ignored",
+                     who, key.frame_request_id, key.session_no);
+        return false;
+    }
+    spdlog::info("[{}] Subscribe End.", "SubscribeEndNotify");
+    return m_subscribeWait.deliver(m_nSubscription.load(), 1);
 }
 
 }  // namespace API

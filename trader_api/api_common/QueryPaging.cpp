@@ -66,6 +66,8 @@ void PageContinuation::ForgetOne(const Key& key, Pick&& pick) {
 
 void PageContinuation::Finish(const Key& key, uint64_t first) {
     ForgetOne(key, [first](States& states) {
+        // answers come in the order of the asks: one without rows answers the oldest ask
+        if (first == 0) return states.begin();
         auto it = Match(states, first);
         return it != states.end() ? it : states.begin();
     });

@@ -12,7 +12,8 @@
 // An application may ask again under a request number whose earlier query is still paging: a
 // back-end that says so (Start) has both followed side by side under the one key, each page
 // going to the query whose last ask lies nearest below the page's first position (else to a
-// query that has had no page yet), so that both run to their end (ContinuePage, Finish).
+// query that has had no page yet), and an answer without rows to the query whose last ask is
+// the oldest, so that both run to their end (ContinuePage, Finish).
 //
 // How the end reaches the application is the back-end's: spot marks the row it delivers last,
 // a back-end that has already delivered its rows ends with one null-record call (is_last true
@@ -93,8 +94,9 @@ public:
         Drop(key, ticket);
         return Step{Outcome::kSendFailed, rc};
     }
-    // The query answered by a page whose first row is at first has ended; first 0 for an answer
-    // without rows. A page no query waits for ends the oldest.
+    // The query answered by a page whose first row is at first has ended. An answer without rows
+    // (first 0: an error, an empty page) ends the query whose last ask is the oldest, since a
+    // connection's answers come in the order of its asks; so does a page no query waits for.
     void Finish(const Key& key, uint64_t first);
 
     // Forgets every query, for a start from nothing (no answer may be in a handler meanwhile).

@@ -6,13 +6,16 @@
 #include <cstdio>
 
 #include "api/ApiGlobals.h"
+#include "api_common/AnswerSessions.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 
 namespace OXA {
 namespace API {
 
+bool SessionIdFiled(uint64_t session_id) { return _gArrSessionInfo.Get(session_id) != nullptr; }
+
 tagSessionInfo* FileSession(CInnerApiInterface& api, CSpeedControl& speed, const SessionGrant& grant,
-                            const SessionNoKey* by_no) {
+                            const SessionNoKey* by_no, AnswerSessions* index) {
     tagSessionInfo info{};
     info.nSessionID = grant.session_no;
     info.nFundAcc = grant.fund_account;
@@ -22,8 +25,14 @@ tagSessionInfo* FileSession(CInnerApiInterface& api, CSpeedControl& speed, const
     info.nLastOrderID = grant.last_order_no;
     info.nApiSessionID = grant.session_id;
     info.nReserved = 0;
-    tagSessionInfo* record = RegisterSession(info, by_no, true);
+    // logins run one at a time, so the record read here is the one the filing replaces
+    const tagSessionInfo* replaced = _gArrSessionInfo.Get(grant.session_id);
+    tagSessionInfo* record = RegisterSession(info, by_no, grant.with_seq_reg);
     if (record == nullptr) return nullptr;
+    if (index != nullptr) {
+        index->Unlist(replaced);
+        index->List(record);
+    }
     SpeedControlCfg order = grant.order_limit;
     order.CtrlType = 0;
     SpeedControlCfg query = grant.query_limit;
@@ -34,13 +43,16 @@ tagSessionInfo* FileSession(CInnerApiInterface& api, CSpeedControl& speed, const
     return record;
 }
 
-void UnfileSession(const tagSessionInfo* record) {
+void UnfileSession(const tagSessionInfo* record, AnswerSessions* index) {
     // a record taken out is retired, not freed, so it may still be read here
-    if (record != nullptr && UnregisterSessionRecord(record))
+    if (record == nullptr) return;
+    if (index != nullptr) index->Unlist(record);
+    if (UnregisterSessionRecord(record))
         spdlog::warn("session {} filed for a login that gave up: taken out again", record->nApiSessionID);
 }
 
-void EndSession(uint64_t session_id) {
+void EndSession(uint64_t session_id, AnswerSessions* index) {
+    if (index != nullptr) index->Unlist(_gArrSessionInfo.Get(session_id));
     uint64_t fund_account = 0;
     // every table lets go of the session before anything is freed
     if (UnregisterSession(session_id, &fund_account))

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/LoginFixture.h"
+#include "support/Orders.h"
 #include "support/SessionState.h"
 
 #include "core/margin_api/MarginTraderImpl.h"
@@ -243,6 +244,24 @@ protected:
         return api_->Login("127.0.0.1", sim_.port(), user.c_str(), "pw", 1, nullptr, nullptr);
     }
     int LastError() { return api_->GetApiLastError()->error_id; }
+    // A buy of 100 shares of 600000: the margin order server fills it at 10.80 or more and keeps
+    // it working below.
+    uint64_t Buy(uint64_t session, double price) {
+        const OrderInsertInfo order = oxa_test::LimitOrder("600000", 1, price, 100);
+        return api_->InsertOrder(&order, session);
+    }
+    // The answers of one request, once one of them says it is the last (or n have come).
+    std::vector<FlowSpi::Event> Answers(const std::string& kind, int request_id, std::size_t n = 0) {
+        auto done = [&] {
+            const auto got = spi_.Of(kind, static_cast<uint64_t>(request_id));
+            if (n) return got.size() >= n;
+            for (const auto& e : got)
+                if (e.status == 1) return true;
+            return false;
+        };
+        WaitUntil(done, 5000ms);
+        return spi_.Of(kind, static_cast<uint64_t>(request_id));
+    }
     std::vector<oxa_sim::ReceivedFrame> FramesOf(uint32_t id) {
         std::vector<oxa_sim::ReceivedFrame> out;
         for (auto& f : sim_.frames())

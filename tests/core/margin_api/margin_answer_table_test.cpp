@@ -14,6 +14,7 @@
 #include "api/SessionTables.h"
 #include "core/margin_api/MarginMessages.h"
 #include "core/margin_api/MarginRecordLayouts.h"
+#include "core/margin_api/MarginSession.h"
 #include "core/margin_api/MarginTradeDriver.h"
 #include "core/margin_api/MarginTraderImpl.h"
 #include "core/spot_api/LogCapture.h"
@@ -402,7 +403,9 @@ protected:
         info.nFundAcc = 5500;
         info.nApiSessionID = kSession;
         const SessionNoKey key{kNode, MARGIN::SessionNoEntry(kSessionNo)};
-        ASSERT_NE(RegisterSession(info, &key, true), nullptr);
+        tagSessionInfo* record = RegisterSession(info, &key, true);
+        ASSERT_NE(record, nullptr);
+        api_->Sessions().List(record);
     }
     void TearDown() override {
         UnregisterSession(kSession);
@@ -410,12 +413,20 @@ protected:
         api_.reset();
     }
 
-    // Feeds len bytes of m from an exact-size copy; the copy must come back unchanged.
+    // Feeds len bytes of m from an exact-size copy; the copy must come back unchanged. A
+    // synchronisation answer is replayed as the handler replays the pass in flight's (which pass
+    // an answer is, is the session tests' matter).
     void Feed(uint32_t msg_id, const Msg& m, bool big, std::size_t len) {
         std::unique_ptr<char[]> exact(new char[len ? len : 1]);
         std::memcpy(exact.get(), m.b.data(), len);
-        api_->OnRecv(static_cast<int>(++seq_), msg_id, len ? exact.get() : nullptr, static_cast<int>(len), 0,
-                     big ? 1 : 0, 0, 0, kNode);
+        ++seq_;
+        if (msg_id == MARGIN::kMsgSyncRsp) {
+            MARGIN::SyncPass pass;
+            MARGIN::ReplaySyncAnswer(MARGIN::GetTradeDriver(), len ? exact.get() : nullptr, len, &pass);
+        } else {
+            api_->OnRecv(static_cast<int>(seq_), msg_id, len ? exact.get() : nullptr, static_cast<int>(len), 0,
+                         big ? 1 : 0, 0, 0, kNode);
+        }
         EXPECT_EQ(std::memcmp(exact.get(), m.b.data(), len), 0) << "wrote into the received buffer";
     }
     // The next push sequence number Feed passes.

@@ -162,7 +162,9 @@ protected:
         info.nFundAcc = 5500;
         info.nApiSessionID = kSession;
         const SessionNoKey key{kNode, SessionNoEntry(kSessionNo)};
-        ASSERT_NE(RegisterSession(info, &key, true), nullptr);
+        tagSessionInfo* record = RegisterSession(info, &key, true);
+        ASSERT_NE(record, nullptr);
+        api_->Sessions().List(record);
     }
     void TearDown() override {
         UnregisterSession(kSession);

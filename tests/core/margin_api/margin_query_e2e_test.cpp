@@ -14,18 +14,6 @@ using Event = FlowSpi::Event;
 
 class MarginQueryE2ETest : public MarginFixture {
 protected:
-    // The answers of one request, once one of them says it is the last (or n have come).
-    std::vector<Event> Answers(const std::string& kind, int request_id, std::size_t n = 0) {
-        auto done = [&] {
-            const auto got = spi_.Of(kind, static_cast<uint64_t>(request_id));
-            if (n) return got.size() >= n;
-            for (const auto& e : got)
-                if (e.status == 1) return true;
-            return false;
-        };
-        WaitUntil(done, 5000ms);
-        return spi_.Of(kind, static_cast<uint64_t>(request_id));
-    }
     OXA::API::TraderApi& Api() { return *api_; }
 };
 
@@ -33,16 +21,8 @@ TEST_F(MarginQueryE2ETest, OneQueryOfEveryFamily) {
     const uint64_t session = Login(8301);
     ASSERT_NE(session, 0u) << LastError();
     OXA::API::TraderApi& api = Api();
-    OrderInsertInfo order{};
-    std::strcpy(order.ticker, "600000");
-    order.market = 1;
-    order.price = 10.80;
-    order.quantity = 100;
-    order.price_type = 1;
-    order.side = 1;
-    const uint64_t filled = api.InsertOrder(&order, session);
-    order.price = 9.00;
-    const uint64_t working = api.InsertOrder(&order, session);
+    const uint64_t filled = Buy(session, 10.80);
+    const uint64_t working = Buy(session, 9.00);
     ASSERT_TRUE(WaitUntil([&] { return spi_.Of("order", working).size() == 1 && spi_.Of("trade", filled).size() == 1; }));
 
     // single-record family: one call per order, is_last on the last message

@@ -2,16 +2,23 @@
 // interface: gateway login, push registration, the option core login with its echoes, the
 // replay of missed pushes over two pages, every kind of order with the callbacks its pushes
 // cause, the subscription, logout; a spot account beside it; accounts of two nodes on one
-// connection; self-continuing queries, one asked again while it still pages.
+// connection, also sharing a session number; self-continuing queries, one asked again while it
+// still pages, also when a page of the first is an error; answers that come late: a refusal of
+// an earlier login, an acceptance as the login gives up.
 #include "support/LoginFixture.h"
 
+#include <algorithm>
 #include <map>
+#include <thread>
 
 #include "api/ErrorCodes.h"
 #include "core/option_api/OptionTestSupport.h"
 #include "core/option_api/OptionTraderImpl.h"
 #include "core/spot_api/SpotTraderImpl.h"
 #include "gateway_sim/SimOption.h"
+#include "support/LogStall.h"
+#include "support/Orders.h"
+#include "support/Overlap.h"
 
 namespace {
 
@@ -21,6 +28,25 @@ using OXA::API::OptionTraderImpl;
 using opt_test::V;
 
 constexpr uint64_t kOptionAccount = 9001;
+constexpr uint64_t kSession = uint64_t{6} << 16 | 12;  // its session
+
+// Orders that fill, so the order and trade queries have something to page through.
+std::vector<uint64_t> PlaceFilledOrders(TraderImpl* api, uint64_t session, opt_test::RecordingSpi& spi, int n) {
+    std::vector<uint64_t> ids;
+    OrderInsertInfo order = oxa_test::LimitOrder("10000001", 1, 0.6, 1);
+    order.position_effect = 1;
+    order.business_type = 10;
+    for (int i = 0; i < n; ++i) {
+        order.order_client_id = static_cast<uint32_t>(100 + i);
+        ids.push_back(api->InsertOrder(&order, session));
+    }
+    // each order's pushes: accepted, traded, filled
+    WaitUntil([&] {
+        return spi.Count("OnTradeEvent") == static_cast<std::size_t>(n) &&
+               spi.Count("OnOrderEvent") == static_cast<std::size_t>(2 * n);
+    });
+    return ids;
+}
 
 class OptionEndToEndTest : public ::testing::Test {
 protected:
@@ -48,7 +74,7 @@ protected:
             if (type != 3) return nullptr;
             option_ = new OptionTraderImpl();
             OptionTraderImpl::Timeouts ot;
-            ot.login = 3000ms;
+            ot.login = option_login_;
             ot.sync = 3000ms;
             ot.subscribe = 3000ms;
             option_->SetTimeouts(ot);
@@ -87,8 +113,29 @@ protected:
     }
     int LastError() { return api_->GetApiLastError()->error_id; }
 
+    // The option account logged in with n orders that filled (their pushes taken).
+    std::vector<uint64_t> LoginWithFilledOrders(int n) {
+        const uint64_t session = Login(kOptionAccount);
+        EXPECT_EQ(session, kSession) << LastError();
+        std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, n);
+        EXPECT_EQ(spi_.Count("OnTradeEvent"), static_cast<std::size_t>(n));
+        return ids;
+    }
+    // The option back-end's login wait, for the back-end the next login creates and the one that
+    // exists.
+    void SetOptionLoginWait(std::chrono::milliseconds wait) {
+        option_login_ = wait;
+        if (option_ == nullptr) return;
+        OptionTraderImpl::Timeouts t = option_->GetTimeouts();
+        t.login = wait;
+        option_->SetTimeouts(t);
+    }
+
+    // First member: made by a test before its connections start, gone after TearDown stopped them.
+    std::unique_ptr<oxa_test::LogStall> stall_;
     TraderImpl* api_ = nullptr;
     OptionTraderImpl* option_ = nullptr;
+    std::chrono::milliseconds option_login_ = 3000ms;
     GatewaySim sim_;
     oxa_sim::SimOption option_sim_{sim_};
     opt_test::RecordingSpi spi_;
@@ -176,7 +223,6 @@ TEST_F(OptionEndToEndTest, SpotAndOptionAccountsSideBySide) {
     EXPECT_EQ(api_->Logout(spot_session), 0);
 }
 
-constexpr uint64_t kSession = uint64_t{6} << 16 | 12;
 
 // An order push of the option session as the gateway stored it before the login.
 std::vector<uint8_t> StoredOrderPush(uint32_t n) {
@@ -319,30 +365,6 @@ TEST_F(OptionEndToEndTest, ReplayOverTwoPagesThenEveryOrderKindWithItsCallbacks)
 }
 
 
-// Five orders that fill, so the order and trade queries have something to page through.
-std::vector<uint64_t> PlaceFilledOrders(TraderImpl* api, uint64_t session, opt_test::RecordingSpi& spi, int n) {
-    std::vector<uint64_t> ids;
-    OrderInsertInfo order{};
-    std::strcpy(order.ticker, "10000001");
-    order.market = 1;
-    order.price = 0.6;
-    order.quantity = 1;
-    order.price_type = 1;
-    order.side = 1;
-    order.position_effect = 1;
-    order.business_type = 10;
-    for (int i = 0; i < n; ++i) {
-        order.order_client_id = static_cast<uint32_t>(100 + i);
-        ids.push_back(api->InsertOrder(&order, session));
-    }
-    // each order's pushes: accepted, traded, filled
-    WaitUntil([&] {
-        return spi.Count("OnTradeEvent") == static_cast<std::size_t>(n) &&
-               spi.Count("OnOrderEvent") == static_cast<std::size_t>(2 * n);
-    });
-    return ids;
-}
-
 // Two option accounts of nodes 6 and 7 through one gateway connection: the router hands the
 // connection's option messages to node 7 (its last option login), and the answers and pushes of
 // both still reach their sessions.
@@ -389,10 +411,9 @@ TEST_F(OptionEndToEndTest, TwoNodesOnOneConnectionBothGetTheirAnswersAndPushes) 
 }
 
 TEST_F(OptionEndToEndTest, QueriesGoOnPageByPageAndEndOnce) {
-    const uint64_t session = Login(kOptionAccount);
-    ASSERT_EQ(session, kSession) << LastError();
-    const std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, 5);
-    ASSERT_EQ(spi_.Count("OnTradeEvent"), 5u);
+    const std::vector<uint64_t> ids = LoginWithFilledOrders(5);
+    ASSERT_FALSE(HasFailure());
+    const uint64_t session = kSession;
 
     // two rows a page: the library asks for the second and third pages itself
     spi_.Clear();
@@ -506,6 +527,186 @@ TEST_F(OptionEndToEndTest, AGatewayThatRepeatsItsPageEndsTheQueryOnce) {
     EXPECT_EQ(spi_.calls[4].error_id, OXA::API::kErrQueryEndedEarly) << "the query says it ended early";
     EXPECT_EQ(sim_.count(0x41d), 2u);
     EXPECT_EQ(api_->Logout(session), 0);
+}
+
+// Nodes 6 and 7 each number their own sessions, so both accounts get number 0x770000000AB; one
+// connection serves both, and the router names node 7 (the last login). Every answer, page and
+// push still reaches its own session: the connection and the query in flight under the answer's
+// request id tell the asset answers apart, the account they echo the order pages; an answer
+// nothing tells apart (both asked under one request id) goes to neither.
+TEST_F(OptionEndToEndTest, TwoNodesSharingASessionNumberEachGetTheirOwnAnswersPagesAndPushes) {
+    constexpr uint64_t kShared = 0x770000000ABull;
+    oxa_sim::OptionLoginAnswer six;
+    six.node_id = 6;
+    six.fund_index = 12;
+    six.session_no = kShared;
+    option_sim_.set_account_login_answer(kOptionAccount, six);
+    oxa_sim::OptionLoginAnswer seven = six;
+    seven.node_id = 7;
+    seven.fund_index = 13;
+    option_sim_.set_account_login_answer(kOptionAccount + 1, seven);
+    const uint64_t a = Login(kOptionAccount);
+    const uint64_t b = Login(kOptionAccount + 1);
+    ASSERT_EQ(a, uint64_t{6} << 16 | 12) << LastError();
+    ASSERT_EQ(b, uint64_t{7} << 16 | 13) << LastError();
+    ASSERT_EQ(option_sim_.login_requests()[0].conn_id, option_sim_.login_requests()[1].conn_id);
+
+    // pushes: two filled orders of a, five of b
+    std::vector<uint64_t> ids_a, ids_b;
+    for (const uint64_t session : {a, b}) {
+        spi_.Clear();
+        (session == a ? ids_a : ids_b) = PlaceFilledOrders(api_, session, spi_, session == a ? 2 : 5);
+        ASSERT_EQ(spi_.Count("OnTradeEvent"), session == a ? 2u : 5u);
+        std::lock_guard<std::mutex> lk(spi_.mu);
+        for (const opt_test::Call& c : spi_.calls) EXPECT_EQ(c.session, session) << c.op;
+    }
+    spi_.Clear();
+
+    // answers and pages of both, side by side
+    OrderQueryParam all{};
+    ASSERT_EQ(api_->QueryAsset(a, 61), 0);
+    ASSERT_EQ(api_->QueryAsset(b, 71), 0);
+    ASSERT_EQ(api_->QueryOrders(&all, a, 62), 0);
+    ASSERT_EQ(api_->QueryOrders(&all, b, 72), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 4; })) << spi_.LastCount() << " queries ended";
+    {
+        std::lock_guard<std::mutex> lk(spi_.mu);
+        std::map<int, int> rows;
+        for (std::size_t i = 0; i < spi_.calls.size(); ++i) {
+            const opt_test::Call& c = spi_.calls[i];
+            ++rows[c.request_id];
+            EXPECT_EQ(c.session, c.request_id / 10 == 6 ? a : b) << c.op << " " << c.request_id;
+            EXPECT_EQ(c.error_id, 0) << c.op << " " << c.request_id;
+        }
+        EXPECT_EQ(rows[61], 1);
+        EXPECT_EQ(rows[71], 1);
+        EXPECT_EQ(rows[62], 2) << "a's two orders";
+        EXPECT_EQ(rows[72], 5) << "b's five orders over three pages";
+        EXPECT_EQ(spi_.orders.size(), 7u);
+        for (const OXAOrderInfo& o : spi_.orders) {
+            const uint64_t id = V(o.order_oxa_id);
+            const bool of_a = std::find(ids_a.begin(), ids_a.end(), id) != ids_a.end();
+            EXPECT_EQ(id >> 40, of_a ? a : b);
+        }
+    }
+
+    // both ask under one request id, and the answers come while both are in flight: the asset
+    // answers carry nothing that tells the sessions apart
+    spi_.Clear();
+    ASSERT_TRUE(AnswerTogether(sim_, 0x40f, 2, [&] {
+        ASSERT_EQ(api_->QueryAsset(a, 80), 0);
+        ASSERT_EQ(api_->QueryAsset(b, 80), 0);
+    }));
+    ASSERT_EQ(api_->QueryAsset(a, 81), 0);  // a marker behind them
+    ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") >= 1; }));
+    std::lock_guard<std::mutex> lk(spi_.mu);
+    ASSERT_EQ(spi_.calls.size(), 1u) << "only the marker: request 80 reached neither session";
+    EXPECT_EQ(spi_.calls[0].request_id, 81);
+    EXPECT_EQ(spi_.calls[0].session, a);
+}
+
+// The application asks again under the request id of a query that has its first page, and the
+// gateway answers the first query's next page with an error: the error ends the first query, and
+// the second runs to its last row. The sim holds the two answers until both queries are in
+// flight, then sends the error first.
+TEST_F(OptionEndToEndTest, AnErrorPageEndsItsOwnQueryAndTheRetryRunsToItsEnd) {
+    const std::vector<uint64_t> ids = LoginWithFilledOrders(6);
+    ASSERT_FALSE(HasFailure());
+    const uint64_t session = kSession;
+    spi_.Clear();
+    oxa_sim::OptionQueryPaging paging;
+    paging.rows_per_page = 2;
+    paging.next_page_errors = 1;
+    paging.next_page_error = 230010;
+    option_sim_.set_query_paging(paging);
+    auto box = std::make_shared<oxa_sim::HeldAnswers>();
+    sim_.queue_reply(0x41d, oxa_sim::ReplyPlan::immediate());  // the first query's first page
+    sim_.queue_reply(0x41d, oxa_sim::ReplyPlan::held(box));    // its next page: the error
+    sim_.queue_reply(0x41d, oxa_sim::ReplyPlan::held(box));    // the second query's first page
+
+    OrderQueryParam all{};
+    ASSERT_EQ(api_->QueryOrders(&all, session, 41), 0);
+    ASSERT_TRUE(box->wait_held(1, 5000ms)) << "the first query asks for its next page";
+    ASSERT_EQ(spi_.Size(), 2u);
+    ASSERT_EQ(api_->QueryOrders(&all, session, 41), 0);
+    ASSERT_TRUE(box->wait_held(2, 5000ms));
+    EXPECT_EQ(box->release(), 2u);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.LastCount() == 2; })) << spi_.Size() << " calls";
+    // a marker query shows nothing more came for the two
+    ASSERT_EQ(api_->QueryAsset(session, 42), 0);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") == 1; }));
+
+    ASSERT_EQ(spi_.Count("OnQueryOrder"), 9u) << "two rows, the error, then six rows";
+    std::lock_guard<std::mutex> lk(spi_.mu);
+    EXPECT_TRUE(spi_.calls[2].null_record);
+    EXPECT_EQ(spi_.calls[2].error_id, 230010);
+    EXPECT_TRUE(spi_.calls[2].last);
+    ASSERT_EQ(spi_.orders.size(), 8u);
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(V(spi_.orders[2 + i].order_oxa_id), ids[i]) << i;
+        EXPECT_EQ(spi_.calls[3 + i].last, i == 5) << i;
+        EXPECT_EQ(spi_.calls[3 + i].error_id, 0) << i;
+    }
+}
+
+// A's refusal comes after A's login gave up, while B logs in, with B's acceptance right behind
+// it: the refusal names A, so it ends no login, and B logs in.
+TEST_F(OptionEndToEndTest, ALateRefusalNamingAnotherAccountLeavesTheLoginInFlightAlone) {
+    oxa_sim::OptionLoginAnswer refused;
+    refused.error_code = 230001;
+    option_sim_.set_account_login_answer(kOptionAccount + 1, refused);
+    oxa_sim::OptionLoginAnswer accepted;
+    accepted.node_id = 7;
+    accepted.fund_index = 21;
+    sim_.set_account_business(kOptionAccount + 2, 3);
+    option_sim_.set_account_login_answer(kOptionAccount + 2, accepted);
+    auto box = std::make_shared<oxa_sim::HeldAnswers>();
+    sim_.queue_reply(0x401, oxa_sim::ReplyPlan::held(box));
+    sim_.queue_reply(0x401, oxa_sim::ReplyPlan::held(box));
+
+    SetOptionLoginWait(300ms);
+    EXPECT_EQ(Login(kOptionAccount + 1), 0u);
+    EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
+    SetOptionLoginWait(5000ms);
+    std::thread release([&] {
+        if (box->wait_held(2, 5000ms)) box->release();
+    });
+    const uint64_t b = Login(kOptionAccount + 2);
+    release.join();
+    EXPECT_EQ(b, uint64_t{7} << 16 | 21) << LastError();
+    EXPECT_NE(OXA::API::_gArrSessionInfo.Get(b), nullptr);
+    EXPECT_EQ(option_sim_.login_requests().size(), 2u);
+}
+
+// The account logs in again while its session is live, and the answer lands as the login's wait
+// gives up (the receiving thread held by a slow log sink between taking the answer and handing it
+// on): the live session stays exactly as it was, with its number, its queries and its orders.
+TEST_F(OptionEndToEndTest, ARelogInWhoseAnswerLandsAsItsWaitGivesUpLeavesTheLiveSession) {
+    stall_ = std::make_unique<oxa_test::LogStall>("OnCoreLogin Finish");
+    const uint64_t session = Login(kOptionAccount);
+    ASSERT_EQ(session, kSession) << LastError();
+    oxa_sim::OptionLoginAnswer again;
+    again.node_id = 6;
+    again.fund_index = 12;
+    again.session_no = 0x77000000099ull;
+    option_sim_.set_account_login_answer(kOptionAccount, again);
+    // long enough for the answer to come; the stall outlasts it
+    SetOptionLoginWait(1500ms);
+    EXPECT_TRUE(stall_->HoldAcross([&] {
+        EXPECT_EQ(Login(kOptionAccount), 0u);
+        EXPECT_EQ(LastError(), OXA::API::kErrLoginTimeout);
+    })) << "the answer came and was held";
+    const OXA::API::tagSessionInfo* info = OXA::API::_gArrSessionInfo.Get(session);
+    ASSERT_NE(info, nullptr) << "the live session lost its record";
+    EXPECT_EQ(info->nSessionID, 0x77000000001ull);
+
+    spi_.Clear();
+    ASSERT_EQ(api_->QueryAsset(session, 51), 0) << LastError();
+    const std::vector<uint64_t> ids = PlaceFilledOrders(api_, session, spi_, 1);
+    ASSERT_NE(ids[0], 0u);
+    ASSERT_TRUE(WaitUntil([&] { return spi_.Count("OnQueryAsset") == 1 && spi_.Count("OnTradeEvent") == 1; }));
+    std::lock_guard<std::mutex> lk(spi_.mu);
+    for (const opt_test::Call& c : spi_.calls) EXPECT_EQ(c.session, session) << c.op;
 }
 
 }  // namespace

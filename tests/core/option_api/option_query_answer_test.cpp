@@ -116,6 +116,25 @@ public:
         OptionDriverFixture::TearDown();
     }
     void Feed(const Family& f, const AnswerSpec& a) { Deliver(f.msg_id, MakeAnswer(f, a, f.rows_at, f.row_size), kNode); }
+    // Plays steps of two order queries under one request id, from a clean start: "A" and "B" send
+    // a query, "A2" delivers the second page of six rows (two a page), "E" an error answer.
+    void Play(const std::vector<std::string>& steps) {
+        const Family& f = Families()[0];
+        OPT::Continuations().Clear();
+        spi_.Clear();
+        sent_.clear();
+        for (const std::string& st : steps) {
+            if (st == "E") {
+                Feed(f, A(6, {}, true, 230010));
+            } else if (st.size() == 1) {
+                OrderQueryParam q{};
+                ASSERT_EQ(api_->QueryOrders(&q, kSession, 0x21), 0);
+            } else {
+                const int32_t page = st[1] - '0';
+                Feed(f, A(6, {2 * page - 1, 2 * page}));
+            }
+        }
+    }
     std::vector<Call> CallsOf(const std::string& op) {
         std::vector<Call> out;
         for (const Call& c : spi_.calls)
@@ -293,8 +312,7 @@ TEST_F(OptionQueryAnswerTest, AQueryAskedAgainStartsItsPagingAfresh) {
 }
 
 // A retry under the request id of a query still paging: each page goes to the query it follows,
-// whatever the order the pages come in, and both run to their last row. Steps: "A" and "B" send
-// the two queries, "A2" delivers the second page of A's rows (two a page, six in all).
+// whatever the order the pages come in, and both run to their last row (steps as Play takes them).
 TEST_F(OptionQueryAnswerTest, TwoOverlappingQueriesUnderOneRequestIdBothRunToTheirEnd) {
     const Family& f = Families()[0];
     const std::vector<std::vector<std::string>> orders = {
@@ -309,18 +327,7 @@ TEST_F(OptionQueryAnswerTest, TwoOverlappingQueriesUnderOneRequestIdBothRunToThe
         std::string trace;
         for (const std::string& st : steps) trace += st + " ";
         SCOPED_TRACE(trace);
-        OPT::Continuations().Clear();
-        spi_.Clear();
-        sent_.clear();
-        for (const std::string& st : steps) {
-            if (st.size() == 1) {
-                OrderQueryParam q{};
-                ASSERT_EQ(api_->QueryOrders(&q, kSession, 0x21), 0);
-                continue;
-            }
-            const int32_t page = st[1] - '0';
-            Feed(f, A(6, {2 * page - 1, 2 * page}));
-        }
+        Play(steps);
         const auto calls = CallsOf(f.op);
         ASSERT_EQ(calls.size(), 12u) << "every row of both, no early end";
         std::size_t lasts = 0;
@@ -335,6 +342,33 @@ TEST_F(OptionQueryAnswerTest, TwoOverlappingQueriesUnderOneRequestIdBothRunToThe
         EXPECT_EQ(asked.size(), 6u) << "two queries and two follow-ups each";
         EXPECT_EQ(std::count(asked.begin(), asked.end(), 2u), 2);
         EXPECT_EQ(std::count(asked.begin(), asked.end(), 4u), 2);
+        EXPECT_EQ(OPT::Continuations().Tracked(), 0u);
+    }
+}
+
+// An error answer without rows between two queries under one request id ends the query whose
+// last ask is the oldest (the answers come in the order of the asks), and the other runs to its
+// last row. "E" is the error answer to A's next page.
+TEST_F(OptionQueryAnswerTest, AnErrorPageEndsTheQueryWhoseAskItFollows) {
+    const Family& f = Families()[0];
+    for (const std::vector<std::string>& steps : {
+             std::vector<std::string>{"A", "A1", "B", "E", "B1", "B2", "B3"},  // before the retry's first page
+             std::vector<std::string>{"A", "A1", "B", "B1", "E", "B2", "B3"},  // after it: the retry asked later
+         }) {
+        SCOPED_TRACE(steps[3]);
+        Play(steps);
+        const auto calls = CallsOf(f.op);
+        ASSERT_EQ(calls.size(), 9u) << "A's two rows, the error, B's six rows";
+        std::size_t errors = 0, rows = 0, lasts = 0;
+        for (const Call& c : calls) {
+            errors += c.error_id == 230010 && c.null_record && c.last;
+            rows += !c.null_record;
+            lasts += c.last;
+        }
+        EXPECT_EQ(errors, 1u);
+        EXPECT_EQ(rows, 8u);
+        EXPECT_EQ(lasts, 2u) << "each query ends once";
+        EXPECT_TRUE(calls.back().last) << "B's last row";
         EXPECT_EQ(OPT::Continuations().Tracked(), 0u);
     }
 }

@@ -11,6 +11,7 @@
 
 #include "core/option_api/OptionTestSupport.h"
 #include "gateway_sim/SimOption.h"
+#include "support/Orders.h"
 
 namespace {
 
@@ -76,13 +77,7 @@ protected:
         const uint64_t session = api_->Login("127.0.0.1", sim_.port(), std::to_string(account).c_str(), "pw", 1,
                                              nullptr, nullptr);
         ASSERT_NE(session, 0u) << "cycle " << n << ": " << api_->GetApiLastError()->error_id;
-        OrderInsertInfo order{};
-        std::strcpy(order.ticker, "10000001");
-        order.market = 1;
-        order.price = 0.5;
-        order.quantity = 1;
-        order.price_type = 1;
-        order.side = 1;
+        OrderInsertInfo order = oxa_test::LimitOrder("10000001", 1, 0.5, 1);
         order.position_effect = 1;
         order.business_type = 10;
         for (int i = 0; i < 3; ++i) ASSERT_NE(api_->InsertOrder(&order, session), 0u);

@@ -138,6 +138,10 @@ public:
         });
         return api_.Login(nullptr, account);
     }
+    // The session an answer with these clues belongs to; null when none (or not one) fits.
+    const tagSessionInfo* Found(uint64_t number, uint32_t routed_node, int request_id = 0, uint64_t account = 0) {
+        return api_.FindSessionInfo({number, routed_node, request_id, account}).record;
+    }
 
     OXA::API::CIdGenerator generator_{kClientId};
     OXAErrorInfo error_{};
@@ -175,9 +179,9 @@ TEST_F(OptionSessionTest, AcceptedLoginFillsEveryIndexAndTheOrderCounter) {
     EXPECT_EQ(info->nprotocol_type, 2);
     EXPECT_EQ(info->nLastOrderID, 0x100000005u);
     EXPECT_EQ(info->nApiSessionID, session);
-    EXPECT_EQ(api_.FindSessionInfo(0xABCDEF0123ull, 9), info);
-    EXPECT_EQ(api_.FindSessionInfo(0xABCDEF0123ull, 8), info) << "keyed by the number: any routed node finds it";
-    EXPECT_EQ(api_.FindSessionInfo(0xABCDEF0124ull, 9), nullptr);
+    EXPECT_EQ(Found(0xABCDEF0123ull, 9), info);
+    EXPECT_EQ(Found(0xABCDEF0123ull, 8), info) << "keyed by the number: any routed node finds it";
+    EXPECT_EQ(Found(0xABCDEF0124ull, 9), nullptr);
     const auto accounts = OXA::API::_gMapNodeFundAcc.Accounts(9);
     EXPECT_NE(std::find(accounts.begin(), accounts.end(), 7001u), accounts.end());
     EXPECT_EQ(OXA::API::_tradingDay.load(), 20261211u);
@@ -212,14 +216,29 @@ TEST_F(OptionSessionTest, WhichAnswersEndWhichLogin) {
         int error;
     };
     const Row rows[] = {
-        {"a refusal ends the login at once, whatever account it names",
+        {"a refusal of the account ends its login at once",
+         [](OptionSessionTest& t, const Sent& s) {
+             Answer a;
+             a.fund_account = Le(s.body, 0, 8);
+             a.error = 230001;
+             t.Deliver(0x500, LoginAnswer(a));
+         },
+         0, OXA::API::kErrLoginRefused},
+        {"a refusal naming no account ends the login in flight",
+         [](OptionSessionTest& t, const Sent&) {
+             Answer a;
+             a.error = 230001;
+             t.Deliver(0x500, LoginAnswer(a));
+         },
+         0, OXA::API::kErrLoginRefused},
+        {"a refusal of another account is dropped: the login times out",
          [](OptionSessionTest& t, const Sent&) {
              Answer a;
              a.fund_account = 1;
              a.error = 230001;
              t.Deliver(0x500, LoginAnswer(a));
          },
-         0, OXA::API::kErrLoginRefused},
+         0, OXA::API::kErrLoginTimeout},
         {"an acceptance for another account is dropped: the login times out",
          [](OptionSessionTest& t, const Sent&) {
              Answer a;
@@ -269,7 +288,7 @@ TEST_F(OptionSessionTest, WhichAnswersEndWhichLogin) {
     }
     for (uint16_t index : {0x31, 0x32, 0x33})
         EXPECT_EQ(OXA::API::_gArrSessionInfo.Get(uint64_t{4} << 16 | index), nullptr) << "nothing filed";
-    EXPECT_EQ(api_.FindSessionInfo(31, 4), nullptr);
+    EXPECT_EQ(Found(31, 4), nullptr);
 }
 
 TEST_F(OptionSessionTest, LateAnswerAfterTheLoginGaveUpFilesNothing) {
@@ -284,7 +303,7 @@ TEST_F(OptionSessionTest, LateAnswerAfterTheLoginGaveUpFilesNothing) {
     a.session_no = 41;
     Deliver(0x500, LoginAnswer(a));
     EXPECT_EQ(OXA::API::_gArrSessionInfo.Get(uint64_t{4} << 16 | 0x41), nullptr);
-    EXPECT_EQ(api_.FindSessionInfo(41, 4), nullptr);
+    EXPECT_EQ(Found(41, 4), nullptr);
 }
 
 TEST_F(OptionSessionTest, FailedSecondLoginNeverReturnsTheFirstSession) {
@@ -304,60 +323,77 @@ TEST_F(OptionSessionTest, FailedSecondLoginNeverReturnsTheFirstSession) {
 TEST_F(OptionSessionTest, DisplacedRecordAndLogoutKeepTheIndexConsistent) {
     const uint64_t session = LoginOk(7401, 5, 0x61, 100);
     ASSERT_NE(session, 0u);
-    const tagSessionInfo* first = api_.FindSessionInfo(100, 5);
+    const tagSessionInfo* first = Found(100, 5);
     ASSERT_NE(first, nullptr);
     // the same account logs in again: the server gives the session another number
     ASSERT_EQ(LoginOk(7401, 5, 0x61, 200), session);
-    const tagSessionInfo* second = api_.FindSessionInfo(200, 5);
+    const tagSessionInfo* second = Found(200, 5);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(second, first);
-    EXPECT_EQ(api_.FindSessionInfo(100, 5), nullptr) << "the displaced record left the index";
+    EXPECT_EQ(Found(100, 5), nullptr) << "the displaced record left the index";
     EXPECT_EQ(first->nSessionID, 100u) << "and stays readable for a handler that holds it";
 
-    // another account gets number 200 again on the node: the index names the new session
+    // another account gets number 200 too on the node: the account an answer echoes tells them apart
     const uint64_t other = LoginOk(7402, 5, 0x62, 200);
     ASSERT_NE(other, 0u);
-    EXPECT_EQ(api_.FindSessionInfo(200, 5)->nApiSessionID, other);
+    EXPECT_EQ(Found(200, 5), nullptr) << "nothing tells the two apart";
+    ASSERT_NE(Found(200, 5, 0, 7402), nullptr);
+    EXPECT_EQ(Found(200, 5, 0, 7402)->nApiSessionID, other);
+    EXPECT_EQ(Found(200, 5, 0, 7401)->nApiSessionID, session);
     // logging out the first session must not take the other's entry
     EXPECT_EQ(api_.Logout(session), 0);
     EXPECT_EQ(OXA::API::_gArrSessionInfo.Get(session), nullptr);
-    ASSERT_NE(api_.FindSessionInfo(200, 5), nullptr);
-    EXPECT_EQ(api_.FindSessionInfo(200, 5)->nApiSessionID, other);
+    ASSERT_NE(Found(200, 5), nullptr);
+    EXPECT_EQ(Found(200, 5)->nApiSessionID, other);
     EXPECT_STREQ(api_.GetAccountByOXAID(session << 40 | 1), "");
     EXPECT_EQ(api_.Logout(other), 0);
-    EXPECT_EQ(api_.FindSessionInfo(200, 5), nullptr);
+    EXPECT_EQ(Found(200, 5), nullptr);
     EXPECT_EQ(api_.Logout(uint64_t{5} << 16 | 0x6f), 0) << "an unknown session logs out too";
 }
 
 // One connection may serve sessions of several nodes, and the router names only the node of its
-// last login: the number finds the session, the routed node only picks among nodes sharing it.
-TEST_F(OptionSessionTest, SessionsAreFoundByNumberWhicheverNodeTheRouterNames) {
+// last login: the number finds the session; where sessions share it, the account the answer
+// echoes or the query in flight under its request id chooses, and an answer nothing tells apart
+// goes to none (no connection here, so the routed node tells nothing).
+TEST_F(OptionSessionTest, SessionsSharingANumberAreToldApartByWhatTheAnswerCarries) {
     const uint64_t six = LoginOk(7451, 6, 0x65, 300);
     const uint64_t seven = LoginOk(7452, 7, 0x65, 301);
     const uint64_t shared_six = LoginOk(7453, 6, 0x66, 302);
     const uint64_t shared_seven = LoginOk(7454, 7, 0x66, 302);
     ASSERT_TRUE(six && seven && shared_six && shared_seven) << LastError();
+    ASSERT_EQ(api_.QueryAsset(shared_six, 61), 0);
+    ASSERT_EQ(api_.QueryAsset(shared_seven, 71), 0);
+    ASSERT_EQ(api_.QueryAsset(shared_seven, 99), 0);
+    ASSERT_EQ(api_.QueryAsset(shared_six, 99), 0);
     struct Case {
         uint64_t number;
         uint32_t routed_node;
+        int request_id;
+        uint64_t account;
         uint64_t want;  // session id; 0: none
     } const cases[] = {
-        {300, 7, six},           {301, 7, seven},         {300, 0, six},  {301, 6, seven},
-        {302, 6, shared_six},    {302, 7, shared_seven},
-        {302, 9, shared_seven},  // no node matches: the newest filing
-        {303, 6, 0},
+        {300, 7, 0, 0, six},   {301, 7, 0, 0, seven},  {300, 0, 0, 0, six},  {301, 6, 0, 9, seven},
+        {302, 6, 0, 0, 0},     {302, 7, 0, 0, 0},  // the routed node chooses nothing
+        {302, 6, 0, 7454, shared_seven}, {302, 6, 0, 7453, shared_six}, {302, 6, 0, 7999, 0},
+        {302, 7, 61, 0, shared_six},     {302, 6, 71, 0, shared_seven},
+        {302, 6, 99, 0, 0},  // both asked under 99
+        {302, 6, 99, 7453, shared_six},  {303, 6, 0, 0, 0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.number << " routed to node " << c.routed_node);
-        const tagSessionInfo* info = api_.FindSessionInfo(c.number, c.routed_node);
+        SCOPED_TRACE(testing::Message() << c.number << " routed to node " << c.routed_node << " request "
+                                        << c.request_id << " account " << c.account);
+        const tagSessionInfo* info = Found(c.number, c.routed_node, c.request_id, c.account);
         EXPECT_EQ(info ? info->nApiSessionID : 0, c.want);
     }
+    // a query whose last answer came no longer counts
+    api_.Sessions().EndQuery(shared_six, 61);
+    EXPECT_EQ(Found(302, 7, 61), nullptr);
     // one node's logout leaves the other's entry under the shared number
     EXPECT_EQ(api_.Logout(shared_seven), 0);
-    ASSERT_NE(api_.FindSessionInfo(302, 7), nullptr);
-    EXPECT_EQ(api_.FindSessionInfo(302, 7)->nApiSessionID, shared_six);
+    ASSERT_NE(Found(302, 7), nullptr);
+    EXPECT_EQ(Found(302, 7)->nApiSessionID, shared_six);
     EXPECT_EQ(api_.Logout(shared_six), 0);
-    EXPECT_EQ(api_.FindSessionInfo(302, 6), nullptr);
+    EXPECT_EQ(Found(302, 6), nullptr);
 }
 
 TEST_F(OptionSessionTest, AccountTextIsPerThread) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "api/ErrorCodes.h"
 #include "api/ErrorMsg.h"
 #include "api/SessionTables.h"
 #include "core/spot_api/SpotQueryAnswers.h"
@@ -611,17 +612,21 @@ Msg IpoPage(uint64_t session_no, int32_t error, uint32_t page, uint32_t count, u
     return m;
 }
 
+// A page that is not full ends the query on its last record; a page cut short ends it with one
+// more call, without a record, that says it ended early.
 TEST_F(SpotQueryAnswerTest, ContinuingListsEndWithoutAFullPage) {
     const struct {
         const char* name;
         uint32_t page, count, records;
         size_t calls;
+        int error;  // of the last call
     } cases[] = {
-        {"partial page", 200, 150, 150, 150},
-        {"count 0", 200, 0, 0, 1},
-        {"more records than the page", 200, 201, 201, 201},
-        {"cut short", 200, 200, 120, 120},
-        {"page size 0 with records", 0, 3, 3, 3},
+        {"partial page", 200, 150, 150, 150, 0},
+        {"count 0", 200, 0, 0, 1, 0},
+        {"more records than the page", 200, 201, 201, 201, 0},
+        {"cut short", 200, 200, 120, 121, OXA::API::kErrQueryEndedEarly},
+        {"partial page cut short", 200, 150, 20, 21, OXA::API::kErrQueryEndedEarly},
+        {"page size 0 with records", 0, 3, 3, 3, 0},
     };
     for (const auto& c : cases) {
         for (uint32_t id : {SPOT::kMsgQueryETFBasketRsp, SPOT::kMsgQueryIPOInfoListRsp}) {
@@ -631,7 +636,8 @@ TEST_F(SpotQueryAnswerTest, ContinuingListsEndWithoutAFullPage) {
             ASSERT_EQ(spi_.calls.size(), c.calls) << c.name << " " << id;
             EXPECT_EQ(spi_.LastCount(), 1u) << c.name << " " << id;
             EXPECT_TRUE(spi_.calls.back().last) << c.name << " " << id;
-            EXPECT_EQ(spi_.calls.back().error_id, 0) << c.name << " " << id;
+            EXPECT_EQ(spi_.calls.back().error_id, c.error) << c.name << " " << id;
+            EXPECT_EQ(spi_.calls.back().has_record, c.error == 0 && c.count != 0) << c.name << " " << id;
         }
     }
     EXPECT_EQ(V(spi_.ipo.market), 5);
@@ -651,13 +657,16 @@ TEST_F(SpotQueryAnswerTest, FailedNextPageSendEndsWithItsCode) {
         spi_.calls.clear();
         Feed(id, id == SPOT::kMsgQueryETFBasketRsp ? BasketPage(kSessionNo, 200, 200, 200, 0)
                                                    : IpoPage(kSessionNo, 0, 200, 200, 200, 0));
-        ASSERT_EQ(spi_.calls.size(), 200u) << id;
+        // every record, the last one not last, then the end with the send's code
+        ASSERT_EQ(spi_.calls.size(), 201u) << id;
         EXPECT_EQ(spi_.LastCount(), 1u) << id;
         const Call& last = spi_.calls.back();
         EXPECT_TRUE(last.last) << id;
-        EXPECT_NE(last.error_id, 0) << id;
+        EXPECT_FALSE(last.has_record) << id;
+        EXPECT_EQ(last.error_id, OXA::API::kErrSendFailed) << id;
         EXPECT_EQ(last.error_msg, GetErrorMsg(last.error_id)) << id;
-        EXPECT_EQ(spi_.calls[198].error_id, 0) << id;
+        EXPECT_TRUE(spi_.calls[199].has_record) << id;
+        EXPECT_EQ(spi_.calls[199].error_id, 0) << id;
     }
     EXPECT_STREQ(spi_.basket.ticker, "510050");
     EXPECT_STREQ(spi_.basket.component_ticker, "600000");
@@ -803,12 +812,14 @@ TEST_F(SpotContinueTest, ServerThatIgnoresTheStartPositionEndsTheQuery) {
     Feed(SPOT::kMsgQueryETFBasketRsp, BasketPage(kSimSessionNo, 200, 200, 200, 0));
     ASSERT_TRUE(sim_.wait_for_frame(SPOT::kMsgQueryETFBasketReq, 2000ms, 0).has_value());
     spi_.calls.clear();
-    // the same page again: asking from 200 once more would never end
+    // the same page again: asking from 200 once more would never end; the query says it ended
+    // before its last record
     Feed(SPOT::kMsgQueryETFBasketRsp, BasketPage(kSimSessionNo, 200, 200, 200, 0));
-    ASSERT_EQ(spi_.calls.size(), 200u);
+    ASSERT_EQ(spi_.calls.size(), 201u);
     EXPECT_EQ(spi_.LastCount(), 1u);
     EXPECT_TRUE(spi_.calls.back().last);
-    EXPECT_EQ(spi_.calls.back().error_id, 0);
+    EXPECT_FALSE(spi_.calls.back().has_record);
+    EXPECT_EQ(spi_.calls.back().error_id, OXA::API::kErrQueryEndedEarly);
     // a marker request shows nothing else went out before it
     ASSERT_EQ(api_->QueryAsset(session_, 1), 0);
     ASSERT_TRUE(sim_.wait_for_frame(0x1a5, 2000ms, 0).has_value());
@@ -848,6 +859,7 @@ TEST_F(SpotContinueTest, IPOListGoesOnForABoundedNumberOfPages) {
     Feed(SPOT::kMsgQueryIPOInfoListRsp, IpoPage(kSimSessionNo, 0, 200, 200, 200, 400));
     EXPECT_EQ(spi_.LastCount(), 1u);
     EXPECT_TRUE(spi_.calls.back().last);
+    EXPECT_EQ(spi_.calls.back().error_id, OXA::API::kErrQueryEndedEarly);
     ASSERT_EQ(api_->QueryAsset(session_, 1), 0);
     ASSERT_TRUE(sim_.wait_for_frame(0x1a5, 2000ms, 0).has_value());
     EXPECT_EQ(sim_.count(SPOT::kMsgQueryIPOInfoListReq), 2u);

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include "api/ErrorCodes.h"
+
 namespace {
 
 using namespace oxa_test;
@@ -474,13 +476,16 @@ TEST_F(SpotQueryEndToEndTest, IpoListOfExactlyOnePageEndsOnTheEmptyNextPage) {
 }
 
 // Servers that misbehave on the continuing lists: the query still ends exactly once and asks for
-// no page that would not advance.
+// no page that would not advance; one that ends before its last record says so in one more call,
+// without a record, with 1016.
 TEST_F(SpotQueryEndToEndTest, ContinuingListEndsOnceAgainstAFaultyServer) {
     struct Fault {
         const char* name;
+        bool ipo;  // the IPO list, else the basket list
         oxa_sim::SpotQueryPaging paging;
         size_t records;   // callbacks with a record
-        size_t requests;  // basket requests the client sent
+        size_t requests;  // list requests the client sent
+        int error;        // of the last call
     };
     oxa_sim::SpotQueryPaging ignore;
     ignore.ignore_start = true;
@@ -488,29 +493,40 @@ TEST_F(SpotQueryEndToEndTest, ContinuingListEndsOnceAgainstAFaultyServer) {
     overfill.overfill = 5;
     oxa_sim::SpotQueryPaging cut;
     cut.cut_to = oxa_sim::ans_ext::kLength + 59 * 100 + 10;  // 100 whole records of the first page
+    const int kEndedEarly = OXA::API::kErrQueryEndedEarly;
     const Fault faults[] = {
-        {"ignores the start position", ignore, 400, 2},  // the second page repeats the first
-        {"sends more than a page", overfill, 205, 1},
-        {"cuts the message short", cut, 100, 1},
+        {"ignores the start position", false, ignore, 400, 2, kEndedEarly},  // the second page repeats the first
+        {"IPO list, start position ignored", true, ignore, 400, 2, kEndedEarly},
+        {"sends more than a page", false, overfill, 205, 1, 0},
+        {"cuts the message short", false, cut, 100, 1, kEndedEarly},
     };
     uint32_t fund_index = 610;
     int id = 20;
     for (const auto& f : faults) {
         SCOPED_TRACE(f.name);
         sim_.clear_frames();
-        Book(Baskets(450));
+        oxa_sim::SpotBook book = Baskets(450);
+        for (int i = 0; i < 450; ++i) {
+            oxa_sim::IpoRow r;
+            r.ticker = std::to_string(730000 + i);
+            book.ipos.push_back(r);
+        }
+        Book(book);
         Paging(f.paging);
         const uint64_t s = Login(("41" + std::to_string(fund_index)).c_str(), fund_index);
         ++fund_index;
         ASSERT_NE(s, 0u);
         ++id;
-        const auto calls = Run(id, [&] { return BasketQuery(s, id); });
+        const auto calls = Run(id, [&] { return f.ipo ? api_->QueryIPOInfoList(s, id) : BasketQuery(s, id); });
         size_t records = 0;
         for (const auto& c : calls) records += c.record ? 1 : 0;
         EXPECT_EQ(records, f.records);
         EXPECT_EQ(Lasts(calls), 1u);
+        ASSERT_FALSE(calls.empty());
         EXPECT_TRUE(calls.back().last);
-        EXPECT_EQ(sim_.count(oxa_sim::kMsgQryEtfBasket), f.requests);
+        EXPECT_EQ(calls.back().error, f.error);
+        EXPECT_EQ(calls.back().record, f.error == 0) << "an early end comes without a record";
+        EXPECT_EQ(sim_.count(f.ipo ? oxa_sim::kMsgQryIpoList : oxa_sim::kMsgQryEtfBasket), f.requests);
         api_->Logout(s);
     }
 }

@@ -151,8 +151,9 @@ TEST_F(SpotSessionTest, RefusedAndUnansweredLogins) {
     EXPECT_STREQ(api_->GetTradingDay(), "20261209") << "only an accepted login sets the trading day";
 }
 
-// One spot login is in flight at a time: a refusal ends it at once (210003) whatever account it
-// names; an acceptance for another account is not this login's (210004 once the wait is over).
+// One spot login is in flight at a time: a refusal of its account, or one naming no account, ends
+// it at once (210003); a refusal or an acceptance for another account is not this login's (210004
+// once the wait is over).
 TEST_F(SpotSessionTest, LoginAnswerMatching) {
     struct Case {
         const char* name;
@@ -164,7 +165,7 @@ TEST_F(SpotSessionTest, LoginAnswerMatching) {
     const Case cases[] = {
         {"refusal naming the account", std::nullopt, 6001, 210003, true},
         {"refusal naming no account", 0, 6001, 210003, true},
-        {"refusal naming another account", 999, 6002, 210003, true},
+        {"refusal naming another account", 999, 6002, 210004, false},
         {"acceptance for another account", 999, 0, 210004, false},
     };
     ASSERT_NE(Login("2098"), 0u);  // the back-end exists, so its wait can be set per case

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "api/ErrorMsg.h"
+#include "api/SessionTables.h"
 #include "api_common/AnswerRecords.h"
 #include "core/margin_api/MarginTraderImpl.h"
 #include "core/margin_api/MarginWire.h"
@@ -25,8 +26,21 @@ bool LogsMsgId(uint32_t msg_id) {
            msg_id == kMsgQueryCreditInfo9Rsp;
 }
 
-uint64_t SessionOf(uint32_t node_id, uint64_t session_no) {
-    return MarginTraderImpl::GetApiSessionIdByNo(node_id, session_no);
+// The session of a query answer, found by its number, the connection it came on (the routed
+// node) and the query in flight under its frame's request id; 0 when no session has the number.
+// False when sessions share the number and the answer fits none or several of them: it is
+// dropped (logged). last: the answer ends its query, which then no longer counts as in flight.
+bool SessionOf(const char* who, uint32_t node_id, int frame_id, uint64_t session_no, bool last,
+               uint64_t* session_id) {
+    *session_id = 0;
+    MarginTraderImpl* api = GetMarginApi();
+    if (api == nullptr) return true;
+    const AnswerSessions::Found found = api->Sessions().Find({session_no, node_id, frame_id, 0}, who);
+    if (found.undecided) return false;
+    if (found.record == nullptr) return true;
+    *session_id = found.record->nApiSessionID;
+    if (last) api->Sessions().EndQuery(*session_id, frame_id);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -39,7 +53,7 @@ struct SingleAnswer {
     uint64_t session_id = 0;
 };
 
-bool ReadSingle(int32_t msg_id, const char* data, int len, bool byte_order, uint32_t node_id,
+bool ReadSingle(int frame_id, int32_t msg_id, const char* data, int len, bool byte_order, uint32_t node_id,
                 std::size_t record_size, SingleAnswer* out) {
     if (GetMarginApi() == nullptr) return false;
     const uint32_t id = static_cast<uint32_t>(msg_id);
@@ -52,8 +66,7 @@ bool ReadSingle(int32_t msg_id, const char* data, int len, bool byte_order, uint
     }
     out->record = parts.record;
     if (parts.error) ReadErrorRecord(parts.error, byte_order, &out->error);
-    out->session_id = SessionOf(node_id, out->head.session_no);
-    return true;
+    return SessionOf(kFamily, node_id, frame_id, out->head.session_no, out->head.is_last != 0, &out->session_id);
 }
 
 int RequestIdOf(uint64_t request_id) { return static_cast<int>(static_cast<uint32_t>(request_id)); }
@@ -66,10 +79,10 @@ using NoLastCallback = void (TraderSpi::*)(Rec*, OXAErrorInfo*, int, uint64_t);
 // One call for the answer: its record (null without data), its error record, its request id and,
 // where the callback takes it, the head's is_last.
 template <typename Rec, const SwapList* List, typename Callback, Callback Call>
-void OnSingle(CTradeDriver&, int, int32_t msg_id, const char* data, int len, int, bool byte_order, int16_t,
+void OnSingle(CTradeDriver&, int frame_id, int32_t msg_id, const char* data, int len, int, bool byte_order, int16_t,
               int16_t, uint32_t node_id) {
     SingleAnswer a;
-    if (!ReadSingle(msg_id, data, len, byte_order, node_id, sizeof(Rec), &a)) return;
+    if (!ReadSingle(frame_id, msg_id, data, len, byte_order, node_id, sizeof(Rec), &a)) return;
     Rec record;
     if (a.record) CopyRecord(a.record, *List, byte_order, &record);
     TraderSpi* spi = GetTraderSpi();
@@ -88,10 +101,10 @@ template <typename Rec, const SwapList* List, NoLastCallback<Rec> Call>
 constexpr RecvHandFunc OnAnswerNoLast = &OnSingle<Rec, List, NoLastCallback<Rec>, Call>;
 
 // 0x289: the record is one double, handed over by value; 0.0 when the answer has none.
-void OnCreditInfo6(CTradeDriver&, int, int32_t msg_id, const char* data, int len, int, bool byte_order, int16_t,
-                   int16_t, uint32_t node_id) {
+void OnCreditInfo6(CTradeDriver&, int frame_id, int32_t msg_id, const char* data, int len, int, bool byte_order,
+                   int16_t, int16_t, uint32_t node_id) {
     SingleAnswer a;
-    if (!ReadSingle(msg_id, data, len, byte_order, node_id, sizeof(double), &a)) return;
+    if (!ReadSingle(frame_id, msg_id, data, len, byte_order, node_id, sizeof(double), &a)) return;
     double value = 0.0;
     if (a.record) {
         const uint64_t bits = wire::load<uint64_t>(a.record, BodyOrder(byte_order));
@@ -108,8 +121,8 @@ template <typename Rec>
 using PagedCallback = void (TraderSpi::*)(Rec*, int64_t, int64_t, int64_t, int, bool, uint64_t);
 
 template <typename Rec, const SwapList* List, PagedCallback<Rec> Callback>
-void OnPaged(CTradeDriver&, int, int32_t msg_id, const char* data, int len, int, bool byte_order, int16_t, int16_t,
-             uint32_t node_id) {
+void OnPaged(CTradeDriver&, int frame_id, int32_t msg_id, const char* data, int len, int, bool byte_order, int16_t,
+             int16_t, uint32_t node_id) {
     if (GetMarginApi() == nullptr) return;
     const std::size_t size = static_cast<std::size_t>(len);
     CreditPageRspHead head;
@@ -128,10 +141,12 @@ void OnPaged(CTradeDriver&, int, int32_t msg_id, const char* data, int len, int,
         const int32_t code = error.error_id;  // a copy: the record is packed
         if (code != 0) spdlog::debug("[{}] MsgID[0x{:02x}] error {} {}", kFamily, msg_id, code, error.error_msg);
     }
+    uint64_t session_id = 0;
+    if (!SessionOf(kFamily, node_id, frame_id, head.session_no, head.is_last != 0, &session_id)) return;
     if (TraderSpi* spi = GetTraderSpi())
         (spi->*Callback)(parts.record ? &record : nullptr, static_cast<int64_t>(head.req_count),
                          static_cast<int64_t>(head.index), static_cast<int64_t>(head.reference),
-                         static_cast<int>(head.request_id), head.is_last != 0, SessionOf(node_id, head.session_no));
+                         static_cast<int>(head.request_id), head.is_last != 0, session_id);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -159,7 +174,7 @@ struct ExtFamily {
 };
 
 template <typename Rec>
-void ExtPaged(const ExtFamily<Rec>& fam, const char* data, int len, uint32_t node_id) {
+void ExtPaged(const ExtFamily<Rec>& fam, int frame_id, const char* data, int len, uint32_t node_id) {
     spdlog::debug("{} {} {}", kDriverSource, __LINE__, fam.name);
     const std::size_t size = static_cast<std::size_t>(len);
     if (size < kExtPageHeadSize) {
@@ -168,7 +183,9 @@ void ExtPaged(const ExtFamily<Rec>& fam, const char* data, int len, uint32_t nod
     }
     const ExtHead h{ScalarAt<uint64_t>(data, size, 0), ScalarAt<uint64_t>(data, size, 8), ScalarAt<uint32_t>(data, size, 32),
                     ScalarAt<uint32_t>(data, size, 36), ScalarAt<uint32_t>(data, size, 40)};
-    const uint64_t session_id = SessionOf(node_id, h.session_no);
+    // one answer per page asked for
+    uint64_t session_id = 0;
+    if (!SessionOf(fam.name, node_id, frame_id, h.session_no, true, &session_id)) return;
     const int request_id = RequestIdOf(h.request_id);
     const int64_t req_count = h.req_count;
     TraderSpi* spi = GetTraderSpi();
@@ -254,24 +271,25 @@ const ExtFamily<OXAStkDebtInfo> kDebtFamily{
     &FillDebt, &NextReferenceAt76, &TraderSpi::OnQueryStkDebtByLocation};
 
 template <typename Rec, const ExtFamily<Rec>* Family>
-void OnExtPaged(CTradeDriver&, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
+void OnExtPaged(CTradeDriver&, int frame_id, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
                 uint32_t node_id) {
-    ExtPaged(*Family, data, len, node_id);
+    ExtPaged(*Family, frame_id, data, len, node_id);
 }
 
 // ---------------------------------------------------------------------------------------
 // Answers with handlers of their own; none is converted.
 
 // 0x279: the head, the 104-byte wire record at 19, the error record after it when has_error.
-void OnQueryIPOInfoList(CTradeDriver&, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
-                        uint32_t node_id) {
+void OnQueryIPOInfoList(CTradeDriver&, int frame_id, int32_t, const char* data, int len, int, bool, int16_t,
+                        int16_t, uint32_t node_id) {
     const std::size_t size = static_cast<std::size_t>(len);
     CreditRspHead head;
     if (!ReadRspHead(data, size, false, &head)) {
         LogParseFailed(__LINE__, "OnQueryIPOInfoList", -101);
         return;
     }
-    const uint64_t session_id = SessionOf(node_id, head.session_no);
+    uint64_t session_id = 0;
+    if (!SessionOf("OnQueryIPOInfoList", node_id, frame_id, head.session_no, head.is_last != 0, &session_id)) return;
     const int request_id = RequestIdOf(head.request_id);
     TraderSpi* spi = GetTraderSpi();
     const std::size_t error_at = kRspHeadSize + kIPOInfoWireSize;
@@ -307,14 +325,16 @@ void OnQueryIPOInfoList(CTradeDriver&, int, int32_t, const char* data, int len, 
 
 // 0x333: the other server's amount is the double at 8 of the 412-byte record; the error record
 // sits after the record and is read when the message holds it, whatever the flags say.
-void OnQueryOtherServerFund(CTradeDriver&, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
-                            uint32_t node_id) {
+void OnQueryOtherServerFund(CTradeDriver&, int frame_id, int32_t, const char* data, int len, int, bool, int16_t,
+                            int16_t, uint32_t node_id) {
     const std::size_t size = static_cast<std::size_t>(len);
     CreditRspHead head;
     if (!ReadRspHead(data, size, false, &head)) {
         LogParseFailed(__LINE__, "OnQueryOtherServerFund", -101);
         return;
     }
+    uint64_t session_id = 0;
+    if (!SessionOf("OnQueryOtherServerFund", node_id, frame_id, head.session_no, true, &session_id)) return;
     const std::size_t error_at = kRspHeadSize + kOtherServerFundWireSize;
     OXAErrorInfo error{};
     if (size >= error_at + kErrorInfoSize) ReadErrorRecord(data + error_at, false, &error);
@@ -323,18 +343,21 @@ void OnQueryOtherServerFund(CTradeDriver&, int, int32_t, const char* data, int l
     info.amount = ScalarAt<double>(data, size, kRspHeadSize + 8);
     info.query_type = 1;
     if (TraderSpi* spi = GetTraderSpi())
-        spi->OnQueryOtherServerFund(&info, &error, RequestIdOf(head.request_id), SessionOf(node_id, head.session_no));
+        spi->OnQueryOtherServerFund(&info, &error, RequestIdOf(head.request_id), session_id);
 }
 
 // 0x21025: session number, request id, the error code at 28, the 129-byte record at 32; a record
 // that starts with a zero byte and has market 0 is no record.
-void OnQuerySecurityInfo(CTradeDriver&, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t,
-                         uint32_t node_id) {
+void OnQuerySecurityInfo(CTradeDriver&, int frame_id, int32_t, const char* data, int len, int, bool, int16_t,
+                         int16_t, uint32_t node_id) {
     const std::size_t size = static_cast<std::size_t>(len);
     if (size < kSecurityAnswerRecordAt) {
         LogParseFailed(__LINE__, "OnQuerySecurityInfo", -101);
         return;
     }
+    uint64_t session_id = 0;
+    if (!SessionOf("OnQuerySecurityInfo", node_id, frame_id, ScalarAt<uint64_t>(data, size, 0), true, &session_id))
+        return;
     OXAErrorInfo error{};
     error.error_id = ScalarAt<int32_t>(data, size, 28);
     FillErrorMsg(&error);
@@ -344,7 +367,7 @@ void OnQuerySecurityInfo(CTradeDriver&, int, int32_t, const char* data, int len,
     const bool none = !whole || (info.ticker[0] == 0 && ScalarAt<int32_t>(data, size, kSecurityAnswerRecordAt + 80) == 0);
     if (TraderSpi* spi = GetTraderSpi())
         spi->OnQuerySecurityInfo(none ? nullptr : &info, &error, RequestIdOf(ScalarAt<uint64_t>(data, size, 8)), true,
-                                 SessionOf(node_id, ScalarAt<uint64_t>(data, size, 0)));
+                                 session_id);
 }
 
 // The answers of requests nothing sends.

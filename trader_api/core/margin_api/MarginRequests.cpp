@@ -102,7 +102,7 @@ int MarginTraderImpl::SendQuery(PackRequest& req, uint64_t session_id, int reque
         SetLastError(kErrBadParameter);
         return -1;
     }
-    const int rc = SendToGatewayServer(session_id, r.msg_id, body, static_cast<int>(r.length), request_id);
+    const int rc = SendQueryFrame(session_id, r.msg_id, body, static_cast<int>(r.length), request_id);
     if (rc != 0 && pack->send_error_log != nullptr) spdlog::error("{}", pack->send_error_log);
     return rc;
 }

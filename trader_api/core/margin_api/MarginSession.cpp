@@ -41,23 +41,30 @@ void onCeditTradeInitReply(CTradeDriver&, int, int32_t, const char* data, int le
     api->OnInit(parts.record ? &rsp : nullptr, parts.error ? &error : nullptr);
 }
 
-void onSyncPushReply(CTradeDriver& driver, int, int32_t msg_id, const char* data, int len, int, bool, int16_t,
-                     int16_t, uint32_t) {
+// The answer of the pass in flight, known by its frame's request id and the session number and
+// account it echoes: its records are replayed once it has ended its pass; any other answer (a
+// late one of an earlier login) is dropped whole.
+void onSyncPushReply(CTradeDriver& driver, int frame_id, int32_t msg_id, const char* data, int len, int, bool,
+                     int16_t, int16_t, uint32_t) {
     MarginTraderImpl* api = GetMarginApi();
     if (api == nullptr) return;
     if (api->IsSyncEnd()) {
         spdlog::warn("[{}] Recv Sync Msg After Sync End, Ignore.", "onSyncPushReply");
         return;
     }
+    const std::size_t size = static_cast<std::size_t>(len);
     SyncPass pass;
-    if (!ReplaySyncAnswer(driver, data, static_cast<std::size_t>(len), &pass)) {
+    if (!ReadSyncAnswer(data, size, &pass)) {
         LogParseFailed(__LINE__, "onSyncPushReply", -101, static_cast<uint32_t>(msg_id));
         return;
     }
-    api->SyncNotify(pass.last_seq, pass.ended);
+    const PushResumption::AnswerKey key{frame_id, wire::load<uint64_t>(data, wire::host_order()),
+                                        wire::load<uint64_t>(data + 16, wire::host_order())};
+    if (!api->SyncNotify(key, pass.last_seq, pass.ended)) return;
+    ReplaySyncAnswer(driver, data, size, &pass);
 }
 
-void onSubscribePushReply(CTradeDriver& driver, int, int32_t msg_id, const char* data, int len, int,
+void onSubscribePushReply(CTradeDriver& driver, int frame_id, int32_t msg_id, const char* data, int len, int,
                           bool byte_order, int16_t, int16_t, uint32_t) {
     const CSubResultPackage package(data, static_cast<std::size_t>(len), byte_order);
     if (!package.HasHead()) {
@@ -76,9 +83,10 @@ void onSubscribePushReply(CTradeDriver& driver, int, int32_t msg_id, const char*
         for (it.Init(package.Records().Begin(), package.Records().End(), byte_order); it.Payload(); it.Next())
             driver.OnSyncPushReport(static_cast<int16_t>(it.Id()), it.Payload(), it.Length());
     }
-    // the last message of the flow ends the subscription, records or not
+    // the last message of the flow ends the subscription, records or not; the records are
+    // delivered to the sessions of their order ids whichever subscription they answer
     if (head.end_flag)
-        if (MarginTraderImpl* api = GetMarginApi()) api->SubscribeEndNotify();
+        if (MarginTraderImpl* api = GetMarginApi()) api->SubscribeEndNotify({frame_id, head.first, 0});
 }
 
 const HandlerBinding kSessionHandlers[] = {
@@ -108,9 +116,12 @@ bool TakeRecord(const char* payload, std::size_t len, std::size_t error_at, int3
 
 HandlerSet SessionHandlers() noexcept { return HandlerSet(kSessionHandlers); }
 
-bool ReplaySyncAnswer(CTradeDriver& driver, const char* data, std::size_t len, SyncPass* out) noexcept {
+namespace {
+
+// Walks the records of a synchronisation answer (read in host order, never converted) that lie
+// wholly inside it, each through replay (null: only read).
+bool WalkSyncAnswer(CTradeDriver* replay, const char* data, std::size_t len, SyncPass* out) noexcept {
     *out = SyncPass{};
-    // the synchronisation answer always comes in host order
     WireReader head(data, len);
     uint32_t asked = 0, count = 0, stride = 0;
     head.seek(32);
@@ -119,25 +130,35 @@ bool ReplaySyncAnswer(CTradeDriver& driver, const char* data, std::size_t len, S
     head.read_host(stride);
     if (!head.ok() || len < kSyncRspHeadSize) return false;
 
-    // Only records that lie wholly inside the answer are replayed.
     const uint64_t body = len - kSyncRspHeadSize;
     uint64_t usable = count;
     if (stride < kSyncRecordHeadSize)
         usable = 0;
     else if (usable * stride > body)
         usable = body / stride;
-    if (usable < count)
+    if (usable < count && replay != nullptr)
         spdlog::error("[{}] MsgID[0x{:02x}] MsgLen[{}] holds {} of its {} records", "onSyncPushReply", kMsgSyncRsp,
                       len, usable, count);
 
     for (uint64_t i = 0; i < usable; ++i) {
         const char* rec = data + kSyncRspHeadSize + i * stride;
-        const int32_t flow_id = wire::load<int32_t>(rec, wire::host_order());
         out->last_seq = wire::load<uint32_t>(rec + 4, wire::host_order());
-        driver.OnSyncPushReport(flow_id, rec + kSyncRecordHeadSize, stride - kSyncRecordHeadSize);
+        if (replay != nullptr)
+            replay->OnSyncPushReport(wire::load<int32_t>(rec, wire::host_order()), rec + kSyncRecordHeadSize,
+                                     stride - kSyncRecordHeadSize);
     }
     out->ended = count != asked;
     return true;
+}
+
+}  // namespace
+
+bool ReadSyncAnswer(const char* data, std::size_t len, SyncPass* out) noexcept {
+    return WalkSyncAnswer(nullptr, data, len, out);
+}
+
+bool ReplaySyncAnswer(CTradeDriver& driver, const char* data, std::size_t len, SyncPass* out) noexcept {
+    return WalkSyncAnswer(&driver, data, len, out);
 }
 
 void CTradeDriver::OnSyncPushReport(int32_t flow_msg_id, const char* payload, std::size_t len) noexcept {

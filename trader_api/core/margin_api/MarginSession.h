@@ -25,6 +25,8 @@ struct SyncPass {
 // lie wholly inside it, each through OnSyncPushReport. False, with nothing replayed, when the
 // answer is shorter than its head.
 bool ReplaySyncAnswer(CTradeDriver& driver, const char* data, std::size_t len, SyncPass* out) noexcept;
+// What the same answer tells the passes, without replaying anything.
+bool ReadSyncAnswer(const char* data, std::size_t len, SyncPass* out) noexcept;
 
 }  // namespace MARGIN
 }  // namespace API

@@ -61,6 +61,12 @@ void MarginTraderImpl::Release() {
     // being the driver's back-end, so later messages find none.
     if (MARGIN::GetMarginApi() == this) MARGIN::SetInnerApi(nullptr);
     MARGIN::SetTraderSpi(nullptr);
+    m_sessions.Clear();
+}
+
+int MarginTraderImpl::Logout(uint64_t session_id) {
+    EndSession(session_id, &m_sessions);
+    return 0;
 }
 
 void MarginTraderImpl::HandSpiToDriver(TraderSpi* spi) { MARGIN::SetTraderSpi(spi); }
@@ -113,6 +119,11 @@ int MarginTraderImpl::InitLogin(const ClientPtr& client, uint64_t fund_account) 
         SetLastError(kErrLoginTimeout);
         return kErrLoginTimeout;
     }
+    if (answer.accepted && answer.filed == nullptr) {
+        // the session id was filed already: the new session replaces it only now
+        answer.filed = ApplyInit(answer.rsp);
+        answer.accepted = answer.filed != nullptr;
+    }
     if (answer.has_error) {
         const int32_t code = answer.error.error_id;  // a copy: the record is packed
         spdlog::error("OnInit Failed [{}:{}]", code, answer.error.error_msg);
@@ -124,7 +135,7 @@ int MarginTraderImpl::InitLogin(const ClientPtr& client, uint64_t fund_account) 
         SetLastError(kErrLoginRefused);
         return kErrLoginRefused;
     }
-    m_nApiSessionID.store(answer.session_id);
+    m_nApiSessionID.store(answer.filed->nApiSessionID);
     return 0;
 }
 
@@ -155,16 +166,16 @@ void MarginTraderImpl::OnInit(const CreditInitRsp* rsp, const OXAErrorInfo* erro
     InitAnswer answer;
     const uint64_t fund_account = rsp ? rsp->fund_account : 0;
     if (error != nullptr || rsp == nullptr) {
-        // A refusal (an error record, or neither record nor error record): it ends the login
-        // in flight at once, whatever account it names. An error record with code 0 still
-        // refuses, so it counts as an error here.
+        // A refusal (an error record, or neither record nor error record): one that names an
+        // account ends only that account's login, one without a record the login in flight. An
+        // error record with code 0 still refuses, so it counts as an error here.
         int32_t code = kErrLoginRefused;
         if (error != nullptr) {
             answer.has_error = true;
             answer.error = *error;
             if (error->error_id != 0) code = error->error_id;
         }
-        DeliverLoginAnswer(m_initWait, "OnInit", fund_account, code, answer);
+        DeliverLoginAnswer(m_initWait, "OnInit", fund_account, code, answer, RefusalRule::kNamedAccountOnly);
         return;
     }
     if (!IsPendingLoginAnswer(m_initWait, "OnInit", fund_account, 0)) return;
@@ -174,23 +185,21 @@ void MarginTraderImpl::OnInit(const CreditInitRsp* rsp, const OXAErrorInfo* erro
         DeliverLoginAnswer(m_initWait, "OnInit", fund_account, 0, answer);
         return;
     }
-    // Filed here, before the waiter wakes: the server may push right behind its answer, and
-    // those pushes are handled on this thread next.
-    tagSessionInfo* record = ApplyInit(*rsp);
-    if (record == nullptr) {
-        DeliverLoginAnswer(m_initWait, "OnInit", fund_account, 0, answer);
-        return;
-    }
-    answer.accepted = true;
-    answer.session_id = record->nApiSessionID;
-    DeliverFiledLogin(m_initWait, "OnInit", fund_account, answer, [record] { UnfileSession(record); });
+    const uint64_t session_id = uint64_t{rsp->node_id} << 16 | rsp->fund_index;
+    spdlog::info("OnInit Add Session[{}] [{} - {}] OrderNoIndex[{}] TradingDay[{}]  normalSession [{}]",
+                 rsp->session_no, rsp->fund_account, rsp->fund_index, rsp->order_no_index, rsp->trading_day,
+                 session_id);
+    // Filed here, before the waiter wakes, when the id is free: the server may push right behind
+    // its answer, and those pushes are handled on this thread next.
+    answer.rsp = *rsp;
+    DeliverGrantedLogin(
+        m_initWait, "OnInit", fund_account, session_id, answer, [&] { return ApplyInit(*rsp); },
+        [this](tagSessionInfo* record) { UnfileSession(record, &m_sessions); });
 }
 
 tagSessionInfo* MarginTraderImpl::ApplyInit(const CreditInitRsp& rsp) {
     const uint64_t session_id = uint64_t{rsp.node_id} << 16 | rsp.fund_index;
     _tradingDay.store(rsp.trading_day);
-    spdlog::info("OnInit Add Session[{}] [{} - {}] OrderNoIndex[{}] TradingDay[{}]  normalSession [{}]",
-                 rsp.session_no, rsp.fund_account, rsp.fund_index, rsp.order_no_index, rsp.trading_day, session_id);
 
     SessionGrant grant;
     grant.session_id = session_id;
@@ -202,7 +211,7 @@ tagSessionInfo* MarginTraderImpl::ApplyInit(const CreditInitRsp& rsp) {
     grant.order_limit = SpeedControlCfg{0, rsp.speed[0].interval_ms, rsp.speed[0].max_count};
     grant.query_limit = SpeedControlCfg{1, rsp.speed[2].interval_ms, rsp.speed[2].max_count};
     const SessionNoKey key{rsp.node_id, SessionNoEntry(rsp.session_no)};
-    tagSessionInfo* record = FileSession(*this, m_speedControl, grant, &key);
+    tagSessionInfo* record = FileSession(*this, m_speedControl, grant, &key, &m_sessions);
     if (record == nullptr) spdlog::error("OnInit: session {} not filed", session_id);
     return record;
 }
@@ -233,8 +242,9 @@ int MarginTraderImpl::SendSyncPushReq() {
     w.write_host<uint32_t>(kSyncRecordsPerAnswer);
     w.write_host<uint32_t>(m_resumption.StartSeqNo());
     w.write_host<uint8_t>('0');
-    return SendToGatewayServer(session_id, kMsgSyncReq, req, static_cast<int>(sizeof req),
-                               static_cast<int>(NextRequestId()));
+    const int frame_id = static_cast<int>(NextRequestId());
+    m_resumption.ExpectPass({frame_id, info->nSessionID, m_nFundAcc.load()});
+    return SendToGatewayServer(session_id, kMsgSyncReq, req, static_cast<int>(sizeof req), frame_id);
 }
 
 int MarginTraderImpl::ReqSubscribeMsg() {
@@ -248,8 +258,19 @@ int MarginTraderImpl::ReqSubscribeMsg() {
     w.write_host<uint32_t>(m_resumption.StartSeqNo());
     spdlog::info("[{}] ReqSubscribeMsg: FundAcc [{}], SessionID [{}], StartSeqNo [{}]", "ReqSubscribeMsg",
                  info->nFundAcc, info->nSessionID, m_resumption.StartSeqNo());
-    return SendToGatewayServer(session_id, kMsgSubscribeReq, req, static_cast<int>(sizeof req),
-                               static_cast<int>(NextRequestId()));
+    const int frame_id = static_cast<int>(NextRequestId());
+    // the flow echoes the session number only
+    m_resumption.ExpectSubscription({frame_id, info->nSessionID, 0});
+    return SendToGatewayServer(session_id, kMsgSubscribeReq, req, static_cast<int>(sizeof req), frame_id);
+}
+
+int MarginTraderImpl::SendQueryFrame(uint64_t session_id, uint32_t msg_id, const void* body, int length,
+                                     int request_id) {
+    // noted first: the answer may be handled before the send returns
+    m_sessions.NoteQuery(session_id, request_id);
+    const int rc = SendToGatewayServer(session_id, msg_id, body, length, request_id);
+    if (rc != 0) m_sessions.EndQuery(session_id, request_id);
+    return rc;
 }
 
 }  // namespace API

@@ -3,6 +3,11 @@
 // answered by 0x204), resumes its missed pushes (synchronisation passes 0x21100 / 0x21101, then
 // the subscription 0x205 whose answer is the package flow 0x206), gates the rate-limited
 // requests and ends sessions.
+//
+// Query answers find their session through the back-end's AnswerSessions (sessions of several
+// nodes may share a server session number); every query is noted there before its send. A
+// synchronisation answer or a flow's end counts only for the pass or subscription in flight,
+// known by the request id of its frame and the session number (and account) it echoes.
 #pragma once
 
 #include <atomic>
@@ -12,6 +17,7 @@
 #include <mutex>
 
 #include "api/SpeedControl.h"
+#include "api_common/AnswerSessions.h"
 #include "api_common/BusinessBackend.h"
 #include "api_common/PushResumption.h"
 #include "core/margin_api/MarginRequestPack.h"
@@ -136,12 +142,22 @@ public:
     int Reserved4(uint64_t, uint64_t, uint64_t) override;
     uint64_t InsertOptionCombinedOrder(const OptionCombinedOrderInsertInfo*, uint64_t) override;
 
+    int Logout(uint64_t session_id) override;
+
     // For the driver's handlers (receive thread). OnInit takes the init answer's record and
     // error record (either may be null).
     void OnInit(const MARGIN::CreditInitRsp* rsp, const OXAErrorInfo* error);
     bool IsSyncEnd() const { return m_resumption.IsSyncEnd(); }
-    void SyncNotify(uint32_t last_seq, bool ended) { m_resumption.PassDone(last_seq, ended); }
-    void SubscribeEndNotify() { m_resumption.SubscribeEnd(); }
+    // The answer of the pass in flight (true: its records may be replayed), or not (false).
+    bool SyncNotify(const PushResumption::AnswerKey& key, uint32_t last_seq, bool ended) {
+        return m_resumption.PassDone(key, last_seq, ended, "onSyncPushReply");
+    }
+    // The end of a subscription flow; it ends the subscription in flight only when it is its own.
+    void SubscribeEndNotify(const PushResumption::AnswerKey& key) {
+        m_resumption.SubscribeEnd(key, "onSubscribePushReply");
+    }
+    // The sessions of the query answers, and the queries in flight.
+    AnswerSessions& Sessions() { return m_sessions; }
 
     // The session of an answer from the server's session number on node_id; 0 when none (a
     // node above 255, an empty entry, or an entry that holds another session number).
@@ -154,23 +170,26 @@ protected:
     void HandSpiToDriver(TraderSpi* spi) override;
 
 private:
-    // What the receiving thread hands the waiting login. An accepted answer has filed its
-    // session before the waiter wakes, so a push right behind it finds the session; a filing
-    // that no login takes is undone.
+    // What the receiving thread hands the waiting login (LoginAnswer.h): an accepted answer has
+    // filed its session before the waiter wakes, so a push right behind it finds the session (a
+    // filing that no login takes is undone), unless a session is filed under its id already:
+    // then the login files it once it has the answer.
     struct InitAnswer {
         bool accepted = false;
-        uint64_t session_id = 0;
+        tagSessionInfo* filed = nullptr;  // the record the receiving thread filed
+        MARGIN::CreditInitRsp rsp{};      // the grant, for the login to file
         bool has_error = false;
         OXAErrorInfo error{};
     };
 
     int InitLogin(const ClientPtr& client, uint64_t fund_account);
     int SendInit(const ClientPtr& client, uint64_t fund_account);
-    // Files the accepted session (receiving thread); its record, or null when it could not be
-    // filed.
+    // Files the accepted session; its record, or null when it could not be filed.
     tagSessionInfo* ApplyInit(const MARGIN::CreditInitRsp& rsp);
     int SendSyncPushReq();
     int ReqSubscribeMsg();
+    // A query to the gateway, noted as in flight for its session before the send.
+    int SendQueryFrame(uint64_t session_id, uint32_t msg_id, const void* body, int length, int request_id);
     // id_slot: where the application's record takes the new id (its first 8 bytes), or null.
     uint64_t SendOrderLike(MARGIN::PackRequest& req, uint64_t session_id, void* id_slot = nullptr);
     int SendQuery(MARGIN::PackRequest& req, uint64_t session_id, int request_id);
@@ -184,6 +203,7 @@ private:
     AnswerWait<InitAnswer> m_initWait;
 
     PushResumption m_resumption;
+    AnswerSessions m_sessions;
     // Held by InsertOrder from its id to the end of its send, so orders leave in id order.
     std::atomic<bool> m_orderSpin{false};
 };

@@ -187,31 +187,42 @@ struct Answer {
     OptQueryRspHead head;
     RecordView msg;
     const tagSessionInfo* info;
+    int frame_id;         // the request id of the answer's frame
     int request_id;       // R: the low 32 bits of the head's request id
     uint64_t session_id;  // S
     PageContinuation::Key key;
 };
 
-// Null when the answer belongs to no session known here (logged).
-bool Open(const Family& f, const char* data, int len, uint32_t node_id, Answer* a) {
+// False when the answer belongs to no session known here, or to no one session of those that
+// share its number (logged).
+bool Open(const Family& f, const char* data, int len, uint32_t node_id, int frame_id, Answer* a) {
     spdlog::debug("{}\n\n\n", f.name);
     const std::size_t n_len = static_cast<std::size_t>(len);
     ReadRspHead(data, n_len, &a->head);
     a->msg = RecordView(data, n_len);
+    const uint64_t fund_echo = f.fund_echo_at ? a->msg.At<uint64_t>(f.fund_echo_at) : 0;
     OptionTraderImpl* api = GetInnerApi();
-    a->info = api ? api->FindSessionInfo(a->head.session_no, node_id) : nullptr;
+    AnswerSessions::Found found;
+    if (api) found = api->FindSessionInfo({a->head.session_no, node_id, frame_id, fund_echo}, f.name);
+    a->info = found.record;
     if (a->info == nullptr) {
+        if (found.undecided) return false;
         if (f.msg_id == kMsgQueryCombStrategyRsp)
             spdlog::error("ptr_session_info_opt == NULL");
         else
-            spdlog::error("ptr_session_info_opt == NULL. fundacc={}, sessionid={}",
-                          f.fund_echo_at ? a->msg.At<uint64_t>(f.fund_echo_at) : 0, a->head.session_no);
+            spdlog::error("ptr_session_info_opt == NULL. fundacc={}, sessionid={}", fund_echo, a->head.session_no);
         return false;
     }
+    a->frame_id = frame_id;
     a->request_id = static_cast<int>(static_cast<uint32_t>(a->head.request_id));
     a->session_id = a->info->nApiSessionID;
     a->key = PageContinuation::Key{a->session_id, f.msg_id, a->head.request_id};
     return true;
+}
+
+// The query the answer belongs to has had its last answer: it no longer counts as in flight.
+void Close(const Answer& a) {
+    if (OptionTraderImpl* api = GetInnerApi()) api->Sessions().EndQuery(a.session_id, a.frame_id);
 }
 
 OXAErrorInfo CodeOnly(int32_t code) {
@@ -260,13 +271,15 @@ int SendFollowUp(const Family& f, const Answer& a, int32_t position) {
 // A self-continuing (or strategy) answer: convert(row, record) fills a zeroed record; call(record,
 // error, R, is_last, S) reaches the application.
 template <typename Rec, typename Convert, typename Call>
-void Continuing(const Family& f, const char* data, int len, uint32_t node_id, Convert convert, Call call) {
+void Continuing(const Family& f, const char* data, int len, uint32_t node_id, int frame_id, Convert convert,
+                Call call) {
     Answer a{};
-    if (!Open(f, data, len, node_id, &a)) return;
+    if (!Open(f, data, len, node_id, frame_id, &a)) return;
     const OptQueryRspHead& h = a.head;
     const uint64_t n = RowsOf(f, a);
     if (n == 0) {
         Continuations().Finish(a.key, 0);
+        if (f.rule != LastRule::kAnswerLast || h.is_last) Close(a);
         // a plain error or empty answer carries its own code; a malformed one ended the query early
         OXAErrorInfo e = h.error_code != 0 || h.record == 0 ? CodeOnly(h.error_code) : EndedEarlyError();
         call(static_cast<Rec*>(nullptr), &e, a.request_id, true, a.session_id);
@@ -292,12 +305,14 @@ void Continuing(const Family& f, const char* data, int len, uint32_t node_id, Co
         call(&rec, &none, a.request_id, last, a.session_id);
         if (last) {
             Continuations().Finish(a.key, PagePosition(first));
+            Close(a);
             return;
         }
     }
     if (f.rule == LastRule::kAnswerLast) return;
     if (cut) {
         Continuations().Finish(a.key, PagePosition(first));
+        Close(a);
         spdlog::error("[{}] page cut short after position {}: the query ends", f.name, position);
         OXAErrorInfo e = EndedEarlyError();
         call(static_cast<Rec*>(nullptr), &e, a.request_id, true, a.session_id);
@@ -307,6 +322,7 @@ void Continuing(const Family& f, const char* data, int len, uint32_t node_id, Co
         Continuations().ContinuePage(a.key, PagePosition(first), PagePosition(position),
                                      [&] { return SendFollowUp(f, a, position); });
     if (step.asked()) return;
+    Close(a);
     if (step.outcome == PageContinuation::Outcome::kSendFailed)
         spdlog::error("[{}] next page from {} not sent ({}): the query ends", f.name, position, step.code);
     else
@@ -319,9 +335,11 @@ void Continuing(const Family& f, const char* data, int len, uint32_t node_id, Co
 // A paged answer: call(record, req_count, index, reference, R, is_last, S); the application
 // asks for the next page itself.
 template <typename Rec, typename Convert, typename Call>
-void Paged(const Family& f, const char* data, int len, uint32_t node_id, Convert convert, Call call) {
+void Paged(const Family& f, const char* data, int len, uint32_t node_id, int frame_id, Convert convert, Call call) {
     Answer a{};
-    if (!Open(f, data, len, node_id, &a)) return;
+    if (!Open(f, data, len, node_id, frame_id, &a)) return;
+    // one answer per page the application asks for
+    Close(a);
     const OptQueryRspHead& h = a.head;
     const int64_t req_count = a.msg.At<uint32_t>(31);
     const uint64_t n = RowsOf(f, a);
@@ -623,14 +641,15 @@ void ExecPositionRow(const RecordView& r, OXAOptCombExecPositionInfo& x) {
 
 // ---- the handlers --------------------------------------------------------------------------
 
-#define OPT_ANSWER(name) \
-    void name(CTradeDriver&, int, int32_t, const char* data, int len, int, bool, int16_t, int16_t, uint32_t node_id)
+#define OPT_ANSWER(name)                                                                                          \
+    void name(CTradeDriver&, int frame_id, int32_t, const char* data, int len, int, bool, int16_t, int16_t, \
+              uint32_t node_id)
 
 TraderSpi* Spi() { return GetTraderSpi(); }
 
 OPT_ANSWER(OnQueryOrder) {
     Continuing<OXAOrderInfo>(
-        kOrders, data, len, node_id, [](const RecordView& r, OXAOrderInfo& o) { OrderRow(r, o, false); },
+        kOrders, data, len, node_id, frame_id, [](const RecordView& r, OXAOrderInfo& o) { OrderRow(r, o, false); },
         [](OXAOrderInfo* o, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryOrder(o, e, id, last, s);
         });
@@ -638,7 +657,7 @@ OPT_ANSWER(OnQueryOrder) {
 
 OPT_ANSWER(OnQueryTrade) {
     Continuing<OXATradeReport>(
-        kTrades, data, len, node_id, [](const RecordView& r, OXATradeReport& t) { TradeRow(r, t); },
+        kTrades, data, len, node_id, frame_id, [](const RecordView& r, OXATradeReport& t) { TradeRow(r, t); },
         [](OXATradeReport* t, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryTrade(t, e, id, last, s);
         });
@@ -646,7 +665,7 @@ OPT_ANSWER(OnQueryTrade) {
 
 OPT_ANSWER(OnQueryPosition) {
     Continuing<OXAPositionInfo>(
-        kPositions, data, len, node_id, [](const RecordView& r, OXAPositionInfo& p) { PositionRow(r, p); },
+        kPositions, data, len, node_id, frame_id, [](const RecordView& r, OXAPositionInfo& p) { PositionRow(r, p); },
         [](OXAPositionInfo* p, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryPosition(p, e, id, last, s);
         });
@@ -654,7 +673,7 @@ OPT_ANSWER(OnQueryPosition) {
 
 OPT_ANSWER(OnQueryFundTransfer) {
     Continuing<OXAFundTransferNotice>(
-        kTransfers, data, len, node_id,
+        kTransfers, data, len, node_id, frame_id,
         [](const RecordView& r, OXAFundTransferNotice& t) { TransferRow(r, t); },
         [](OXAFundTransferNotice* t, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryFundTransfer(t, e, id, last, s);
@@ -663,7 +682,7 @@ OPT_ANSWER(OnQueryFundTransfer) {
 
 OPT_ANSWER(OnQueryOptionAuctionInfo) {
     Continuing<OXAOptionAuctionInfo>(
-        kAuctions, data, len, node_id, [](const RecordView& r, OXAOptionAuctionInfo& x) { AuctionRow(r, x); },
+        kAuctions, data, len, node_id, frame_id, [](const RecordView& r, OXAOptionAuctionInfo& x) { AuctionRow(r, x); },
         [](OXAOptionAuctionInfo* x, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryOptionAuctionInfo(x, e, id, last, s);
         });
@@ -671,7 +690,7 @@ OPT_ANSWER(OnQueryOptionAuctionInfo) {
 
 OPT_ANSWER(OnQueryOptionCombinedOrders) {
     Continuing<OXAOptCombOrderInfo>(
-        kCombOrders, data, len, node_id, [](const RecordView& r, OXAOptCombOrderInfo& o) { CombOrderRow(r, o); },
+        kCombOrders, data, len, node_id, frame_id, [](const RecordView& r, OXAOptCombOrderInfo& o) { CombOrderRow(r, o); },
         [](OXAOptCombOrderInfo* o, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (o == nullptr) spdlog::debug("{}:记录数为0或者出错", "OnQueryOptionCombinedOrders");
             if (TraderSpi* spi = Spi()) spi->OnQueryOptionCombinedOrders(o, e, id, last, s);
@@ -680,7 +699,7 @@ OPT_ANSWER(OnQueryOptionCombinedOrders) {
 
 OPT_ANSWER(OnQueryOptionCombinedTrades) {
     Continuing<OXAOptCombTradeReport>(
-        kCombTrades, data, len, node_id,
+        kCombTrades, data, len, node_id, frame_id,
         [](const RecordView& r, OXAOptCombTradeReport& t) { CombTradeRow(r, t); },
         [](OXAOptCombTradeReport* t, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryOptionCombinedTrades(t, e, id, last, s);
@@ -689,7 +708,7 @@ OPT_ANSWER(OnQueryOptionCombinedTrades) {
 
 OPT_ANSWER(OnQueryOptionCombinedPosition) {
     Continuing<OXAOptCombPositionInfo>(
-        kCombPositions, data, len, node_id,
+        kCombPositions, data, len, node_id, frame_id,
         [](const RecordView& r, OXAOptCombPositionInfo& p) { CombPositionRow(r, p); },
         [](OXAOptCombPositionInfo* p, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryOptionCombinedPosition(p, e, id, last, s);
@@ -698,7 +717,7 @@ OPT_ANSWER(OnQueryOptionCombinedPosition) {
 
 OPT_ANSWER(OnQueryOptionCombinedStrategyInfo) {
     Continuing<OXAOptCombStrategyInfo>(
-        kStrategies, data, len, node_id,
+        kStrategies, data, len, node_id, frame_id,
         [](const RecordView& r, OXAOptCombStrategyInfo& x) { StrategyRow(r, x); },
         [](OXAOptCombStrategyInfo* x, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryOptionCombinedStrategyInfo(x, e, id, last, s);
@@ -707,7 +726,7 @@ OPT_ANSWER(OnQueryOptionCombinedStrategyInfo) {
 
 OPT_ANSWER(OnQueryOptionCombinedExecPosition) {
     Continuing<OXAOptCombExecPositionInfo>(
-        kExecPositions, data, len, node_id,
+        kExecPositions, data, len, node_id, frame_id,
         [](const RecordView& r, OXAOptCombExecPositionInfo& x) { ExecPositionRow(r, x); },
         [](OXAOptCombExecPositionInfo* x, OXAErrorInfo* e, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryOptionCombinedExecPosition(x, e, id, last, s);
@@ -716,7 +735,7 @@ OPT_ANSWER(OnQueryOptionCombinedExecPosition) {
 
 OPT_ANSWER(OnQueryOrderByPage) {
     Paged<OXAOrderInfo>(
-        kOrdersByPage, data, len, node_id, [](const RecordView& r, OXAOrderInfo& o) { OrderRow(r, o, true); },
+        kOrdersByPage, data, len, node_id, frame_id, [](const RecordView& r, OXAOrderInfo& o) { OrderRow(r, o, true); },
         [](OXAOrderInfo* o, int64_t rc, int64_t idx, int64_t ref, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryOrderByPage(o, rc, idx, ref, id, last, s);
         });
@@ -724,7 +743,7 @@ OPT_ANSWER(OnQueryOrderByPage) {
 
 OPT_ANSWER(OnQueryTradeByPage) {
     Paged<OXATradeReport>(
-        kTradesByPage, data, len, node_id, [](const RecordView& r, OXATradeReport& t) { TradeRow(r, t); },
+        kTradesByPage, data, len, node_id, frame_id, [](const RecordView& r, OXATradeReport& t) { TradeRow(r, t); },
         [](OXATradeReport* t, int64_t rc, int64_t idx, int64_t ref, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryTradeByPage(t, rc, idx, ref, id, last, s);
         });
@@ -732,7 +751,7 @@ OPT_ANSWER(OnQueryTradeByPage) {
 
 OPT_ANSWER(OnQueryPositionByPage) {
     Paged<OXAPositionInfo>(
-        kPositionsByPage, data, len, node_id, [](const RecordView& r, OXAPositionInfo& p) { PositionRow(r, p); },
+        kPositionsByPage, data, len, node_id, frame_id, [](const RecordView& r, OXAPositionInfo& p) { PositionRow(r, p); },
         [](OXAPositionInfo* p, int64_t rc, int64_t idx, int64_t ref, int id, bool last, uint64_t s) {
             if (TraderSpi* spi = Spi()) spi->OnQueryPositionByPage(p, rc, idx, ref, id, last, s);
         });
@@ -741,10 +760,12 @@ OPT_ANSWER(OnQueryPositionByPage) {
 // The asset and fund answers carry one OXAAssetInfo at 35; it is copied out of the message, and
 // one that the message does not hold whole is not handed out.
 template <typename Call>
-void AssetAnswer(const char* name, uint32_t msg_id, const char* data, int len, uint32_t node_id, Call call) {
+void AssetAnswer(const char* name, uint32_t msg_id, const char* data, int len, uint32_t node_id, int frame_id,
+                 Call call) {
     const Family f{name, msg_id, kAssetAt, sizeof(OXAAssetInfo), 0, LastRule::kAnswerLast, kNoFollowUp};
     Answer a{};
-    if (!Open(f, data, len, node_id, &a)) return;
+    if (!Open(f, data, len, node_id, frame_id, &a)) return;
+    Close(a);
     OXAErrorInfo e = CodeOnly(a.head.error_code);
     if (a.head.error_code != 0 || a.head.record <= 0) {
         if (a.head.record < 0) spdlog::error("[{}] negative record count {}", name, a.head.record);
@@ -763,7 +784,7 @@ void AssetAnswer(const char* name, uint32_t msg_id, const char* data, int len, u
 }
 
 OPT_ANSWER(OnQueryAsset) {
-    AssetAnswer("OnQueryAsset", kMsgQueryAssetRsp, data, len, node_id,
+    AssetAnswer("OnQueryAsset", kMsgQueryAssetRsp, data, len, node_id, frame_id,
                 [](OXAAssetInfo* asset, OXAErrorInfo* e, int id, bool last, uint64_t s) {
                     if (asset) {
                         const double total = asset->total_asset;
@@ -775,7 +796,7 @@ OPT_ANSWER(OnQueryAsset) {
 }
 
 OPT_ANSWER(OnQueryFund) {
-    AssetAnswer("OnQueryFund", kMsgQueryFundRsp, data, len, node_id,
+    AssetAnswer("OnQueryFund", kMsgQueryFundRsp, data, len, node_id, frame_id,
                 [](OXAAssetInfo* asset, OXAErrorInfo* e, int id, bool, uint64_t s) {
                     OXAFundInfo fund{};
                     if (asset) {

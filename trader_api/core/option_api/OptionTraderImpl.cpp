@@ -99,8 +99,7 @@ OptionTraderImpl::OptionTraderImpl() {
 
 OptionTraderImpl::~OptionTraderImpl() {
     if (OPT::GetInnerApi() == this) OPT::SetInnerApi(nullptr);
-    std::unique_lock<std::shared_mutex> lock(m_mtxSessionMap);
-    m_mapSessionInfo.clear();
+    m_sessions.Clear();
 }
 
 void OptionTraderImpl::SetTimeouts(const Timeouts& t) {
@@ -120,6 +119,16 @@ void OptionTraderImpl::SetSendHook(SendHook hook) {
 
 int OptionTraderImpl::Send(bool gateway, const ClientPtr* client, uint64_t session_id, uint32_t msg_id,
                            const void* body, int length, int request_id) {
+    if (!gateway) return Transmit(gateway, client, session_id, msg_id, body, length, request_id);
+    // noted first: the answer may be handled before the send returns
+    m_sessions.NoteQuery(session_id, request_id);
+    const int rc = Transmit(gateway, client, session_id, msg_id, body, length, request_id);
+    if (rc != 0) m_sessions.EndQuery(session_id, request_id);
+    return rc;
+}
+
+int OptionTraderImpl::Transmit(bool gateway, const ClientPtr* client, uint64_t session_id, uint32_t msg_id,
+                               const void* body, int length, int request_id) {
     SendHook hook;
     {
         std::lock_guard<std::mutex> lock(m_mtxSettings);
@@ -155,8 +164,7 @@ void OptionTraderImpl::Release() {
     // driver's back-end and forgets its index, whose records the facade frees next.
     if (OPT::GetInnerApi() == this) OPT::SetInnerApi(nullptr);
     OPT::SetTraderSpi(nullptr);
-    std::unique_lock<std::shared_mutex> lock(m_mtxSessionMap);
-    m_mapSessionInfo.clear();
+    m_sessions.Clear();
 }
 
 void OptionTraderImpl::RegisterSpi(TraderSpi* spi) {
@@ -180,15 +188,8 @@ uint64_t OptionTraderImpl::FirstOrderId(const tagSessionInfo& info) {
     return info.nApiSessionID << 40 | static_cast<uint64_t>(info.nClientID) << 32 | info.nLastOrderID;
 }
 
-tagSessionInfo* OptionTraderImpl::FindSessionInfo(uint64_t session_no, uint32_t routed_node) const {
-    std::shared_lock<std::shared_mutex> lock(m_mtxSessionMap);
-    auto it = m_mapSessionInfo.find(session_no);
-    if (it == m_mapSessionInfo.end() || it->second.empty()) return nullptr;
-    const std::vector<tagSessionInfo*>& records = it->second;
-    if (records.size() > 1)
-        for (tagSessionInfo* r : records)
-            if (GetNodeIdBySession(r->nApiSessionID) == routed_node) return r;
-    return records.back();
+AnswerSessions::Found OptionTraderImpl::FindSessionInfo(const AnswerSessions::Clues& clues, const char* who) const {
+    return m_sessions.Find(clues, who);
 }
 
 tagSessionInfo* OptionTraderImpl::CheckRequest(uint64_t session_id, int ctrl_type) {
@@ -227,7 +228,8 @@ int OptionTraderImpl::CoreLogin(const ClientPtr& client, uint64_t fund_account) 
 
     // Armed before the send: an answer that comes inside the send is kept.
     const uint64_t ticket = m_loginWait.arm(fund_account);
-    const int rc = Send(false, &client, 0, kMsgCoreLoginReq, req, static_cast<int>(sizeof req), static_cast<int>(seq));
+    const int rc =
+        Transmit(false, &client, 0, kMsgCoreLoginReq, req, static_cast<int>(sizeof req), static_cast<int>(seq));
     if (rc != 0) {
         m_loginWait.cancel(ticket);
         SetLastError(rc);
@@ -239,14 +241,19 @@ int OptionTraderImpl::CoreLogin(const ClientPtr& client, uint64_t fund_account) 
         SetLastError(kErrLoginTimeout);
         return kErrLoginTimeout;
     }
+    if (result.accepted && result.filed == nullptr) {
+        // the session id was filed already: the new session replaces it only now
+        result.filed = FileSession(result.rsp);
+        result.accepted = result.filed != nullptr;
+    }
     if (!result.accepted) {
         SetLastError(kErrLoginRefused);
         return kErrLoginRefused;
     }
-    m_nSessionNo.store(result.session_no);
-    m_nApiSessionID.store(result.session_id);
+    m_nSessionNo.store(result.filed->nSessionID);
+    m_nApiSessionID.store(result.filed->nApiSessionID);
     spdlog::debug("[============{}{}]登录完成 fundid:{}, m_nApiSessionID:{}", "CoreLogin", __LINE__, fund_account,
-                  result.session_id);
+                  result.filed->nApiSessionID);
     return 0;
 }
 
@@ -268,10 +275,12 @@ void OptionTraderImpl::OnCoreLogin(const char* body, int length) {
 
     const LoginResult refused;
     if (rsp.error_code != 0) {
-        // ends the login in flight even when the refusal does not echo its account
-        if (IsPendingLoginAnswer(m_loginWait, "OnCoreLogin", rsp.fund_account, rsp.error_code)) {
+        // ends only the login of the account it names (the login in flight when it names none)
+        if (IsPendingLoginAnswer(m_loginWait, "OnCoreLogin", rsp.fund_account, rsp.error_code,
+                                 RefusalRule::kNamedAccountOnly)) {
             spdlog::error("OnCoreLogin Failed [{}]", rsp.error_code);
-            DeliverLoginAnswer(m_loginWait, "OnCoreLogin", rsp.fund_account, rsp.error_code, refused);
+            DeliverLoginAnswer(m_loginWait, "OnCoreLogin", rsp.fund_account, rsp.error_code, refused,
+                               RefusalRule::kNamedAccountOnly);
         }
         return;
     }
@@ -283,86 +292,40 @@ void OptionTraderImpl::OnCoreLogin(const char* body, int length) {
         return;
     }
     const uint64_t session_id = uint64_t{rsp.node_id} << 16 | (rsp.fund_index & 0xffff);
-    _tradingDay.store(rsp.trading_day);
-    tagSessionInfo* record = FileSession(rsp, session_id);
-    if (record == nullptr) {
-        spdlog::error("OnCoreLogin: session {} not filed", session_id);
-        DeliverLoginAnswer(m_loginWait, "OnCoreLogin", rsp.fund_account, 0, refused);
-        return;
-    }
     spdlog::debug(
         "OnCoreLogin Finish. _tradingDay={}, m_nApiSessionID={}, stSessInfo.nFundAcc={}, stSessInfo.nFundAccIndex={}, "
         "stSessInfo.nSessionID={}, stSessInfo.nLastOrderID={}, stSessInfo.nApiSessionID={}, stSessInfo.nClientID={}, "
         "stSessInfo.nprotocol_type={}",
-        rsp.trading_day, session_id, record->nFundAcc, record->nFundAccIndex, record->nSessionID,
-        record->nLastOrderID, record->nApiSessionID, record->nClientID, record->nprotocol_type);
-
+        rsp.trading_day, session_id, rsp.fund_account, rsp.fund_index & 0xffff, rsp.session_no, rsp.cur_order_id,
+        session_id, GetClientId(), SockType.load() == 1 ? 1 : 2);
     LoginResult accepted;
-    accepted.accepted = true;
-    accepted.session_id = session_id;
-    accepted.session_no = rsp.session_no;
-    DeliverFiledLogin(m_loginWait, "OnCoreLogin", rsp.fund_account, accepted, [this, record] {
-        UnindexSession(record);
-        UnfileSession(record);
-    });
+    accepted.rsp = rsp;
+    DeliverGrantedLogin(
+        m_loginWait, "OnCoreLogin", rsp.fund_account, session_id, accepted, [&] { return FileSession(rsp); },
+        [this](tagSessionInfo* record) { UnfileSession(record, &m_sessions); });
 }
 
-tagSessionInfo* OptionTraderImpl::FileSession(const CoreLoginRsp& rsp, uint64_t session_id) {
-    tagSessionInfo info{};
-    info.nSessionID = rsp.session_no;
-    info.nFundAcc = rsp.fund_account;
-    info.nClientID = GetClientId();
-    info.nFundAccIndex = static_cast<uint16_t>(rsp.fund_index);
-    info.nprotocol_type = static_cast<uint16_t>(SockType.load() == 1 ? 1 : 2);
-    info.nLastOrderID = rsp.cur_order_id;
-    info.nApiSessionID = session_id;
-    info.nReserved = 0;
-
-    std::unique_lock<std::shared_mutex> lock(m_mtxSessionMap);
-    // the record this one displaces leaves the index with it
-    const tagSessionInfo* displaced = _gArrSessionInfo.Get(session_id);
-    tagSessionInfo* record = RegisterSession(info, nullptr, false);
-    if (record == nullptr) return nullptr;
-    if (displaced != nullptr) UnindexLocked(displaced);
-    // a number the server hands out again on the node names the new session
-    std::vector<tagSessionInfo*>& records = m_mapSessionInfo[rsp.session_no];
-    for (auto it = records.begin(); it != records.end(); ++it) {
-        if (GetNodeIdBySession((*it)->nApiSessionID) == rsp.node_id) {
-            records.erase(it);
-            break;
-        }
-    }
-    records.push_back(record);
-    lock.unlock();
-
-    SetSpeedLimit(0, session_id, rsp.order_limit);
-    SetSpeedLimit(1, session_id, rsp.query_limit);
-    InitOrderId(session_id, static_cast<uint32_t>(rsp.cur_order_id));
+tagSessionInfo* OptionTraderImpl::FileSession(const CoreLoginRsp& rsp) {
+    SessionGrant grant;
+    grant.session_id = uint64_t{rsp.node_id} << 16 | (rsp.fund_index & 0xffff);
+    grant.session_no = rsp.session_no;
+    grant.fund_account = rsp.fund_account;
+    grant.fund_index = static_cast<uint16_t>(rsp.fund_index);
+    grant.last_order_no = rsp.cur_order_id;
+    grant.order_id_base = static_cast<uint32_t>(rsp.cur_order_id);
+    // per second; a negative maximum is taken as 0
+    grant.order_limit = SpeedControlCfg{0, 1000, rsp.order_limit > 0 ? static_cast<uint32_t>(rsp.order_limit) : 0u};
+    grant.query_limit = SpeedControlCfg{1, 1000, rsp.query_limit > 0 ? static_cast<uint32_t>(rsp.query_limit) : 0u};
+    grant.with_seq_reg = false;  // option pushes are not filtered by their number
+    _tradingDay.store(rsp.trading_day);
+    tagSessionInfo* record = API::FileSession(*this, m_speedControl, grant, nullptr, &m_sessions);
+    if (record == nullptr) spdlog::error("OnCoreLogin: session {} not filed", grant.session_id);
     return record;
 }
 
-void OptionTraderImpl::UnindexSession(const tagSessionInfo* record) {
-    if (record == nullptr) return;
-    std::unique_lock<std::shared_mutex> lock(m_mtxSessionMap);
-    UnindexLocked(record);
-}
-
-void OptionTraderImpl::UnindexLocked(const tagSessionInfo* record) {
-    auto it = m_mapSessionInfo.find(record->nSessionID);
-    if (it == m_mapSessionInfo.end()) return;
-    std::vector<tagSessionInfo*>& records = it->second;
-    for (auto r = records.begin(); r != records.end(); ++r) {
-        if (*r == record) {
-            records.erase(r);
-            break;
-        }
-    }
-    if (records.empty()) m_mapSessionInfo.erase(it);
-}
-
 int OptionTraderImpl::Logout(uint64_t session_id) {
-    // only this session's own entry leaves the index; the tables retire the record
-    UnindexSession(_gArrSessionInfo.Get(session_id));
+    // only this session's own record leaves the index; the tables retire it
+    m_sessions.Unlist(_gArrSessionInfo.Get(session_id));
     uint64_t fund_account = 0;
     UnregisterSession(session_id, &fund_account);
     spdlog::info("Logout Success: fundAcc={},sessionId={}", fund_account, session_id);
@@ -445,8 +408,8 @@ int OptionTraderImpl::SendSyncPushReq() {
     spdlog::debug("同步请求发送");
     spdlog::info("[{}:{}] SendSyncPushReq: FundAcc [{}], SessionID [{}], StartSeqNo [{}]", kSourcePath,
                  "SendSyncPushReq", m_nFundAcc.load(), session_id, m_nStartSeqNo.load());
-    const int rc =
-        Send(true, nullptr, session_id, kMsgSyncPushReq, req, static_cast<int>(sizeof req), static_cast<int>(seq));
+    const int rc = Transmit(true, nullptr, session_id, kMsgSyncPushReq, req, static_cast<int>(sizeof req),
+                            static_cast<int>(seq));
     if (rc != 0) {
         spdlog::info("同步请求发送失败 Sync-Push-Msg Fail ( 6081 ).");
         SetLastError(kSyncSendFailed);
@@ -463,8 +426,8 @@ int OptionTraderImpl::ReqSubscribeMsg() {
     w.write_host<uint64_t>(seq);
     w.write_host<int32_t>(m_nStartSeqNo.load());
     w.write_host<uint64_t>(m_nFundAcc.load());
-    const int rc = Send(true, nullptr, m_nApiSessionID.load(), kMsgSubscribeReq, req, static_cast<int>(sizeof req),
-                        static_cast<int>(seq));
+    const int rc = Transmit(true, nullptr, m_nApiSessionID.load(), kMsgSubscribeReq, req,
+                            static_cast<int>(sizeof req), static_cast<int>(seq));
     if (rc != 0) {
         spdlog::info("MSG_OPTION_SUBSCRIBE_PUSH_MSG subscribe-Push-Msg Fail ( 6081 ).");
         SetLastError(kErrLoginRefused);
@@ -492,7 +455,8 @@ void OptionTraderImpl::SyncProgress(uint64_t session_id, int32_t last_seq) {
 
 int OptionTraderImpl::SendFollowUp(uint64_t session_id, uint32_t msg_id, const void* body, int length,
                                    int request_id) {
-    return Send(true, nullptr, session_id, msg_id, body, length, request_id);
+    // a page of a query already in flight
+    return Transmit(true, nullptr, session_id, msg_id, body, length, request_id);
 }
 
 }  // namespace API

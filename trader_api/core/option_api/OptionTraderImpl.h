@@ -3,12 +3,13 @@
 // (synchronisation 0x460, replayed by the driver, then subscription 0x416 / 0x521), gates and
 // packs every option request and ends sessions.
 //
-// Every wait is an AnswerWait armed before its send. A login answer is taken only by the login
-// in flight (a refusal ends it at once, an acceptance must name its account); replay
-// notifications count only for the session being resumed, and each replayed page restarts the
-// replay's deadline. Sessions are indexed by the server's session number beside the shared
-// session tables (one connection may serve sessions of several nodes, and the node the router
-// names is only its last login's); records the tables retire stay readable until the tables are
+// Every wait is an AnswerWait armed before its send. A login answer is taken only by the login in
+// flight (a refusal that names an account ends only that account's login, an acceptance must
+// name its account; LoginAnswer.h); replay notifications count only for the session being
+// resumed, and each replayed page restarts the replay's deadline. Query answers find their
+// session through the back-end's AnswerSessions (sessions of several nodes may share a server
+// session number, and one connection may serve several nodes); every query the application
+// sends is noted there first. Records the tables retire stay readable until the tables are
 // released.
 #pragma once
 
@@ -18,11 +19,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <shared_mutex>
-#include <unordered_map>
-#include <vector>
 
 #include "api/SpeedControl.h"
+#include "api_common/AnswerSessions.h"
 #include "api_common/CInnerApiInterface/CInnerApiInterface.h"
 #include "core/option_api/OptRequestPack.h"
 #include "infra/utility/AnswerWait.h"
@@ -138,10 +137,11 @@ public:
     void SyncProgress(uint64_t session_id, int32_t last_seq = 0);
     // A follow-up page of the replay or of a query, on the gateway connection of the session.
     int SendFollowUp(uint64_t session_id, uint32_t msg_id, const void* body, int length, int request_id);
-    // The record of a server session number; null when none. routed_node (the node the router
-    // names) only chooses between sessions of several nodes that share the number, and never
-    // refuses the only one: a connection serving several nodes names just its last login's.
-    tagSessionInfo* FindSessionInfo(uint64_t session_no, uint32_t routed_node) const;
+    // The session a query answer belongs to (AnswerSessions.h); the rule's log names who.
+    AnswerSessions::Found FindSessionInfo(const AnswerSessions::Clues& clues,
+                                          const char* who = "FindSessionInfo") const;
+    // The sessions of the query answers, and the queries in flight.
+    AnswerSessions& Sessions() { return m_sessions; }
 
     // The request gate: the session's record when it exists and the rate allows the request.
     tagSessionInfo* CheckRequest(uint64_t session_id, int ctrl_type);
@@ -160,24 +160,29 @@ public:
     void SetSendHook(SendHook hook);
 
 private:
+    // What the receiving thread hands the waiting login (LoginAnswer.h): the record it filed, or
+    // the grant for the login to file when a session is filed under its id already.
     struct LoginResult {
         bool accepted = false;
-        uint64_t session_id = 0;
-        uint64_t session_no = 0;
+        tagSessionInfo* filed = nullptr;
+        OPT::CoreLoginRsp rsp{};
     };
 
     int CoreLogin(const ClientPtr& client, uint64_t fund_account);
     void OnCoreLogin(const char* body, int length);
     // Files a granted session; null when the ids do not fit the tables.
-    tagSessionInfo* FileSession(const OPT::CoreLoginRsp& rsp, uint64_t session_id);
-    void UnindexSession(const tagSessionInfo* record);
-    void UnindexLocked(const tagSessionInfo* record);  // m_mtxSessionMap held
+    tagSessionInfo* FileSession(const OPT::CoreLoginRsp& rsp);
     int SendSyncPushReq();
     int ReqSubscribeMsg();
     bool WaitForReplay(uint64_t session_id, uint64_t ticket, std::chrono::milliseconds timeout);
 
+    // A request of the application's; a query (every one that goes to the gateway) is noted as in
+    // flight for its session first.
     int Send(bool gateway, const ClientPtr* client, uint64_t session_id, uint32_t msg_id, const void* body,
              int length, int request_id);
+    // Any send of the back-end: the test seam, else the connection.
+    int Transmit(bool gateway, const ClientPtr* client, uint64_t session_id, uint32_t msg_id, const void* body,
+                 int length, int request_id);
     // refused_business >= 0: a business type the operation does not serve, refused once the
     // gate has passed and an id has been taken.
     uint64_t SendOrderLike(OPT::PackRequest& req, uint64_t session_id, const char* send_error,
@@ -204,9 +209,7 @@ private:
     std::atomic<bool> m_bOrderLock{false};
     CSpeedControl m_speedControl;
 
-    // server session number -> the records filed under it, at most one per node, newest last
-    mutable std::shared_mutex m_mtxSessionMap;
-    std::unordered_map<uint64_t, std::vector<tagSessionInfo*>> m_mapSessionInfo;
+    AnswerSessions m_sessions;
 
     mutable std::mutex m_mtxSettings;
     Timeouts m_timeouts;

@@ -578,10 +578,13 @@ PageContinuation& Continues() {
     return table;
 }
 
-// Delivers a page of a self-continuing list. On the last record of a full page the next
-// page is asked for first (send builds and sends it and returns the send's result); a page
-// that is not full, overfull, cut short, not advancing or over the page limit ends the query,
-// and so does a failed send, whose code the last call carries.
+// Delivers a page of a self-continuing list. On the last record of a full page the next page is
+// asked for first (send builds and sends it and returns the send's result) and that record is
+// not the last; a page that is not full ends the query on its last record. A query that ends
+// before its last record (a page cut short, a next page not asked for because the start position
+// does not advance or the query has had its pages, a failed send) ends the way the option
+// queries do: one more call without a record, marked last, with the send's code or
+// kErrQueryEndedEarly.
 template <typename Rec, typename Fill, typename Send, typename Call>
 void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::size_t len, const ExtHead& h,
                     const tagSessionInfo& info, OXAErrorInfo error, std::size_t stride, std::size_t body_size,
@@ -589,6 +592,10 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
     const CodeTrace trace(name, 0);
     const uint64_t session_id = info.nApiSessionID;
     const PageContinuation::Key key{session_id, msg_id, h.request_no};
+    auto ended_early = [&](OXAErrorInfo e) {
+        Continues().End(key);
+        call(static_cast<Rec*>(nullptr), &e, h.request_id, true, session_id);
+    };
     if (h.count == 0) {
         Continues().End(key);
         call(static_cast<Rec*>(nullptr), &error, h.request_id, true, session_id);
@@ -597,37 +604,34 @@ void ContinuingList(const char* name, uint32_t msg_id, const char* data, std::si
     const uint64_t n = RecordsThatFit(h.count, len, kExtRspHeadSize, stride, 4 + body_size);
     if (n < h.count)
         LogShortMessage(name, msg_id, len, static_cast<std::size_t>(kExtRspHeadSize + uint64_t{h.count} * stride));
-    if (n == 0) {
-        Continues().End(key);
-        call(static_cast<Rec*>(nullptr), &error, h.request_id, true, session_id);
-        return;
-    }
     for (uint64_t i = 0; i < n; ++i) {
         const char* rec = data + kExtRspHeadSize + i * stride;
         Rec out;
         fill(rec + 4, out);
-        if (i + 1 < n) {
+        if (i + 1 < n || n < h.count) {
             call(&out, &error, h.request_id, false, session_id);
             continue;
         }
-        bool end = true;
-        OXAErrorInfo last_error = error;
-        if (n == h.count && h.count == h.page_size) {
-            const uint64_t next = uint64_t{ScalarAt<uint32_t>(rec, 4, 0)} + 1;
-            const PageContinuation::Step step =
-                Continues().Continue(key, next, [&] { return send(rec, static_cast<int32_t>(next)); });
-            if (step.outcome == PageContinuation::Outcome::kNoProgress) {
-                spdlog::error("[{}] next page from {} not asked for: the start position does not advance or the "
-                              "query has had its pages",
-                              name, next);
-            } else if (step.outcome == PageContinuation::Outcome::kSendFailed) {
-                last_error = ErrorOf(step.code);
-            }
-            end = !step.asked();
+        if (h.count != h.page_size) {
+            // a page that is not full is the last
+            Continues().End(key);
+            call(&out, &error, h.request_id, true, session_id);
+            return;
         }
-        if (end) Continues().End(key);
-        call(&out, &last_error, h.request_id, end, session_id);
+        const uint64_t next = uint64_t{ScalarAt<uint32_t>(rec, 4, 0)} + 1;
+        const PageContinuation::Step step =
+            Continues().Continue(key, next, [&] { return send(rec, static_cast<int32_t>(next)); });
+        call(&out, &error, h.request_id, false, session_id);
+        if (step.asked()) return;
+        if (step.outcome == PageContinuation::Outcome::kNoProgress)
+            spdlog::error("[{}] next page from {} not asked for: the start position does not advance or the "
+                          "query has had its pages",
+                          name, next);
+        ended_early(ContinueErrorOf(step));
+        return;
     }
+    // cut short: the records that lie inside it went out, the rest never will
+    ended_early(EndedEarlyError());
 }
 
 int SendNextPage(uint64_t session_id, uint32_t msg_id, const char* body, std::size_t length, int request_id) {

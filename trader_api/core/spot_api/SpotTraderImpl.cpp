@@ -195,13 +195,19 @@ uint64_t SpotTraderImpl::Login(std::shared_ptr<tcp_framework::client::TcpClient>
         SetLastError(kErrLoginTimeout);
         return 0;
     }
+    if (result.accepted && result.filed == nullptr) {
+        // the session id was filed already: the new session replaces it only now
+        result.filed = FileGrant(result.rsp);
+        result.accepted = result.filed != nullptr;
+    }
     if (!result.accepted) {
         // the answer's own code first, then the refusal this login reports
         if (result.error_code != 0) SetLastError(result.error_code, "");
         SetLastError(kErrLoginRefused);
         return 0;
     }
-    const uint64_t session_id = result.session_id;
+    const uint64_t session_id = result.filed->nApiSessionID;
+    m_nSessionNo.store(result.filed->nSessionID);
     m_nApiSessionID.store(session_id);
 
     // The login wait is over, so the io thread that must deliver the registration's answer
@@ -219,10 +225,11 @@ uint64_t SpotTraderImpl::Login(std::shared_ptr<tcp_framework::client::TcpClient>
 void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
     LoginResult result;
     if (rsp.error_code != 0) {
-        // ends the login in flight even when the refusal does not echo its account
+        // ends only the login of the account it names (the login in flight when it names none)
         spdlog::error("OnInit Failed [{}:{}]", rsp.error_code, "");
         result.error_code = rsp.error_code;
-        DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, rsp.error_code, result);
+        DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, rsp.error_code, result,
+                           RefusalRule::kNamedAccountOnly);
         return;
     }
     if (!IsPendingLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0)) return;
@@ -235,11 +242,17 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
         return;
     }
     const uint64_t session_id = static_cast<uint32_t>(rsp.node_id) << 16 | rsp.fund_index;
-    m_nSessionNo.store(rsp.session_no);
-    _tradingDay.store(static_cast<uint32_t>(rsp.trading_day));
     spdlog::debug("OnInit Add Session[{}] [{} - {}] OrderNoIndex[{}] TradingDay[{}]  normalSession [{}]",
                   rsp.session_no, rsp.fund_account, rsp.fund_index, rsp.order_no_index, rsp.trading_day, session_id);
+    result.rsp = rsp;
+    DeliverGrantedLogin(
+        m_loginWait, "OnInit", rsp.fund_account, session_id, result, [&] { return FileGrant(rsp); },
+        [](tagSessionInfo* record) { UnfileSession(record); });
+}
 
+tagSessionInfo* SpotTraderImpl::FileGrant(const CoreLoginRsp& rsp) {
+    const uint64_t session_id = static_cast<uint32_t>(rsp.node_id) << 16 | rsp.fund_index;
+    _tradingDay.store(static_cast<uint32_t>(rsp.trading_day));
     SessionGrant grant;
     grant.session_id = session_id;
     grant.session_no = rsp.session_no;
@@ -254,15 +267,8 @@ void SpotTraderImpl::OnInit(const CoreLoginRsp& rsp) {
         SpeedControlCfg{1, 1000, rsp.query_limit >= 0 ? static_cast<uint32_t>(rsp.query_limit) : 0u};
     const SessionNoKey key{static_cast<uint64_t>(rsp.node_id), rsp.session_no};
     tagSessionInfo* record = FileSession(*this, m_speedControl, grant, &key);
-    if (record == nullptr) {
-        spdlog::error("OnInit: session {} not filed", session_id);
-        DeliverLoginAnswer(m_loginWait, "OnInit", rsp.fund_account, 0, result);
-        return;
-    }
-
-    result.accepted = true;
-    result.session_id = session_id;
-    DeliverFiledLogin(m_loginWait, "OnInit", rsp.fund_account, result, [record] { UnfileSession(record); });
+    if (record == nullptr) spdlog::error("OnInit: session {} not filed", session_id);
+    return record;
 }
 
 // ---------------------------------------------------------------------------------------

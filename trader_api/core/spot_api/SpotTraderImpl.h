@@ -115,11 +115,16 @@ private:
 
     std::atomic<bool> m_orderSpin{false};
 
+    // What the receiving thread hands the waiting login (LoginAnswer.h): the record it filed, or
+    // the grant for the login to file when a session is filed under its id already.
     struct LoginResult {
         bool accepted = false;
-        uint64_t session_id = 0;
+        tagSessionInfo* filed = nullptr;
+        SPOT::CoreLoginRsp rsp{};
         int32_t error_code = 0;  // of a refusal
     };
+    // Files an accepted answer's session; null when it could not be filed.
+    tagSessionInfo* FileGrant(const SPOT::CoreLoginRsp& rsp);
 
     std::atomic<uint64_t> m_nApiSessionID{0};
     std::atomic<uint64_t> m_nSessionNo{0};
