@@ -14,6 +14,12 @@
 // Requests go out from the caller's thread: TcpSocket sends a frame itself when nothing is
 // queued, so an order does not wait for the io thread to wake up.
 //
+// Every connection may announce itself: the link-up callback runs on the connecting thread once
+// the connection is made, and the requests it returns are written before the connection is
+// published, so they are its first frames, ahead of any request of the owner and of the frames
+// the previous connection left queued. The link-down callback reports the loss of that link at
+// once, on the thread that noticed it.
+//
 // Lifetime: the io thread keeps only the event loop alive, never the client. Every handler and
 // helper thread holds the client while it runs; once the client is stopped and its owners let
 // go, the last of them destroys it, which ends the io thread (joined, unless it is the thread
