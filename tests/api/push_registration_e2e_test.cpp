@@ -234,4 +234,44 @@ TEST_F(LinkTest, AConnectionServingTwoNodesRegistersBothAgain) {
     EXPECT_NE(sim_.push_connection(7102), nullptr);
 }
 
+// Two gateways, one account on each: the registration that one link waits for, unanswered,
+// holds back neither the other link's registration nor its events.
+TEST_F(LinkTest, ARegistrationWaitingOnOneLinkHoldsNoOtherLinkBack) {
+    GatewaySim other;
+    other.enable_spot_orders(true);
+    ASSERT_TRUE(other.start(0));
+    oxa_sim::SpotLoginAnswer b;
+    b.node_id = 3;
+    b.fund_index = 1;
+    b.trading_day = static_cast<int32_t>(trading_day_);
+    other.set_spot_login_answer(b);
+    ASSERT_NE(Login("7201", 1), 0u);
+    const uint64_t session = LoginAt(other.port(), "7202");
+    ASSERT_NE(session, 0u);
+    spot_->SetPushRegisterTimeout(30000ms);
+
+    // this gateway's link comes back and its registration goes unanswered
+    sim_.set_reply(kPushReg, ReplyPlan::never());
+    sim_.clear_frames();
+    Cut();
+    ASSERT_TRUE(sim_.wait_for_frame(kPushReg, 10000ms)) << "the new link registers its account";
+
+    // the other gateway's link comes back meanwhile
+    const size_t accepted = other.accepted_count();
+    ASSERT_EQ(other.close_connections(), 1u);
+    ASSERT_TRUE(other.wait_for_accepted(accepted + 1, 10000ms));
+    const uint64_t link = other.open_connections().at(0)->id();
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            auto conn = other.push_connection(7202);
+            return conn && conn->id() == link;
+        },
+        10000ms))
+        << "registered on its new link without waiting for the other link's answer";
+    const OrderInsertInfo order = SpotOrder();
+    uint64_t id = 0;
+    ASSERT_TRUE(WaitUntil([&] { return (id = api_->InsertOrder(&order, session)) != 0; }, 10000ms));
+    EXPECT_TRUE(WaitUntil([&] { return WithoutEvents({id}).empty(); }, 10000ms)) << "its events came";
+}
+
 }  // namespace
