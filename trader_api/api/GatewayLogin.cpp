@@ -703,13 +703,14 @@ void TraderImpl::OnTcpConnected(const ClientPtr& client) {
 void TraderImpl::AwaitLinkRegistrations(TraderContext& context) {
     const uint64_t link = context.push.Link();
     const auto start = PushRegistry::Clock::now();
-    for (uint64_t account : context.push.InFlight(link)) {
+    for (uint64_t account : context.push.Carried(link)) {
         CInnerApiInterface* inner_api = AccountBackend(account);
         const auto timeout =
             inner_api != nullptr ? inner_api->GetPushRegisterTimeout() : CInnerApiInterface::kPushRegisterTimeout;
         int32_t error = 0;
         switch (context.push.Wait(account, link, start + timeout, &error)) {
             case PushRegistry::Outcome::kAnswered:
+            case PushRegistry::Outcome::kWithdrawn:
                 break;  // a refusal is logged and recorded by the answer side
             case PushRegistry::Outcome::kLinkLost:
                 spdlog::warn("[{}] link {} lost before its push registrations were answered", "OnTcpConnected", link);

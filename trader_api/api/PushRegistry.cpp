@@ -34,7 +34,7 @@ void PushRegistry::LinkUp(uint64_t link, const std::vector<uint64_t>& sent) {
         m_link = link;
         m_linkUp = true;
         m_states.clear();
-        for (uint64_t account : sent) m_states[account] = State{};
+        for (uint64_t account : sent) m_states[account].carried = true;
     }
     m_cv.notify_all();
 }
@@ -59,9 +59,10 @@ PushRegistry::Step PushRegistry::Start(uint64_t account, uint64_t* link) {
     *link = m_link;
     auto it = m_states.find(account);
     if (it != m_states.end()) {
-        if (!it->second.answered) return Step::kInFlight;
-        if (it->second.error == 0) return Step::kRegistered;
-        // a refusal is no registration: this attempt sends again
+        if (!it->second.answered && !it->second.abandoned) return Step::kInFlight;
+        if (it->second.answered && it->second.error == 0) return Step::kRegistered;
+        // a refusal is no registration, and one nobody waits for any more may be lost: this
+        // attempt sends again
     }
     // On a link that is down the send fails; it is tracked on that link all the same.
     m_states[account] = State{};
@@ -82,6 +83,7 @@ bool PushRegistry::Deliver(uint64_t link, uint64_t account, int32_t error) {
         auto it = m_states.find(account);
         if (it == m_states.end() || it->second.answered) return false;
         it->second.answered = true;
+        it->second.abandoned = false;
         it->second.error = error;
     }
     m_cv.notify_all();
@@ -97,12 +99,12 @@ bool PushRegistry::Deliver(uint64_t account, int32_t error) {
     return Deliver(link, account, error);
 }
 
-std::vector<uint64_t> PushRegistry::InFlight(uint64_t link) const {
+std::vector<uint64_t> PushRegistry::Carried(uint64_t link) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<uint64_t> out;
     if (!Current(link)) return out;
     for (const auto& kv : m_states)
-        if (!kv.second.answered) out.push_back(kv.first);
+        if (kv.second.carried && !kv.second.answered && !kv.second.abandoned) out.push_back(kv.first);
     return out;
 }
 
@@ -116,16 +118,15 @@ PushRegistry::Outcome PushRegistry::Wait(uint64_t account, uint64_t link, Clock:
         auto it = m_states.find(account);
         return it == m_states.end() || it->second.answered;
     };
-    const bool done = m_cv.wait_until(lock, deadline, [&] { return settled() || stop.Stopped(); });
+    m_cv.wait_until(lock, deadline, [&] { return settled() || stop.Stopped(); });
     if (!Current(link)) return Outcome::kLinkLost;
     auto it = m_states.find(account);
-    if (it != m_states.end() && it->second.answered) {
+    if (it == m_states.end()) return Outcome::kWithdrawn;
+    if (it->second.answered) {
         if (error != nullptr) *error = it->second.error;
         return Outcome::kAnswered;
     }
-    if (it == m_states.end() && done && !stop.Stopped()) return Outcome::kLinkLost;  // forgotten meanwhile
-    // given up: a late answer finds nothing in flight, and the next attempt sends again
-    if (it != m_states.end()) m_states.erase(it);
+    it->second.abandoned = true;
     return stop.Stopped() ? Outcome::kStopped : Outcome::kTimedOut;
 }
 

@@ -31,10 +31,16 @@ public:
     // What a registration of an account on the current link has to do.
     enum class Step {
         kRegistered,  // the gateway accepted it on this link already: nothing to send
-        kInFlight,    // sent on this link (by the connect), its answer is still to come
+        kInFlight,    // sent on this link already (by the connect, or by another registration)
         kSend,        // the caller sends it now; it is in flight from here
     };
-    enum class Outcome { kAnswered, kLinkLost, kTimedOut, kStopped };
+    enum class Outcome {
+        kAnswered,
+        kLinkLost,
+        kTimedOut,
+        kStopped,
+        kWithdrawn,  // the account was forgotten meanwhile (logged out)
+    };
 
     // Accounts the connection serves, in the order they logged in.
     void Serve(uint64_t account);
@@ -54,22 +60,26 @@ public:
     Step Start(uint64_t account, uint64_t* link);
     // A kSend whose request could not be sent.
     void Unsent(uint64_t account, uint64_t link);
-    // An answer read on `link`; true when a registration of the account was in flight there.
+    // An answer read on `link`; true when a registration of the account was made there and
+    // not answered yet (one given up by its waiters included: the gateway did register it).
     bool Deliver(uint64_t link, uint64_t account, int32_t error);
     // The same on the current link, for a connection that tells nothing of its links.
     bool Deliver(uint64_t account, int32_t error);
-    // Accounts whose registration is in flight on the link.
-    std::vector<uint64_t> InFlight(uint64_t link) const;
+    // Accounts whose registration the link carried when it came up and that are still
+    // awaited.
+    std::vector<uint64_t> Carried(uint64_t link) const;
 
     // Waits for the answer of the account's registration on `link`. kAnswered gives the
-    // gateway's error (0 accepted). A wait that times out forgets the registration, so the
-    // next attempt sends again.
+    // gateway's error (0 accepted). A wait that runs out (or is stopped) leaves the other
+    // waiters of that registration alone; the next Start sends it again.
     Outcome Wait(uint64_t account, uint64_t link, Clock::time_point deadline, int32_t* error);
 
 private:
     struct State {
         bool answered = false;
         int32_t error = 0;
+        bool carried = false;    // sent as one of the link's first frames
+        bool abandoned = false;  // a waiter gave up on it
     };
     bool Current(uint64_t link) const { return link == m_link && m_linkUp; }  // under m_mutex
 

@@ -76,7 +76,7 @@ int CInnerApiInterface::TradeGatewayPushRegister(const ClientPtr& client, uint64
                           fund_account);
             return 0;
         case PushRegistry::Step::kInFlight:
-            break;  // the link carried it when it came up: its answer is awaited below
+            break;  // sent on this link already (its first frames carry it): awaited below
         case PushRegistry::Step::kSend: {
             const std::vector<uint8_t> body = MakePushRegRequest(fund_account);
             const int rc = client->request_async(kMsgPushReg, NextRequestId(), body.data(),
@@ -100,6 +100,7 @@ int CInnerApiInterface::TradeGatewayPushRegister(const ClientPtr& client, uint64
             return kErrNotConnected;
         case PushRegistry::Outcome::kTimedOut:
         case PushRegistry::Outcome::kStopped:
+        case PushRegistry::Outcome::kWithdrawn:  // logged out meanwhile: no answer is awaited
             break;
     }
     SetLastError(kErrAnswerTimeout);
