@@ -7,6 +7,9 @@
 namespace OXA {
 namespace API {
 
+// Waiters are woken under the lock: one that returns may let its connection, and with it this
+// registry, go at once.
+
 void PushRegistry::Serve(uint64_t account) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (std::find(m_served.begin(), m_served.end(), account) == m_served.end()) m_served.push_back(account);
@@ -29,23 +32,19 @@ std::vector<uint64_t> PushRegistry::Served() const {
 }
 
 void PushRegistry::LinkUp(uint64_t link, const std::vector<uint64_t>& sent) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_link = link;
-        m_linkUp = true;
-        m_states.clear();
-        for (uint64_t account : sent) m_states[account].carried = true;
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_link = link;
+    m_linkUp = true;
+    m_states.clear();
+    for (uint64_t account : sent) m_states[account].carried = true;
     m_cv.notify_all();
 }
 
 void PushRegistry::LinkDown(uint64_t link) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (link != m_link) return;
-        m_linkUp = false;
-        m_states.clear();
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (link != m_link) return;
+    m_linkUp = false;
+    m_states.clear();
     m_cv.notify_all();
 }
 
@@ -77,15 +76,13 @@ void PushRegistry::Unsent(uint64_t account, uint64_t link) {
 }
 
 bool PushRegistry::Deliver(uint64_t link, uint64_t account, int32_t error) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!Current(link)) return false;
-        auto it = m_states.find(account);
-        if (it == m_states.end() || it->second.answered) return false;
-        it->second.answered = true;
-        it->second.abandoned = false;
-        it->second.error = error;
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!Current(link)) return false;
+    auto it = m_states.find(account);
+    if (it == m_states.end() || it->second.answered) return false;
+    it->second.answered = true;
+    it->second.abandoned = false;
+    it->second.error = error;
     m_cv.notify_all();
     return true;
 }

@@ -478,6 +478,7 @@ TEST_F(GatewayTest, ARegistrationEndsAsSoonAsItsLinkIsLost) {
     EXPECT_LT(Clock::now() - start, 20s) << "waited for a link that was gone";
     cut.join();
     EXPECT_EQ(record.error_id, 1002);
+    client->stop();  // before the context goes
 }
 
 TEST_F(GatewayTest, RefusedRegistrationReturnsTheGatewaysError) {
