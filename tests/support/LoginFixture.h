@@ -137,8 +137,10 @@ protected:
         backend_ = nullptr;
         api_->Release();
         TraderImpl::Timeouts t;
-        t.gateway_login = 300ms;
-        t.logout = 300ms;
+        // answers that come are waited for as long as a loaded machine may take; a test that
+        // expects no answer shortens the wait (ShortWaits)
+        t.gateway_login = 5000ms;
+        t.logout = 5000ms;
         t.reconnect_pause = 0ms;
         t.reconnect_interval_ms = 50;
         api_->SetTimeouts(t);
@@ -160,6 +162,14 @@ protected:
         return api_->Login("127.0.0.1", sim_.port(), user, "secret", sock_type_, sock_type_ == 2 ? "lo" : nullptr,
                            terminal);
     }
+    // The gateway-login and logout waits of a test that expects one of them to run out.
+    void ShortWaits(std::chrono::milliseconds wait = 300ms) {
+        TraderImpl::Timeouts t = api_->GetTimeouts();
+        t.gateway_login = wait;
+        t.logout = wait;
+        api_->SetTimeouts(t);
+    }
+    void LongWaits() { ShortWaits(5000ms); }
     // Under the library's error mutex: an io thread may be recording at the same moment.
     int LastError() {
         std::lock_guard<std::mutex> lock(OXA::API::_gErrorMutex);

@@ -21,6 +21,7 @@ enum ApiErrorCode : int {
     kErrOnCallbackThread = 1012,      // a call that must wait, made on a thread of the library
     kErrBusLaunchFailed = 1013,       // the bus the gateway named could not be joined
     kErrQueryEndedEarly = 1016,       // a query that pages itself ended before its last row
+    kErrApiReleased = 1017,           // the API was released while the call waited
 
     // back-ends
     kErrNotOffered = 6077,            // operation not offered (spot and option)

@@ -53,6 +53,7 @@ int tcp_response_async_callback(std::shared_ptr<TcpClient> client, unsigned int 
         spdlog::error("[{}] pImpl == nullptr", "tcp_response_async_callback");
         return 0;
     }
+    context->delivering_link = client->delivering_link();
     context->owner->OnRecv(static_cast<int>(request_id), msg_id, reinterpret_cast<const char*>(body),
                            static_cast<int>(length), 0, 0, 0, 0, context);
     return 0;
@@ -70,6 +71,16 @@ int connected_callback(std::shared_ptr<TcpClient> client) {
 
 int tcp_heartbeat_callback(std::shared_ptr<TcpClient>, int, const char*) { return 0; }
 
+std::vector<tcp_framework::client::LinkRequest> link_up_callback(std::shared_ptr<TcpClient> client, uint64_t link) {
+    TraderContext* context = ContextOf(client);
+    if (context == nullptr || context->owner == nullptr) return {};
+    return context->owner->OnLinkUp(client, link);
+}
+
+void link_down_callback(std::shared_ptr<TcpClient> client, uint64_t link) {
+    if (TraderContext* context = ContextOf(client)) context->push.LinkDown(link);
+}
+
 int disconnected_callback(std::shared_ptr<TcpClient> client, int code, const char*) {
     CallbackThreadScope on_io_thread;
     TraderContext* context = ContextOf(client);
@@ -77,7 +88,6 @@ int disconnected_callback(std::shared_ptr<TcpClient> client, int code, const cha
         spdlog::error("[{}] pImpl == nullptr", "disconnected_callback");
         return 0;
     }
-    context->OnLinkLost();
     context->owner->OnTcpDisconnected(code);
     return 0;
 }
@@ -152,8 +162,37 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
         return 0;
     }
     std::lock_guard<std::mutex> lock(m_mtxLogin);
-    const uint64_t release_epoch = m_nReleaseEpoch.load(std::memory_order_acquire);
+    // Every wait of this login, the back-end's included, ends at once when the API is released.
+    WaitStop stop;
+    uint64_t release_epoch;
+    {
+        std::lock_guard<std::mutex> guard(m_mtxLoginStop);
+        m_pLoginStop = &stop;
+        release_epoch = m_nReleaseEpoch.load(std::memory_order_acquire);
+    }
+    ClientPtr client;
+    uint64_t session_id;
+    {
+        WaitStop::Scope scope(stop);
+        session_id = LoginOnce(ip, port, user, password, sock_type, ether_name, terminal_info, release_epoch, client);
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_mtxLoginStop);
+        m_pLoginStop = nullptr;
+    }
+    if (m_nReleaseEpoch.load(std::memory_order_acquire) == release_epoch) return session_id;
+    // Released meanwhile (by the application or the gateway's off-line command): whatever the
+    // login got is gone with the release.
+    spdlog::error("[{}] the API was released while logging in", "Login");
+    SetLastError(kErrApiReleased);
+    if (client) StopUnlistedClient(client);
+    return 0;
+}
 
+uint64_t TraderImpl::LoginOnce(const char* ip, int port, const char* user, const char* password, int sock_type,
+                               const char* ether_name, OXATerminalInfo* terminal_info, uint64_t release_epoch,
+                               ClientPtr& client) {
+    auto released = [&] { return m_nReleaseEpoch.load(std::memory_order_acquire) != release_epoch; };
     if (ip == nullptr || user == nullptr || password == nullptr || port < 0 || port > 65535 ||
         (sock_type != 1 && sock_type != 2)) {
         spdlog::error("[{}] invalid parameter", "Login");
@@ -184,7 +223,6 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
         }
     } attempt{first_socket_type};
 
-    ClientPtr client;
     {
         const std::string key = fmt::format("{}:{}", ip, port);
         std::lock_guard<std::mutex> clients(m_mtxTcpClients);
@@ -209,7 +247,7 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
     }
 
     BindThreadCpus(client);
-    if (TcpConnect(client, ip, port) != 0) return 0;
+    if (TcpConnect(client, ip, port) != 0 || released()) return 0;
 
     const char* text = terminal_info ? BuildTerminalInfo(terminal_info) : GetDefaultTerminalInfo(client);
     if (text != nullptr && text[0] != '\0') {
@@ -222,7 +260,8 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
     const uint64_t fund_account = ParseFundAccount(user);
     const uint8_t business_type = TradeGatewayLogin(client, fund_account, password, sock_type);
     // No answer (or none sent): this login ends here; an earlier answer is never used for it.
-    if (business_type == 0 || business_type == kGatewayLoginTimedOut || business_type == kGatewayLoginNotSent)
+    if (business_type == 0 || business_type == kGatewayLoginTimedOut || business_type == kGatewayLoginNotSent ||
+        released())
         return 0;
 
     const GatewayLoginRsp rsp = GetGatewayLoginRsp();
@@ -249,6 +288,7 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
 
     uint32_t index = kNoBusiness;
     CInnerApiInterface* inner_api = CreateInnerApi(business_type, &index);
+    TraderContext* const context = ContextOf(client);
     uint64_t session_id = 0;
     if (inner_api == nullptr) {
         spdlog::error("[{}] business type {} is not offered by this library", "Login", business_type);
@@ -258,30 +298,42 @@ uint64_t TraderImpl::Login(const char* ip, int port, const char* user, const cha
             std::lock_guard<std::mutex> accounts(m_mtxAccounts);
             m_mapAccounts[fund_account] = inner_api;
         }
+        // The connection serves the account from its registration on; a first login that
+        // fails leaves it unserved.
+        const bool served_before = context != nullptr && context->push.Serves(fund_account);
         session_id = inner_api->Login(client, fund_account);
+        if (session_id == 0 && context != nullptr && !served_before) context->push.Forget(fund_account);
     }
     spdlog::info("Login Finish. SessionId={}", session_id);
     if (session_id == 0) return 0;
-    if (m_nReleaseEpoch.load(std::memory_order_acquire) != release_epoch) {
-        // released meanwhile (the gateway's off-line command): the connection is stopped and
-        // the back-end out of service, so the session must not be published
-        spdlog::error("[{}] released while logging in: session {} dropped", "Login", session_id);
-        SetLastError(kErrNotConnected);
-        return 0;
-    }
 
     const uint8_t node = static_cast<uint8_t>((session_id >> 16) & 0xff);
-    SetInnerApiForNode(node, inner_api);
-    _gArrTcpClient.Set(node, client);
-    if (TraderContext* context = ContextOf(client)) context->node_ids[index].store(node);
-    // what the bus delivers for this business goes to this node as well
-    if (rsp.protocol_mod == PROTOCOL_MODE_UDP_VORN && bus != nullptr)
-        if (TraderContext* context = bus->GetContext()) context->node_ids[index].store(node);
+    {
+        // Published only while no Release has begun: one that begins later unpublishes it.
+        std::lock_guard<std::mutex> guard(m_mtxLoginStop);
+        if (released()) return 0;
+        SetInnerApiForNode(node, inner_api);
+        _gArrTcpClient.Set(node, client);
+        if (context != nullptr) context->node_ids[index].store(node);
+        // what the bus delivers for this business goes to this node as well
+        if (rsp.protocol_mod == PROTOCOL_MODE_UDP_VORN && bus != nullptr)
+            if (TraderContext* bus_context = bus->GetContext()) bus_context->node_ids[index].store(node);
+    }
     const int sync = inner_api->StartSyncPush();
     if (sync != 0) spdlog::error("Sync Push Failed. errorcode={}", sync);
     if (SockType.load() == 2) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     attempt.undo = false;
     return session_id;
+}
+
+void TraderImpl::StopUnlistedClient(const ClientPtr& client) {
+    {
+        std::lock_guard<std::mutex> lock(m_mtxTcpClients);
+        for (const auto& entry : m_mapTcpClient)
+            if (entry.second == client) return;  // a live connection of the facade
+    }
+    // Release let go of it while this login used it (and may have connected it again).
+    client->stop();
 }
 
 TraderImpl::ClientPtr TraderImpl::CreateTcpClient(int reconnect_interval_ms) {
@@ -304,6 +356,7 @@ TraderImpl::ClientPtr TraderImpl::CreateTcpClient(int reconnect_interval_ms) {
     client->set_heartbeat_callback(tcp_heartbeat_callback);
     client->set_push_callback(tcp_response_async_callback);
     client->set_disconnected_callback(disconnected_callback);
+    client->set_link_callbacks(link_up_callback, link_down_callback);
     return client;
 }
 
@@ -354,7 +407,8 @@ uint8_t TraderImpl::TradeGatewayLogin(const ClientPtr& client, uint64_t fund_acc
     }
     GatewayLoginAnswer answer;
     if (!m_gatewayLoginWait.wait(ticket, GetTimeouts().gateway_login, answer)) {
-        SetLastError(kErrAnswerTimeout);
+        const WaitStop* stop = WaitStop::Current();
+        if (stop == nullptr || !stop->Triggered()) SetLastError(kErrAnswerTimeout);  // else released: Login says so
         return kGatewayLoginTimedOut;
     }
     if (!answer.accepted) {
@@ -466,7 +520,7 @@ int TraderImpl::Logout(uint64_t session_id) {
 
 int TraderImpl::FinishLogout(CInnerApiInterface* inner_api, uint64_t session_id, uint64_t fund_account) {
     const ClientPtr client = _gArrTcpClient.Get(CInnerApiInterface::GetNodeIdBySession(session_id));
-    if (TraderContext* context = ContextOf(client)) context->ForgetPushRegistered(fund_account);
+    if (TraderContext* context = ContextOf(client)) context->push.Forget(fund_account);
     return inner_api->Logout(session_id);
 }
 
@@ -505,7 +559,7 @@ void TraderImpl::OnRecv(int request_id, uint64_t msg_id, const char* body, int l
     if (length < 0 || (length > 0 && body == nullptr)) return;
     switch (msg_id) {
         case FUNC_ID_LOGIN: OnGatewayLoginRsp(body, length, context); return;
-        case FUNC_ID_PUSH_REG: OnGatewayPushRegRsp(body, length); return;
+        case FUNC_ID_PUSH_REG: OnGatewayPushRegRsp(body, length, context); return;
         case FUNC_ID_LOGOUT_RSP: OnGatewayLogoutRsp(body, length); return;
         case FUNC_ID_API_OFFLINE: OnGatewayOffline(body, length); return;
         default: break;
@@ -559,7 +613,7 @@ void TraderImpl::OnGatewayLoginRsp(const char* body, int length, const TraderCon
     DeliverLoginAnswer(m_gatewayLoginWait, "OnRecv", rsp.fundid, 0, answer);
 }
 
-void TraderImpl::OnGatewayPushRegRsp(const char* body, int length) {
+void TraderImpl::OnGatewayPushRegRsp(const char* body, int length, TraderContext* context) {
     PushRegAnswer answer;
     if (!ReadPushRegAnswer(body, static_cast<std::size_t>(length), &answer)) {
         spdlog::error("[{}] push registration answer too short: {} bytes", "OnRecv", length);
@@ -567,22 +621,15 @@ void TraderImpl::OnGatewayPushRegRsp(const char* body, int length) {
     }
     spdlog::info("[{}] trade_gateway::protocol::internal::FUNC_ID_PUSH_REG rsp->fundid:[{}]", "OnRecv",
                  answer.fund_account);
-    CInnerApiInterface* inner_api = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(m_mtxAccounts);
-        auto it = m_mapAccounts.find(answer.fund_account);
-        if (it != m_mapAccounts.end()) inner_api = it->second;
-    }
     if (answer.error != 0) {
         spdlog::error("[{}]  error [{}]", "OnRecv", answer.error);
         SetLastError(answer.error);
     }
-    if (inner_api == nullptr) {
-        spdlog::warn("[{}] push registration answer for fund account {} that no back-end serves", "OnRecv",
+    // The registration it answers was made on this connection, on the link it was read from.
+    if (context == nullptr || !context->push.Deliver(context->delivering_link, answer.fund_account, answer.error)) {
+        spdlog::warn("[{}] push registration answer for fund account {} that no registration waits for", "OnRecv",
                      answer.fund_account);
-        return;
     }
-    inner_api->OnGatewayPushReg(answer.fund_account, answer.error);
 }
 
 void TraderImpl::OnGatewayLogoutRsp(const char* body, int length) {
@@ -618,25 +665,63 @@ void TraderImpl::OnGatewayOffline(const char* body, int length) {
     Release();
 }
 
-void TraderImpl::OnTcpConnected(const ClientPtr& client) {
+CInnerApiInterface* TraderImpl::AccountBackend(uint64_t fund_account) {
+    std::lock_guard<std::mutex> lock(m_mtxAccounts);
+    auto it = m_mapAccounts.find(fund_account);
+    return it != m_mapAccounts.end() ? it->second : nullptr;
+}
+
+std::vector<tcp_framework::client::LinkRequest> TraderImpl::OnLinkUp(const ClientPtr& client, uint64_t link) {
+    std::vector<tcp_framework::client::LinkRequest> requests;
     TraderContext* context = ContextOf(client);
-    if (SockType.load() == 1 && context != nullptr) {
-        for (auto& node_id : context->node_ids) {
-            const int32_t node = node_id.load(std::memory_order_acquire);
-            if (node == TraderContext::kNoNode) continue;
-            // a copy: Login and Logout may change the map while the registrations wait
-            for (uint64_t account : _gMapNodeFundAcc.Accounts(static_cast<uint32_t>(node))) {
-                CInnerApiInterface* inner_api = nullptr;
-                {
-                    std::lock_guard<std::mutex> lock(m_mtxAccounts);
-                    auto it = m_mapAccounts.find(account);
-                    if (it != m_mapAccounts.end()) inner_api = it->second;
-                }
-                if (inner_api != nullptr) inner_api->TradeGatewayPushRegister(client, account);
-            }
+    if (context == nullptr) return requests;
+    std::vector<uint64_t> sent;
+    // On the bus the gateway's connection carries no orders and no pushes: nothing to register.
+    if (SockType.load() == 1) {
+        for (uint64_t account : context->push.Served()) {
+            CInnerApiInterface* inner_api = AccountBackend(account);
+            if (inner_api == nullptr) continue;  // released meanwhile
+            requests.push_back({kMsgPushReg, inner_api->NextRequestId(), MakePushRegRequest(account)});
+            sent.push_back(account);
         }
     }
+    context->push.LinkUp(link, sent);
+    if (!sent.empty())
+        spdlog::info("[{}] link {}: {} fund accounts registered for pushes ahead of any order", "OnLinkUp", link,
+                     sent.size());
+    return requests;
+}
+
+void TraderImpl::OnTcpConnected(const ClientPtr& client) {
+    TraderContext* context = ContextOf(client);
+    if (SockType.load() == 1 && context != nullptr) AwaitLinkRegistrations(*context);
     if (TraderSpi* spi = GetSpi()) spi->OnConnected();
+}
+
+// The link's registrations went out with its first frames: their answers, each within its
+// back-end's registration wait, before the application hears of the link.
+void TraderImpl::AwaitLinkRegistrations(TraderContext& context) {
+    const uint64_t link = context.push.Link();
+    const auto start = PushRegistry::Clock::now();
+    for (uint64_t account : context.push.Carried(link)) {
+        CInnerApiInterface* inner_api = AccountBackend(account);
+        const auto timeout =
+            inner_api != nullptr ? inner_api->GetPushRegisterTimeout() : CInnerApiInterface::kPushRegisterTimeout;
+        int32_t error = 0;
+        switch (context.push.Wait(account, link, start + timeout, &error)) {
+            case PushRegistry::Outcome::kAnswered:
+            case PushRegistry::Outcome::kWithdrawn:
+                break;  // a refusal is logged and recorded by the answer side
+            case PushRegistry::Outcome::kLinkLost:
+                spdlog::warn("[{}] link {} lost before its push registrations were answered", "OnTcpConnected", link);
+                return;
+            case PushRegistry::Outcome::kTimedOut:
+            case PushRegistry::Outcome::kStopped:
+                spdlog::error("[{}] push registration of fund account {} not answered", "OnTcpConnected", account);
+                SetLastError(kErrAnswerTimeout);
+                break;
+        }
+    }
 }
 
 void TraderImpl::OnTcpDisconnected(int code) {

@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <set>
+
+#include "api/PushRegistry.h"
 
 namespace OXA {
 namespace API {
@@ -24,39 +24,11 @@ struct TraderContext {
     // business logged in through this connection.
     std::atomic<int32_t> node_ids[3];
 
-    // Accounts registered for pushes on the connection's current link. An account's own
-    // login and the re-registration of every account when a link comes up may meet on one
-    // link (the on-connect thread can run late); each account is registered once per link.
-    uint64_t PushLink() const {
-        std::lock_guard<std::mutex> lock(m_mtxPush);
-        return m_nPushLink;
-    }
-    bool PushRegistered(uint64_t account) const {
-        std::lock_guard<std::mutex> lock(m_mtxPush);
-        return m_pushAccounts.count(account) != 0;
-    }
-    // Only while `link` is still the current one: a registration answered just before its
-    // link was lost must not spare the account its registration on the next link.
-    void MarkPushRegistered(uint64_t account, uint64_t link) {
-        std::lock_guard<std::mutex> lock(m_mtxPush);
-        if (link == m_nPushLink) m_pushAccounts.insert(account);
-    }
-    // A logged-out account registers again at its next login.
-    void ForgetPushRegistered(uint64_t account) {
-        std::lock_guard<std::mutex> lock(m_mtxPush);
-        m_pushAccounts.erase(account);
-    }
-    // The link went down: every account registers again on the next one.
-    void OnLinkLost() {
-        std::lock_guard<std::mutex> lock(m_mtxPush);
-        ++m_nPushLink;
-        m_pushAccounts.clear();
-    }
-
-private:
-    mutable std::mutex m_mtxPush;
-    uint64_t m_nPushLink = 0;
-    std::set<uint64_t> m_pushAccounts;
+    // The push registrations of the connection's accounts (unused on the bus).
+    PushRegistry push;
+    // The link the frame being handed on was read from: written and read on the connection's
+    // io thread only.
+    uint64_t delivering_link = 0;
 };
 
 }  // namespace API

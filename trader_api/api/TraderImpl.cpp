@@ -137,7 +137,12 @@ void TraderImpl::Release() {
         release.lock();
     }
     spdlog::info("Trader API Release.");
-    m_nReleaseEpoch.fetch_add(1, std::memory_order_acq_rel);
+    {
+        // A Login that waits for an answer gives up at once.
+        std::lock_guard<std::mutex> lock(m_mtxLoginStop);
+        m_nReleaseEpoch.fetch_add(1, std::memory_order_acq_rel);
+        if (m_pLoginStop != nullptr) m_pLoginStop->Trigger();
+    }
     {
         std::lock_guard<std::mutex> lock(m_mtxAccounts);
         m_mapAccounts.clear();

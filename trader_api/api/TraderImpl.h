@@ -31,6 +31,7 @@ class periodic_worker;
 namespace tcp_framework {
 namespace client {
 class TcpClient;
+struct LinkRequest;
 }
 }  // namespace tcp_framework
 
@@ -205,6 +206,9 @@ public:
     void OnRecv(int request_id, uint64_t msg_id, const char* body, int length, int playback, int byte_order,
                 int src_group, int src_member, TraderContext* context);
     static uint32_t GetBusinessIndex(uint64_t msg_id);
+    // On the connecting thread, before a new link of the connection carries anything: the push
+    // registrations of every account the connection serves, to go out as its first frames.
+    std::vector<tcp_framework::client::LinkRequest> OnLinkUp(const ClientPtr& client, uint64_t link);
     void OnTcpConnected(const ClientPtr& client);
     void OnTcpDisconnected(int code);
     void NotifyDisconnected(int code);
@@ -237,7 +241,14 @@ private:
     void StopTcpClients();
     CInnerApiInterface* MakeInnerApi(uint32_t index, uint8_t business_type);
     void OnGatewayLoginRsp(const char* body, int length, const TraderContext* context);
-    void OnGatewayPushRegRsp(const char* body, int length);
+    void OnGatewayPushRegRsp(const char* body, int length, TraderContext* context);
+    void AwaitLinkRegistrations(TraderContext& context);
+    CInnerApiInterface* AccountBackend(uint64_t fund_account);
+    // Login under the login lock and its wait stop; `client` is the connection it used.
+    uint64_t LoginOnce(const char* ip, int port, const char* user, const char* password, int sock_type,
+                       const char* ether_name, OXATerminalInfo* terminal_info, uint64_t release_epoch,
+                       ClientPtr& client);
+    void StopUnlistedClient(const ClientPtr& client);
     void OnGatewayLogoutRsp(const char* body, int length);
     void OnGatewayOffline(const char* body, int length);
     int FinishLogout(CInnerApiInterface* inner_api, uint64_t session_id, uint64_t fund_account);
@@ -298,8 +309,12 @@ private:
     };
     std::mutex m_mtxDeferredLogouts;
     std::unordered_map<uint64_t, DeferredLogout> m_deferredLogouts;
-    // Advanced by every Release; a login that sees it move publishes nothing.
+    // Advanced by every Release; a login that sees it move publishes nothing. The stop of the
+    // login in progress is triggered with it, under m_mtxLoginStop, which a login also holds
+    // while it publishes its session.
     std::atomic<uint64_t> m_nReleaseEpoch{0};
+    std::mutex m_mtxLoginStop;
+    WaitStop* m_pLoginStop = nullptr;
 
     mutable std::mutex m_mtxSettings;
     Timeouts m_timeouts;

@@ -349,19 +349,32 @@ protected:
         InnerApiTest::TearDown();
     }
 
-    // A connection that hands push-registration answers to the back-end, as the router does.
-    std::shared_ptr<TcpClient> MakeClient(void* context = nullptr) {
+    // A connection that hands push-registration answers on as the router does: to the
+    // back-end, or to the registry of the facade's context it carries (which then follows its
+    // links as the facade's connections do).
+    std::shared_ptr<TcpClient> MakeClient(OXA::API::TraderContext* context = nullptr) {
         auto c = std::make_shared<TcpClient>(0, context);
         c->set_heartbeat_interval(0);
         CInnerApiInterface* target = &backend;
-        c->set_response_async_callback([target](std::shared_ptr<TcpClient>, unsigned int msg_id, unsigned long,
-                                                const unsigned char* body, unsigned int length) {
+        c->set_response_async_callback([target, context](std::shared_ptr<TcpClient> self, unsigned int msg_id,
+                                                         unsigned long, const unsigned char* body, unsigned int length) {
             OXA::API::PushRegAnswer answer;
             if (msg_id == kPushReg && OXA::API::ReadPushRegAnswer(body, length, &answer)) {
-                target->OnGatewayPushReg(answer.fund_account, answer.error);
+                if (context)
+                    context->push.Deliver(self->delivering_link(), answer.fund_account, answer.error);
+                else
+                    target->OnGatewayPushReg(answer.fund_account, answer.error);
             }
             return 0;
         });
+        if (context) {
+            c->set_link_callbacks(
+                [context](std::shared_ptr<TcpClient>, uint64_t link) {
+                    context->push.LinkUp(link, {});
+                    return std::vector<tcp_framework::client::LinkRequest>{};
+                },
+                [context](std::shared_ptr<TcpClient>, uint64_t link) { context->push.LinkDown(link); });
+        }
         return c;
     }
 
@@ -412,8 +425,8 @@ TEST_F(GatewayTest, PushRegistrationSendsTheAccountWithTheSequenceAsRequestId) {
     EXPECT_EQ(Frames(kPushReg)[1].request_id, seq + 2);
 }
 
-// On a connection of the facade an account's own login and the re-registration of every
-// account when the link comes up may both register it: once per link is enough.
+// On a connection of the facade an account is registered once per link; a new link or a
+// logout makes it register again.
 TEST_F(GatewayTest, AnAccountIsRegisteredOncePerLink) {
     OXA::API::TraderContext context(nullptr);
     client->stop();
@@ -425,6 +438,7 @@ TEST_F(GatewayTest, AnAccountIsRegisteredOncePerLink) {
     EXPECT_EQ(backend.TradeGatewayPushRegister(client, 5), 0) << "registered on this link already";
     EXPECT_EQ(backend.TradeGatewayPushRegister(client, 6), 0);
     ASSERT_EQ(Frames(kPushReg).size(), 2u);
+    EXPECT_EQ(context.push.Served(), (std::vector<uint64_t>{5, 6})) << "the connection serves them from here";
 
     // a refusal is no registration: the next attempt sends again
     sim.set_push_reg_error(4109);
@@ -434,9 +448,11 @@ TEST_F(GatewayTest, AnAccountIsRegisteredOncePerLink) {
     EXPECT_EQ(Frames(kPushReg).size(), 4u);
 
     // a new link registers every account again; a logged-out account at its next login
-    context.OnLinkLost();
+    client->stop();
+    ASSERT_EQ(client->connect("127.0.0.1", sim.port()), 0);
     EXPECT_EQ(backend.TradeGatewayPushRegister(client, 5), 0);
-    context.ForgetPushRegistered(6);
+    context.push.Forget(6);
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 6), 0);
     EXPECT_EQ(backend.TradeGatewayPushRegister(client, 6), 0);
     std::vector<uint64_t> accounts;
     for (const auto& f : Frames(kPushReg)) accounts.push_back(Account(f));
@@ -444,14 +460,25 @@ TEST_F(GatewayTest, AnAccountIsRegisteredOncePerLink) {
     client->stop();
 }
 
-TEST(TraderContextPush, AMarkForALostLinkIsDropped) {
+// A registration waits only for its own link: once that link is gone it ends at once, with
+// the connection's code, however long its wait was to be.
+TEST_F(GatewayTest, ARegistrationEndsAsSoonAsItsLinkIsLost) {
     OXA::API::TraderContext context(nullptr);
-    const uint64_t link = context.PushLink();
-    context.OnLinkLost();  // the answer came just before the link went down
-    context.MarkPushRegistered(9, link);
-    EXPECT_FALSE(context.PushRegistered(9));
-    context.MarkPushRegistered(9, context.PushLink());
-    EXPECT_TRUE(context.PushRegistered(9));
+    client->stop();
+    client = MakeClient(&context);
+    ASSERT_EQ(client->connect("127.0.0.1", sim.port()), 0);
+    sim.set_reply(kPushReg, oxa_sim::ReplyPlan::never());
+    backend.SetPushRegisterTimeout(60s);
+    std::thread cut([&] {
+        if (sim.wait_for_frame(kPushReg, 5s)) sim.close_connections();
+    });
+    record = OXAErrorInfo{};
+    const auto start = Clock::now();
+    EXPECT_EQ(backend.TradeGatewayPushRegister(client, 42), 1002);
+    EXPECT_LT(Clock::now() - start, 20s) << "waited for a link that was gone";
+    cut.join();
+    EXPECT_EQ(record.error_id, 1002);
+    client->stop();  // before the context goes
 }
 
 TEST_F(GatewayTest, RefusedRegistrationReturnsTheGatewaysError) {

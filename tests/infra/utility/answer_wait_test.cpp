@@ -229,3 +229,77 @@ TEST(AnswerWait, SoleDeliveryTakesOneAnswerPerRound) {
     EXPECT_EQ(out.error, 5);
     EXPECT_FALSE(w.deliver_sole(0, true, Answer{0, 6}).armed) << "closed once taken";
 }
+
+// A wait on a thread inside a stop's scope ends at once when the stop is triggered, before the
+// wait or during it; an answer already there is still taken, and a wait outside the scope, or
+// under another stop, is not touched.
+TEST(WaitStop, EndsTheWaitsOfItsScopeAtOnce) {
+    using OXA::API::WaitStop;
+    struct Case {
+        const char* name;
+        bool trigger_before;
+        bool answered;
+        bool in_scope;
+        bool expect_answer;
+        bool expect_quick;
+    };
+    const Case cases[] = {
+        {"triggered during the wait", false, false, true, false, true},
+        {"triggered before the wait", true, false, true, false, true},
+        {"answer already there", true, true, true, true, true},
+        {"a wait outside the scope", false, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AnswerWait<Answer> w;
+        WaitStop stop;
+        const uint64_t ticket = w.arm(8);
+        if (c.answered) w.deliver(8, Answer{8, 3});
+        if (c.trigger_before) stop.Trigger();
+        std::thread release([&] {
+            std::this_thread::sleep_for(20ms);
+            stop.Trigger();
+        });
+        Answer out;
+        bool got;
+        const auto start = Clock::now();
+        const auto timeout = c.expect_quick ? 60s : 200ms;
+        if (c.in_scope) {
+            WaitStop::Scope scope(stop);
+            got = w.wait(ticket, timeout, out);
+        } else {
+            got = w.wait(ticket, timeout, out);
+        }
+        const auto took = Clock::now() - start;
+        release.join();
+        EXPECT_EQ(got, c.expect_answer);
+        if (c.expect_answer) {
+            EXPECT_EQ(out.error, 3);
+        }
+        if (c.expect_quick) {
+            EXPECT_LT(took, 30s);
+        } else {
+            EXPECT_GE(took, 200ms);
+        }
+        EXPECT_TRUE(stop.Triggered());
+        EXPECT_FALSE(w.deliver(8, Answer{8, 0})) << "the round is closed";
+    }
+}
+
+TEST(WaitStop, ScopesNestAndRestore) {
+    using OXA::API::WaitStop;
+    EXPECT_EQ(WaitStop::Current(), nullptr);
+    WaitStop outer, inner;
+    {
+        WaitStop::Scope a(outer);
+        EXPECT_EQ(WaitStop::Current(), &outer);
+        {
+            WaitStop::Scope b(inner);
+            EXPECT_EQ(WaitStop::Current(), &inner);
+        }
+        EXPECT_EQ(WaitStop::Current(), &outer);
+        std::thread other([] { EXPECT_EQ(WaitStop::Current(), nullptr) << "per thread"; });
+        other.join();
+    }
+    EXPECT_EQ(WaitStop::Current(), nullptr);
+}

@@ -28,6 +28,12 @@ bool ReadPushRegAnswer(const void* body, std::size_t length, PushRegAnswer* out)
     return reader.ok();
 }
 
+std::vector<uint8_t> MakePushRegRequest(uint64_t fund_account) {
+    std::vector<uint8_t> body(kPushRegRequestLength);
+    wire::store_le<uint64_t>(body.data(), fund_account);
+    return body;
+}
+
 CInnerApiInterface::~CInnerApiInterface() = default;
 
 bool CInnerApiInterface::Init(BusAdaptor* bus, CIdGenerator* id_generator, OXAErrorInfo* error_info) {
@@ -59,43 +65,51 @@ int CInnerApiInterface::TradeGatewayPushRegister(const ClientPtr& client, uint64
         SetLastError(kErrSendFailed);
         return kErrSendFailed;
     }
-
-    // One registration at a time: the application's Login and the on-connect thread's
-    // re-registration share this back-end's wait.
-    std::lock_guard<std::mutex> registration(m_mtxPushReg);
-    // The facade's connections carry their context; whichever of the two comes second on a
-    // link finds the account registered there already.
     TraderContext* context = static_cast<TraderContext*>(client->context());
-    const uint64_t link = context ? context->PushLink() : 0;
-    if (context && context->PushRegistered(fund_account)) {
-        spdlog::debug("[{}] fund account {} is registered on this connection already", "TradeGatewayPushRegister",
-                      fund_account);
-        return 0;
+    PushRegistry& registry = context ? context->push : m_pushRegistry;
+    // Served before it is looked at: a link that comes up from here on registers it itself.
+    registry.Serve(fund_account);
+    uint64_t link = 0;
+    switch (registry.Start(fund_account, &link)) {
+        case PushRegistry::Step::kRegistered:
+            spdlog::debug("[{}] fund account {} is registered on this connection already", "TradeGatewayPushRegister",
+                          fund_account);
+            return 0;
+        case PushRegistry::Step::kInFlight:
+            break;  // sent on this link already (its first frames carry it): awaited below
+        case PushRegistry::Step::kSend: {
+            const std::vector<uint8_t> body = MakePushRegRequest(fund_account);
+            const int rc = client->request_async(kMsgPushReg, NextRequestId(), body.data(),
+                                                 static_cast<uint32_t>(body.size()));
+            if (rc != 0) {
+                registry.Unsent(fund_account, link);
+                spdlog::error("[{}] request_async errmsg [{}]", "TradeGatewayPushRegister", rc);
+                return rc;
+            }
+            break;
+        }
     }
-    // Armed before the send, so an answer that comes before the wait begins is kept.
-    const uint64_t ticket = m_pushRegWait.arm(fund_account);
-
-    uint8_t body[kPushRegRequestLength];
-    wire::store_le<uint64_t>(body, fund_account);
-    const int rc = client->request_async(kMsgPushReg, NextRequestId(), body, sizeof(body));
-    if (rc != 0) {
-        m_pushRegWait.cancel(ticket);
-        spdlog::error("[{}] request_async errmsg [{}]", "TradeGatewayPushRegister", rc);
-        return rc;
-    }
-
     int32_t error = 0;
-    if (!m_pushRegWait.wait(ticket, GetPushRegisterTimeout(), error)) {
-        SetLastError(kErrAnswerTimeout);
-        return kErrAnswerTimeout;
+    switch (registry.Wait(fund_account, link, PushRegistry::Clock::now() + GetPushRegisterTimeout(), &error)) {
+        case PushRegistry::Outcome::kAnswered:
+            return error;  // the gateway's refusal, recorded by the answer side
+        case PushRegistry::Outcome::kLinkLost:
+            spdlog::error("[{}] fund account {}: the link was lost before the answer", "TradeGatewayPushRegister",
+                          fund_account);
+            SetLastError(kErrNotConnected);
+            return kErrNotConnected;
+        case PushRegistry::Outcome::kTimedOut:
+        case PushRegistry::Outcome::kStopped:
+        case PushRegistry::Outcome::kWithdrawn:  // logged out meanwhile: no answer is awaited
+            break;
     }
-    if (error == 0 && context) context->MarkPushRegistered(fund_account, link);
-    return error;  // the gateway's refusal, recorded by the answer side
+    SetLastError(kErrAnswerTimeout);
+    return kErrAnswerTimeout;
 }
 
 bool CInnerApiInterface::OnGatewayPushReg(uint64_t fund_account, int32_t error) {
     spdlog::trace("[{}]", "OnGatewayPushReg");
-    return m_pushRegWait.deliver(fund_account, error);
+    return m_pushRegistry.Deliver(fund_account, error);
 }
 
 // ---------------------------------------------------------------------------------------

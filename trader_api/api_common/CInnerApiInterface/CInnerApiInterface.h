@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "api/ErrorCodes.h"
+#include "api/PushRegistry.h"
 #include "infra/utility/AnswerWait.h"
 
 namespace tcp_framework {
@@ -47,6 +49,8 @@ struct PushRegAnswer {
 
 // Reads a 0xf0002 answer within its length; false (out zeroed) when it is too short.
 bool ReadPushRegAnswer(const void* body, std::size_t length, PushRegAnswer* out) noexcept;
+// The 0xf0002 request body of the account.
+std::vector<uint8_t> MakePushRegRequest(uint64_t fund_account);
 
 class CInnerApiInterface {
 public:
@@ -68,16 +72,18 @@ public:
     // library's own text of the code is written, so a code never shows another code's text.
     void SetLastError(int code, const char* text = nullptr);
 
-    // Registers the account for pushes at the gateway (0xf0002) and waits for the answer.
-    // 0 when accepted (or in bus mode, where nothing is sent), the gateway's error when it
-    // refused, the send's code when the request could not be sent, 1001 when no answer came
-    // in time. Registrations of one back-end run one after another, so two of them never take
-    // each other's answer. On a connection of the facade an account is registered once per
-    // link: one that is registered on the current link already returns 0 without a send.
+    // Registers the account for pushes at the gateway (0xf0002) and waits for the answer; from
+    // here the connection serves the account and registers it again on every new link (see
+    // PushRegistry). 0 when accepted (or in bus mode, where nothing is sent), the gateway's
+    // error when it refused, the send's code when the request could not be sent, 1002 when the
+    // link was lost first, 1001 when no answer came in time. Registrations of several accounts
+    // wait side by side, each for its own answer. An account registered on the current link
+    // already returns 0 without a send; one whose registration the link carried when it came up
+    // waits for that answer.
     int TradeGatewayPushRegister(const ClientPtr& client, uint64_t fund_account);
-    // The answer side, run by the receiving thread with the account and the error the
-    // answer names. True when a registration of that account was waiting for it; a refusal
-    // (error not 0) makes that registration return the error.
+    // The answer side for a connection that carries no context of the facade (the facade hands
+    // the answers on its connections to their own registry): true when a registration of that
+    // account was waiting for it; a refusal (error not 0) makes that registration return it.
     bool OnGatewayPushReg(uint64_t fund_account, int32_t error = 0);
     // How long a registration waits (10 s unless changed).
     void SetPushRegisterTimeout(std::chrono::milliseconds timeout);
@@ -230,9 +236,8 @@ private:
     int SendFailed(const char* caller, uint32_t msg_id, int length);
     int NoClient(const char* caller, uint64_t session_id, uint32_t msg_id);
 
-    // Held by a registration from before its send until its wait ends.
-    std::mutex m_mtxPushReg;
-    AnswerWait<int32_t> m_pushRegWait;  // keyed by the fund account, answered with the gateway's error
+    // Registrations on connections without a context of the facade.
+    PushRegistry m_pushRegistry;
     std::atomic<int64_t> m_nPushRegTimeoutMs{kPushRegisterTimeout.count()};
     std::atomic<uint64_t> m_nRequestSeq{0};
     OXAErrorInfo* m_pErrorInfo = nullptr;

@@ -8,16 +8,96 @@
 // A request of which only one is in flight at a time (a login) may be answered by a refusal
 // that does not echo its key: deliver_sole() lets such an answer end the armed round, while an
 // acceptance must still name the key.
+//
+// A wait made on a thread inside a WaitStop::Scope also ends, at once, when that stop is
+// triggered: a Login's waits, down to the back-ends' own, end when the API is released.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace OXA {
 namespace API {
+
+// Ends waits before their deadline. A wait watches the stop of the scope its thread is in; the
+// stop wakes every wait that watches it, and a wait that begins after the trigger ends at once.
+// The waiter tells a stopped wait from a timeout by Triggered().
+class WaitStop {
+    struct Watcher {
+        std::mutex* mutex;
+        std::condition_variable* cv;
+    };
+
+public:
+    WaitStop() = default;
+    WaitStop(const WaitStop&) = delete;
+    WaitStop& operator=(const WaitStop&) = delete;
+
+    void Trigger() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_triggered.store(true, std::memory_order_release);
+        // Each waiter's own mutex is taken before it is woken, so one that is between its check
+        // and its sleep cannot miss this. A waiter leaves the list under m_mutex, after it let go
+        // of its own mutex, so both stay valid here.
+        for (const Watcher* w : m_watchers) {
+            { std::lock_guard<std::mutex> waiter(*w->mutex); }
+            w->cv->notify_all();
+        }
+    }
+    bool Triggered() const { return m_triggered.load(std::memory_order_acquire); }
+
+    // The stop of the calling thread's innermost scope; null outside any.
+    static WaitStop* Current() { return t_current; }
+
+    // Puts the calling thread's waits under `stop` until the scope ends.
+    class Scope {
+    public:
+        explicit Scope(WaitStop& stop) : m_previous(t_current) { t_current = &stop; }
+        ~Scope() { t_current = m_previous; }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        WaitStop* m_previous;
+    };
+
+    // Held by a waiter around its wait, outside its own mutex: while it lives, a trigger wakes
+    // the waiter's condition variable. A null stop watches nothing.
+    class Watch {
+    public:
+        Watch(WaitStop* stop, std::mutex& mutex, std::condition_variable& cv) : m_stop(stop), m_watcher{&mutex, &cv} {
+            if (m_stop == nullptr) return;
+            std::lock_guard<std::mutex> lock(m_stop->m_mutex);
+            m_stop->m_watchers.push_back(&m_watcher);
+        }
+        ~Watch() {
+            if (m_stop == nullptr) return;
+            std::lock_guard<std::mutex> lock(m_stop->m_mutex);
+            auto& list = m_stop->m_watchers;
+            list.erase(std::find(list.begin(), list.end(), &m_watcher));
+        }
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+        // Under the waiter's mutex, in its wait predicate.
+        bool Stopped() const { return m_stop != nullptr && m_stop->Triggered(); }
+
+    private:
+        WaitStop* m_stop;
+        Watcher m_watcher;
+    };
+
+private:
+    static inline thread_local WaitStop* t_current = nullptr;
+    std::mutex m_mutex;
+    std::atomic<bool> m_triggered{false};
+    std::vector<const Watcher*> m_watchers;
+};
 
 template <typename Answer>
 class AnswerWait {
@@ -82,13 +162,16 @@ public:
     }
 
     // Waits up to timeout for the answer of round ticket. True with the answer copied out;
-    // false on timeout (the round is closed, so a late answer is dropped).
+    // false on timeout or when the thread's WaitStop is triggered (the round is closed, so a
+    // late answer is dropped).
     template <typename Rep, typename Period>
     bool wait(uint64_t ticket, std::chrono::duration<Rep, Period> timeout, Answer& out) {
+        const WaitStop::Watch stop(WaitStop::Current(), m_mutex, m_cv);
         std::unique_lock<std::mutex> lock(m_mutex);
         const auto deadline = Clock::now() + timeout;
-        const bool got = m_cv.wait_until(lock, deadline, [&] { return m_round != ticket || m_answered; });
-        if (!got || m_round != ticket) {
+        const bool got =
+            m_cv.wait_until(lock, deadline, [&] { return m_round != ticket || m_answered || stop.Stopped(); });
+        if (!got || m_round != ticket || !m_answered) {
             if (m_round == ticket) m_armed = false;
             return false;
         }

@@ -1,5 +1,6 @@
 // A connect that its owner can give up: a client's stop or a newer connect must not wait behind
-// an attempt stuck in SYN (a black-holed gateway keeps a blocking connect for minutes).
+// an attempt stuck in SYN (a black-holed gateway keeps a blocking connect for minutes); and the
+// first bytes of a new connection, sent before anyone else may write on it.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -7,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include <asio/error.hpp>
@@ -94,6 +96,26 @@ std::error_code connect_descriptor(int fd, const void* addr, std::size_t addr_le
     restore();
     if (!result && connected_to_itself(fd)) result = sys(ECONNREFUSED);
     return result;
+}
+
+std::error_code send_first_bytes(int fd, const std::vector<uint8_t>& first, const ISocket::AbandonCheck& abandoned) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FIRST_BYTES_TIMEOUT_MS);
+    std::size_t done = 0;
+    while (done < first.size()) {
+        if (given_up(abandoned)) return std::make_error_code(std::errc::operation_canceled);
+        const ssize_t n = ::send(fd, first.data() + done, first.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int e = n < 0 ? errno : EPIPE;
+        if (e == EINTR) continue;
+        if (e != EAGAIN && e != EWOULDBLOCK) return sys(e);
+        if (std::chrono::steady_clock::now() >= deadline) return sys(ETIMEDOUT);
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, kSliceMs);
+    }
+    return std::error_code();
 }
 
 }  // namespace client

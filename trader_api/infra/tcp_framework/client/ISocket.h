@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <asio/io_context.hpp>
 #include <spdlog/logger.h>
@@ -20,19 +21,27 @@ public:
     using ReadHandler = std::function<void(std::error_code, std::size_t)>;
     // Asked now and then while a connect attempt waits; true gives the attempt up.
     using AbandonCheck = std::function<bool()>;
+    // Asked once a connect attempt has made its connection, before the connection replaces the
+    // previous one: the bytes it returns are the first the connection sends, ahead of anything
+    // queued for it.
+    using FirstBytes = std::function<std::vector<uint8_t>()>;
 
     ISocket(asio::io_context& io, std::shared_ptr<spdlog::logger> logger)
         : m_logger(std::move(logger)), m_io(io) {}
     ISocket(const ISocket&) = delete;
     ISocket& operator=(const ISocket&) = delete;
 
-    // On the calling thread; replaces the previous connection once the new one is up. An
-    // attempt that `abandoned` gives up ends within a few milliseconds with
-    // operation_canceled and leaves the previous connection as it was.
-    virtual void connect(const std::string& host, uint16_t port, std::error_code& ec,
-                         const AbandonCheck& abandoned) = 0;
+    // On the calling thread; replaces the previous connection once the new one is up and has
+    // sent the bytes of `first`. An attempt that `abandoned` gives up ends within a few
+    // milliseconds with operation_canceled and leaves the previous connection as it was; one
+    // whose first bytes cannot be sent fails with the send's error.
+    virtual void connect(const std::string& host, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned,
+                         const FirstBytes& first) = 0;
+    void connect(const std::string& host, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned) {
+        connect(host, port, ec, abandoned, FirstBytes());
+    }
     void connect(const std::string& host, uint16_t port, std::error_code& ec) {
-        connect(host, port, ec, AbandonCheck());
+        connect(host, port, ec, AbandonCheck(), FirstBytes());
     }
     // ec is set on failure, including on a socket that is not open.
     virtual void write(const void* data, uint32_t length, std::error_code& ec) = 0;
@@ -59,6 +68,12 @@ protected:
 // afterwards. Errors are the system's codes; a given-up attempt is operation_canceled.
 std::error_code connect_descriptor(int fd, const void* addr, std::size_t addr_length,
                                    const ISocket::AbandonCheck& abandoned);
+
+// Sends every byte of `first` on the connected descriptor fd, which no one else writes on yet,
+// waiting for room a slice at a time; given up when `abandoned` says so, and after
+// FIRST_BYTES_TIMEOUT_MS with ETIMEDOUT (a peer that takes nothing at the start of a link).
+constexpr int FIRST_BYTES_TIMEOUT_MS = 5000;
+std::error_code send_first_bytes(int fd, const std::vector<uint8_t>& first, const ISocket::AbandonCheck& abandoned);
 
 }  // namespace client
 }  // namespace tcp_framework

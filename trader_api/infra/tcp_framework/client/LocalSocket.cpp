@@ -16,7 +16,8 @@ LocalSocket::LocalSocket(asio::io_context& io, std::shared_ptr<spdlog::logger> l
 
 LocalSocket::~LocalSocket() = default;
 
-void LocalSocket::connect(const std::string& path, uint16_t, std::error_code& ec, const AbandonCheck& abandoned) {
+void LocalSocket::connect(const std::string& path, uint16_t, std::error_code& ec, const AbandonCheck& abandoned,
+                          const FirstBytes& first) {
     ec.clear();
     if (path.size() > MAX_PATH_LENGTH) {
         ec = std::error_code(ENAMETOOLONG, std::system_category());
@@ -27,6 +28,8 @@ void LocalSocket::connect(const std::string& path, uint16_t, std::error_code& ec
     asio::error_code aec;
     sock->open(asio::local::stream_protocol(), aec);
     if (!aec) aec = connect_descriptor(sock->native_handle(), endpoint->data(), endpoint->size(), abandoned);
+    // still private: no writer comes before these bytes
+    if (!aec && first) aec = send_first_bytes(sock->native_handle(), first(), abandoned);
     if (aec) {
         asio::error_code ignored;
         sock->close(ignored);

@@ -23,7 +23,8 @@ public:
 
     using ISocket::connect;
     // path: the socket file; port is ignored. A longer path fails with ENAMETOOLONG.
-    void connect(const std::string& path, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned) override;
+    void connect(const std::string& path, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned,
+                 const FirstBytes& first) override;
     // Blocks until every byte is sent (no SIGPIPE), or until close. Not open: EBADF.
     void write(const void* data, uint32_t length, std::error_code& ec) override;
     // Only when no writer is in write and the socket has room now: a frame this small then goes

@@ -227,6 +227,10 @@ void TcpClient::set_push_callback(PackageCallback cb) { push_cb_ = std::move(cb)
 void TcpClient::set_connected_callback(ConnectedCallback cb) { connected_cb_ = std::move(cb); }
 void TcpClient::set_heartbeat_callback(StatusCallback cb) { heartbeat_cb_ = std::move(cb); }
 void TcpClient::set_disconnected_callback(StatusCallback cb) { disconnected_cb_ = std::move(cb); }
+void TcpClient::set_link_callbacks(LinkUpCallback up, LinkDownCallback down) {
+    link_up_cb_ = std::move(up);
+    link_down_cb_ = std::move(down);
+}
 void TcpClient::set_stop_timeout(int ms) { stop_timeout_ms_.store(ms > 0 ? ms : 0); }
 
 std::string TcpClient::current_url() const {
@@ -355,8 +359,27 @@ int TcpClient::attempt_locked(uint64_t epoch) {
     // Given up once the client is stopped or connect is called with a new target.
     auto abandoned = [this, epoch] { return stopping_.load() || epoch != epoch_.load(); };
     if (!sock || abandoned()) return TCP_CLIENT_CONNECT_FAILED;
+    // The link this attempt brings up: attempts run one at a time, and only they advance the
+    // generation. A link announced by its first frames but never brought up is reported lost.
+    const uint64_t link = generation_.load() + 1;
+    struct Announcement {
+        TcpClient* client;
+        uint64_t link;
+        bool made = false;
+        bool up = false;
+        ~Announcement() {
+            if (made && !up) client->report_link_down(link);
+        }
+    } announcement{this, link};
+    ISocket::FirstBytes first;
+    if (link_up_cb_) {
+        first = [this, &announcement] {
+            announcement.made = true;
+            return first_frames(announcement.link);
+        };
+    }
     std::error_code ec;
-    sock->connect(host, port, ec, abandoned);
+    sock->connect(host, port, ec, abandoned, first);
     if (!ec && abandoned()) {
         std::error_code ignored;
         sock->close(ignored);
@@ -384,6 +407,7 @@ int TcpClient::attempt_locked(uint64_t epoch) {
             return TCP_CLIENT_CONNECT_FAILED;
         }
         gen = generation_.fetch_add(1) + 1;
+        announcement.up = true;
         {
             std::lock_guard<std::mutex> rl(read_loop_mutex_);
             read_loop_promise_ = std::make_shared<std::promise<bool>>();
@@ -413,6 +437,39 @@ int TcpClient::attempt_locked(uint64_t epoch) {
     }
     logger_->info("({})connect success.", url);
     return 0;
+}
+
+std::vector<uint8_t> TcpClient::first_frames(uint64_t link) {
+    std::vector<LinkRequest> requests;
+    try {
+        requests = link_up_cb_(self(), link);
+    } catch (const std::exception& e) {
+        logger_->error("link-up callback threw: {}", e.what());
+    } catch (...) {
+        logger_->error("link-up callback threw");
+    }
+    std::vector<uint8_t> bytes;
+    if (requests.empty()) return bytes;
+    // a buffer of its own: the send buffer's lock may be held by a sender of the old link
+    auto buffer = std::make_unique<PackageBuffer>();
+    for (const LinkRequest& r : requests) {
+        if (pack_request(*buffer, r.message_id, r.request_id, r.body.data(), static_cast<uint32_t>(r.body.size()),
+                         1) != 0) {
+            logger_->warn("request body refused. msgid={}, length={}", r.message_id, r.body.size());
+            continue;
+        }
+        bytes.insert(bytes.end(), buffer->data, buffer->data + buffer->total_length);
+    }
+    return bytes;
+}
+
+void TcpClient::report_link_down(uint64_t link) {
+    if (!link_down_cb_) return;
+    try {
+        link_down_cb_(self(), link);
+    } catch (...) {
+        logger_->error("link-down callback threw");
+    }
 }
 
 int TcpClient::start_reconnect(int code) {
@@ -720,6 +777,7 @@ bool TcpClient::on_reader_result(const std::shared_ptr<TcpClient>& keep, uint64_
             do_shutdown(TCP_CLIENT_INVALID_PACKAGE, category_, true, generation);
             return false;
         case FrameReader::Result::FRAME: {
+            delivering_link_ = generation;
             const int rc = dispatch(keep);
             if (rc != 0) logger_->warn("handle package error. code={}", rc);
             return true;
@@ -923,6 +981,9 @@ int TcpClient::do_shutdown(int code, const std::error_category& category, bool m
         local_endpoint_.clear();
         remote_endpoint_.clear();
     }
+    // At once, on this thread: whatever waits on the link must not wait for the disconnected
+    // callback, which may be held back behind the connection's connected callback.
+    report_link_down(gen);
     const std::string text =
         (&category == &category_) ? category_.message(code) : error_text(std::error_code(code, category));
     deliver_disconnected(gen, code, text);

@@ -14,6 +14,12 @@
 // Requests go out from the caller's thread: TcpSocket sends a frame itself when nothing is
 // queued, so an order does not wait for the io thread to wake up.
 //
+// Every connection may announce itself: the link-up callback runs on the connecting thread once
+// the connection is made, and the requests it returns are written before the connection is
+// published, so they are its first frames, ahead of any request of the owner and of the frames
+// the previous connection left queued. The link-down callback reports the loss of that link at
+// once, on the thread that noticed it.
+//
 // Lifetime: the io thread keeps only the event loop alive, never the client. Every handler and
 // helper thread holds the client while it runs; once the client is stopped and its owners let
 // go, the last of them destroys it, which ends the io thread (joined, unless it is the thread
@@ -61,6 +67,21 @@ using PackageCallback = std::function<int(std::shared_ptr<TcpClient>, unsigned i
 using ConnectedCallback = std::function<int(std::shared_ptr<TcpClient>)>;
 using StatusCallback = std::function<int(std::shared_ptr<TcpClient>, int code, const char* text)>;
 
+// A request a new link sends ahead of everything else.
+struct LinkRequest {
+    uint32_t message_id = 0;
+    uint64_t request_id = 0;
+    std::vector<uint8_t> body;
+};
+// On the connecting thread, once a connection is made and before it replaces the previous one
+// (so before the connected flag goes up and before the send ring's leftovers go out): the
+// requests returned are the link's first frames. `link` names the connection; every connection
+// that comes up has a greater one.
+using LinkUpCallback = std::function<std::vector<LinkRequest>(std::shared_ptr<TcpClient>, uint64_t link)>;
+// As soon as an announced link is lost, or was never brought up, on the thread that noticed:
+// never held back behind the connected callback as the disconnected callback may be.
+using LinkDownCallback = std::function<void(std::shared_ptr<TcpClient>, uint64_t link)>;
+
 // Result codes of the client (0 = success).
 enum TcpClientCode : int {
     TCP_CLIENT_CONNECT_FAILED = 1002,    // connect attempt failed, or a send reported an error
@@ -101,6 +122,7 @@ public:
     void set_disconnected_callback(StatusCallback cb);
     // How long stop waits for the reconnect thread and for the read loop (1000 ms each).
     void set_stop_timeout(int ms);
+    void set_link_callbacks(LinkUpCallback up, LinkDownCallback down);
 
     int connect(const std::string& url);
     int connect(const std::string& host, uint16_t port);
@@ -111,6 +133,8 @@ public:
                 uint32_t* out_length, int timeout_ms);
     bool is_connected() const { return connected_.load(); }
     void* context() const { return context_; }
+    // Inside a response or push callback: the link the frame was read from.
+    uint64_t delivering_link() const { return delivering_link_; }
     int stop();
     void get_last_error(int* code, char* text);
     int get_local_endpoint(std::string& ip, uint16_t& port);
@@ -146,6 +170,8 @@ private:
 
     int attempt_locked(uint64_t epoch);  // attempt_mutex_ held, on the calling thread
     int start_reconnect(int code);
+    std::vector<uint8_t> first_frames(uint64_t link);  // the link-up callback's requests, framed
+    void report_link_down(uint64_t link);
     void reconnect_main();
     void async_run();
     void bring_up(uint64_t generation, const std::shared_ptr<ISocket>& sock);
@@ -285,6 +311,9 @@ private:
     ConnectedCallback connected_cb_;
     StatusCallback heartbeat_cb_;
     StatusCallback disconnected_cb_;
+    LinkUpCallback link_up_cb_;
+    LinkDownCallback link_down_cb_;
+    uint64_t delivering_link_ = 0;  // io thread
 
     std::mutex error_mutex_;
     int last_error_code_ = 0;

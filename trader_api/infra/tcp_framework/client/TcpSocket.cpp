@@ -35,7 +35,8 @@ TcpSocket::TcpSocket(asio::io_context& io, std::shared_ptr<spdlog::logger> logge
 
 TcpSocket::~TcpSocket() = default;
 
-void TcpSocket::connect(const std::string& host, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned) {
+void TcpSocket::connect(const std::string& host, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned,
+                        const FirstBytes& first) {
     ec.clear();
     // Numeric addresses only: a name lookup could block the caller for seconds.
     asio::error_code aec;
@@ -54,6 +55,8 @@ void TcpSocket::connect(const std::string& host, uint16_t port, std::error_code&
         aec = connect_descriptor(sock->native_handle(), endpoint->data(), endpoint->size(), abandoned);
         asio::error_code ignored;
         if (sock->is_open()) sock->set_option(asio::ip::tcp::no_delay(true), ignored);
+        // Still private: the ring's leftovers and every writer come after these bytes.
+        if (!aec && first) aec = send_first_bytes(sock->native_handle(), first(), abandoned);
     }
     if (aec) {
         asio::error_code ignored;

@@ -56,7 +56,8 @@ public:
 
     using ISocket::connect;
     // host: a numeric IPv4 or IPv6 address (IPv6 may carry a "%" scope); no name lookup.
-    void connect(const std::string& host, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned) override;
+    void connect(const std::string& host, uint16_t port, std::error_code& ec, const AbandonCheck& abandoned,
+                 const FirstBytes& first) override;
     // Sends or queues one frame; never blocks. Not open: bad_descriptor. Ring cannot grow: 5001
     // "send buffer full." and the connection is closed from the event loop. A send that fails
     // keeps the frame queued for the next connection and closes this one, as a failed write of
