@@ -21,6 +21,8 @@ enum ApiErrorCode : int {
     kErrOnCallbackThread = 1012,      // a call that must wait, made on a thread of the library
     kErrBusLaunchFailed = 1013,       // the bus the gateway named could not be joined
     kErrQueryEndedEarly = 1016,       // a query that pages itself ended before its last row
+    kErrOrderOfOtherSession = 1018,   // the order id named belongs to another session
+    kErrOrderIdSpent = 1019,          // the session's 32-bit order sequence is used up
 
     // back-ends
     kErrNotOffered = 6077,            // operation not offered (spot and option)

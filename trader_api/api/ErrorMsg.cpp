@@ -34,6 +34,8 @@ constexpr CodeText kOwnTexts[] = {
     {kErrOnCallbackThread, "不能在API回调线程中调用该接口"},
     {kErrBusLaunchFailed, "UDP总线启动失败"},
     {kErrQueryEndedEarly, "查询未完成"},
+    {kErrOrderOfOtherSession, "委托编号不属于该Session"},
+    {kErrOrderIdSpent, "委托编号已用尽"},
     {4097, "登录失败"},
     {4099, "未知API类型"},
     {4100, "不支持的协议版本"},

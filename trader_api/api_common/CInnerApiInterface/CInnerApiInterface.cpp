@@ -173,6 +173,20 @@ uint64_t CInnerApiInterface::NextOrderId(uint64_t session_id) {
     return m_pIdGenerator != nullptr ? m_pIdGenerator->NextOrderId(session_id) : 0;
 }
 
+uint64_t CInnerApiInterface::TakeOrderId(const char* op, uint64_t session_id) {
+    CIdGenerator::Refusal why = CIdGenerator::Refusal::NotSet;
+    const uint64_t id = m_pIdGenerator != nullptr ? m_pIdGenerator->NextOrderId(session_id, &why) : 0;
+    if (id != 0) return id;
+    if (why == CIdGenerator::Refusal::Spent) {
+        spdlog::error("[{}] the order ids of session {} are used up", op, session_id);
+        SetLastError(kErrOrderIdSpent);
+    } else {
+        spdlog::error("[{}] no order id for session {}", op, session_id);
+        SetLastError(kErrSessionInvalid);
+    }
+    return 0;
+}
+
 bool CInnerApiInterface::InitOrderId(uint64_t session_id, uint32_t last_order_no) {
     return m_pIdGenerator != nullptr && m_pIdGenerator->InitOrderId(session_id, last_order_no);
 }

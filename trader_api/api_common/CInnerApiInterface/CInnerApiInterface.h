@@ -101,6 +101,9 @@ public:
 
     // Order ids from this back-end's generator; 0 (nothing set) without one.
     uint64_t NextOrderId(uint64_t session_id);
+    // The id a request of op takes; 0, logged and recorded, when the session has none to give:
+    // 211004 when its counter was never set, 1019 when its sequence is spent.
+    uint64_t TakeOrderId(const char* op, uint64_t session_id);
     bool InitOrderId(uint64_t session_id, uint32_t last_order_no);
     uint8_t GetClientId() const;
     CIdGenerator* GetIdGenerator() const { return m_pIdGenerator; }
