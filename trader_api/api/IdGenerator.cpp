@@ -49,6 +49,14 @@ bool CIdGenerator::InitOrderId(uint64_t session_id, uint32_t start) noexcept {
     return true;
 }
 
+void CIdGenerator::ForgetCounters() noexcept {
+    for (auto& slot : m_blocks) {
+        std::atomic<uint64_t>* block = slot.load(std::memory_order_acquire);
+        if (block == nullptr) continue;
+        for (uint32_t i = 0; i < kFundIndexes; ++i) block[i].store(0, std::memory_order_relaxed);
+    }
+}
+
 CIdManager::~CIdManager() { delete[] m_pLastIds; }
 
 int CIdManager::Init(int fund_index, int node_id) {

@@ -73,6 +73,10 @@ public:
     int32_t GetClientId() const noexcept { return m_nClientId.load(std::memory_order_acquire); }
     void SetClientId(int32_t client_id) noexcept { m_nClientId.store(client_id, std::memory_order_release); }
 
+    // Every counter back to never set, as in a fresh process. For tests, between tests: no id
+    // may be taken or set meanwhile.
+    void ForgetCounters() noexcept;
+
 private:
     // A counter: set flag (63), client id byte (62-55), last sequence handed out (54-0).
     static constexpr uint64_t kSetBit = uint64_t{1} << 63;

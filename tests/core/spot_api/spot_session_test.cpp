@@ -1,6 +1,7 @@
 // A spot account logged in end to end over loopback against the simulated gateway: gateway
 // login, spot login, push resumption, logout.
 #include "support/LoginFixture.h"
+#include "support/SessionState.h"
 
 #include "core/spot_api/SpotTraderImpl.h"
 
@@ -21,6 +22,8 @@ protected:
     void SetUp() override {
         api_ = oxa_test::TestApi(5);
         api_->Release();
+        // the first order id of a session is the test's, whatever an earlier test took
+        oxa_test::ResetSessionState();
         TraderImpl::Timeouts t;
         t.gateway_login = 500ms;
         t.logout = 500ms;
