@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -176,129 +177,100 @@ TEST(CIdGeneratorTest, SpentSequenceRefusesAndStaysInsideItsPrefix) {
     EXPECT_EQ(why, CIdGenerator::Refusal::NotSet);
 }
 
-// Threads taking ids at the top of the sequence: exactly the ids that are left come out, once
-// each, and every other request is refused.
-TEST(CIdGeneratorTest, ThreadsAtTheTopGetExactlyTheIdsLeft) {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 3000;
-    constexpr uint32_t kLeft = 5000;
-    constexpr uint64_t kSession = 0x300004;
-    CIdGenerator gen(2);
-    ASSERT_TRUE(gen.InitOrderId(kSession, static_cast<uint32_t>(CIdGenerator::kLastSequence - kLeft)));
+constexpr int kTakers = 4;
+constexpr int kPerTaker = 20000;
+
+// Ids that several threads take from one session at once, each thread's in its order, and the
+// takes refused as spent; `beside` runs on the calling thread meanwhile, told how many takers
+// still run.
+struct Taken {
+    std::vector<std::vector<uint64_t>> ids;
+    int spent = 0;
+};
+Taken TakeAtOnce(CIdGenerator& gen, uint64_t session, int threads, int per_thread,
+                 const std::function<void(const std::atomic<int>& running)>& beside = nullptr) {
     std::atomic<bool> go{false};
-    std::vector<std::vector<uint64_t>> got(kThreads);
-    std::vector<int> spent(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
+    std::atomic<int> running{threads};
+    std::atomic<int> spent{0};
+    Taken taken;
+    taken.ids.resize(threads);
+    std::vector<std::thread> takers;
+    for (int t = 0; t < threads; ++t) {
+        takers.emplace_back([&, t] {
+            taken.ids[t].reserve(per_thread);
             while (!go.load(std::memory_order_acquire)) {
             }
-            for (int i = 0; i < kPerThread; ++i) {
+            for (int i = 0; i < per_thread; ++i) {
                 CIdGenerator::Refusal why = CIdGenerator::Refusal::NotSet;
-                const uint64_t id = gen.NextOrderId(kSession, &why);
+                const uint64_t id = gen.NextOrderId(session, &why);
                 if (id != 0) {
-                    got[t].push_back(id);
-                } else {
-                    spent[t] += why == CIdGenerator::Refusal::Spent;
+                    taken.ids[t].push_back(id);
+                } else if (why == CIdGenerator::Refusal::Spent) {
+                    spent.fetch_add(1);
                 }
             }
+            running.fetch_sub(1);
         });
     }
     go.store(true, std::memory_order_release);
-    for (auto& th : threads) th.join();
+    if (beside) beside(running);
+    for (auto& th : takers) th.join();
+    taken.spent = spent.load();
+    return taken;
+}
+
+// Every thread's ids rise, and all of them together are first, first + 1, ... once each.
+void ExpectEachOnceFrom(const Taken& taken, uint64_t first, std::size_t count) {
     std::vector<uint64_t> all;
-    int refused = 0;
-    for (int t = 0; t < kThreads; ++t) {
-        all.insert(all.end(), got[t].begin(), got[t].end());
-        refused += spent[t];
+    for (const auto& list : taken.ids) {
+        EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
+        all.insert(all.end(), list.begin(), list.end());
     }
     std::sort(all.begin(), all.end());
-    ASSERT_EQ(all.size(), kLeft);
-    EXPECT_EQ(refused, kThreads * kPerThread - static_cast<int>(kLeft));
-    const uint64_t prefix = kSession << 40 | uint64_t{2} << 32;
-    for (uint32_t i = 0; i < kLeft; ++i)
-        ASSERT_EQ(all[i], prefix | (CIdGenerator::kLastSequence - kLeft + 1 + i)) << i;
+    ASSERT_EQ(all.size(), count);
+    for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], first + i) << i;
+}
+
+// Threads taking ids at the top of the sequence: exactly the ids that are left come out, once
+// each, and every other take is refused.
+TEST(CIdGeneratorTest, ThreadsAtTheTopGetExactlyTheIdsLeft) {
+    constexpr uint32_t kLeft = 5000;  // fewer than the takers ask for
+    constexpr uint64_t kSession = 0x300004;
+    CIdGenerator gen(2);
+    ASSERT_TRUE(gen.InitOrderId(kSession, static_cast<uint32_t>(CIdGenerator::kLastSequence - kLeft)));
+    const Taken taken = TakeAtOnce(gen, kSession, kTakers, kPerTaker);
+    EXPECT_EQ(taken.spent, kTakers * kPerTaker - static_cast<int>(kLeft));
+    ExpectEachOnceFrom(taken, kSession << 40 | uint64_t{2} << 32 | (CIdGenerator::kLastSequence - kLeft + 1), kLeft);
 }
 
 // Logins of the session again and again while threads take its ids, each answered with the
 // same or a lower first number: every id comes out once, and none is skipped.
 TEST(CIdGeneratorTest, LoginsDuringAStreamNeverHandOutAnIdTwice) {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 20000;
     constexpr uint32_t kFirst = 1000;
     constexpr uint64_t kSession = 0x200003;
     CIdGenerator gen(3);
     ASSERT_TRUE(gen.InitOrderId(kSession, kFirst));
-    std::atomic<bool> go{false};
-    std::atomic<int> running{kThreads};
-    std::vector<std::vector<uint64_t>> got(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            got[t].reserve(kPerThread);
-            while (!go.load(std::memory_order_acquire)) {
-            }
-            for (int i = 0; i < kPerThread; ++i) got[t].push_back(gen.NextOrderId(kSession));
-            running.fetch_sub(1);
-        });
-    }
     int logins = 0;
-    go.store(true, std::memory_order_release);
-    const uint32_t starts[] = {kFirst, kFirst / 2, 0, kFirst - 1};
-    while (running.load() > 0 || logins < 4) {
-        ASSERT_TRUE(gen.InitOrderId(kSession, starts[logins % 4]));
-        ++logins;
-        std::this_thread::yield();
-    }
-    for (auto& th : threads) th.join();
-
-    std::vector<uint64_t> all;
-    for (auto& list : got) {
-        EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
-        all.insert(all.end(), list.begin(), list.end());
-    }
-    std::sort(all.begin(), all.end());
-    ASSERT_EQ(all.size(), static_cast<size_t>(kThreads * kPerThread));
-    const uint64_t base = kSession << 40 | uint64_t{3} << 32;
-    for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], base + kFirst + 1 + i) << i << " of " << logins;
+    const Taken taken = TakeAtOnce(gen, kSession, kTakers, kPerTaker, [&](const std::atomic<int>& running) {
+        const uint32_t starts[] = {kFirst, kFirst / 2, 0, kFirst - 1};
+        while (running.load() > 0 || logins < 4) {
+            EXPECT_TRUE(gen.InitOrderId(kSession, starts[logins % 4]));
+            ++logins;
+            std::this_thread::yield();
+        }
+    });
+    SCOPED_TRACE(logins);
+    ExpectEachOnceFrom(taken, kSession << 40 | uint64_t{3} << 32 | (kFirst + 1), kTakers * kPerTaker);
 }
 
-// Several request threads on one session and others on a neighbour: every id comes out once.
+// Several request threads on one session while a neighbour of the same node logs in: every id
+// comes out once.
 TEST(CIdGeneratorTest, ConcurrentNextOrderIdHandsOutEachIdOnce) {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 20000;
     CIdGenerator gen(3);
     ASSERT_TRUE(gen.InitOrderId(0x200001, 1000));
-    std::atomic<bool> go{false};
-    std::vector<std::vector<uint64_t>> got(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            got[t].reserve(kPerThread);
-            while (!go.load(std::memory_order_acquire)) {
-            }
-            for (int i = 0; i < kPerThread; ++i) got[t].push_back(gen.NextOrderId(0x200001));
-        });
-    }
-    // A login of another session of the same node while the others run.
-    std::thread login([&] {
-        while (!go.load(std::memory_order_acquire)) {
-        }
-        gen.InitOrderId(0x200002, 0);
-    });
-    go.store(true, std::memory_order_release);
-    for (auto& th : threads) th.join();
-    login.join();
-
-    std::vector<uint64_t> all;
-    for (auto& list : got) {
-        EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
-        all.insert(all.end(), list.begin(), list.end());
-    }
-    std::sort(all.begin(), all.end());
-    ASSERT_EQ(all.size(), static_cast<size_t>(kThreads * kPerThread));
-    const uint64_t base = 0x2000010300000000ull;
-    for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], base + 1001 + i) << i;
+    const Taken taken = TakeAtOnce(gen, 0x200001, kTakers, kPerTaker,
+                                   [&](const std::atomic<int>&) { gen.InitOrderId(0x200002, 0); });
+    ExpectEachOnceFrom(taken, 0x2000010300000000ull + 1001, kTakers * kPerTaker);
     EXPECT_EQ(gen.NextOrderId(0x200002), 0x2000020300000001ull);
 }
 

@@ -55,42 +55,29 @@ const OrderWire& WireOf(Business b) {
 
 class OrderIdsEndToEndTest : public ::testing::Test {
 protected:
+    // A back-end of the library with waits a test may sit out when something fails.
+    template <typename Backend>
+    static Backend* Made() {
+        auto* backend = new Backend();
+        typename Backend::Timeouts t;
+        t.login = 5000ms;
+        backend->SetTimeouts(t);
+        backend->SetPushRegisterTimeout(5000ms);
+        return backend;
+    }
+
     void SetUp() override {
         api_ = oxa_test::TestApi(kClientId);
         api_->Release();
         oxa_test::ResetSessionState();
-        TraderImpl::Timeouts t;
-        t.gateway_login = 5000ms;
-        t.logout = 3000ms;
-        t.reconnect_pause = 0ms;
-        t.reconnect_interval_ms = 50;
-        api_->SetTimeouts(t);
+        api_->SetTimeouts(TestWaits(5000ms, 3000ms));
         api_->SetInnerApiMaker([](uint8_t type) -> CInnerApiInterface* {
-            if (type == 1) {
-                auto* spot = new OXA::API::SpotTraderImpl();
-                OXA::API::SpotTraderImpl::Timeouts st;
-                st.login = 5000ms;
-                spot->SetTimeouts(st);
-                spot->SetPushRegisterTimeout(5000ms);
-                return spot;
+            switch (type) {
+                case 1: return Made<OXA::API::SpotTraderImpl>();
+                case 2: return Made<OXA::API::MarginTraderImpl>();
+                case 3: return Made<OXA::API::OptionTraderImpl>();
+                default: return nullptr;
             }
-            if (type == 2) {
-                auto* margin = new OXA::API::MarginTraderImpl();
-                OXA::API::MarginTraderImpl::Timeouts mt;
-                mt.login = 5000ms;
-                margin->SetTimeouts(mt);
-                margin->SetPushRegisterTimeout(5000ms);
-                return margin;
-            }
-            if (type == 3) {
-                auto* option = new OXA::API::OptionTraderImpl();
-                OXA::API::OptionTraderImpl::Timeouts ot;
-                ot.login = 5000ms;
-                option->SetTimeouts(ot);
-                option->SetPushRegisterTimeout(5000ms);
-                return option;
-            }
-            return nullptr;
         });
         api_->SubscribePublicTopic(2);
         ASSERT_TRUE(sim_.start(0));

@@ -24,12 +24,7 @@ protected:
         api_->Release();
         // the first order id of a session is the test's, whatever an earlier test took
         oxa_test::ResetSessionState();
-        TraderImpl::Timeouts t;
-        t.gateway_login = 500ms;
-        t.logout = 500ms;
-        t.reconnect_pause = 0ms;
-        t.reconnect_interval_ms = 50;
-        api_->SetTimeouts(t);
+        api_->SetTimeouts(TestWaits(500ms, 500ms));
         api_->SetInnerApiMaker([this](uint8_t type) -> CInnerApiInterface* {
             if (type != 1) return nullptr;
             spot_ = new SpotTraderImpl();

@@ -173,10 +173,7 @@ uint64_t CInnerApiInterface::NextOrderId(uint64_t session_id) {
     return m_pIdGenerator != nullptr ? m_pIdGenerator->NextOrderId(session_id) : 0;
 }
 
-uint64_t CInnerApiInterface::TakeOrderId(const char* op, uint64_t session_id) {
-    CIdGenerator::Refusal why = CIdGenerator::Refusal::NotSet;
-    const uint64_t id = m_pIdGenerator != nullptr ? m_pIdGenerator->NextOrderId(session_id, &why) : 0;
-    if (id != 0) return id;
+uint64_t CInnerApiInterface::NoOrderId(const char* op, uint64_t session_id, CIdGenerator::Refusal why) {
     if (why == CIdGenerator::Refusal::Spent) {
         spdlog::error("[{}] the order ids of session {} are used up", op, session_id);
         SetLastError(kErrOrderIdSpent);
