@@ -191,7 +191,7 @@ protected:
 // application nor at the gateway.
 TEST_F(OrderIdsEndToEndTest, LoginsAgainUnderAnOrderStreamNeverRepeatAnId) {
     constexpr int kThreads = 3;
-    constexpr int kPerStage = 40;  // ids taken after each login before the next one
+    constexpr int kPerStage = 40;  // orders of a stage
     constexpr uint32_t kFirst = 100;
     const uint32_t again[] = {kFirst, kFirst, kFirst / 2, 1};
     const Business businesses[] = {Business::Spot, Business::Margin, Business::Option};
@@ -203,32 +203,47 @@ TEST_F(OrderIdsEndToEndTest, LoginsAgainUnderAnOrderStreamNeverRepeatAnId) {
         const uint64_t session = Login(account);
         ASSERT_EQ(session, SessionOf(b, fund_index)) << LastError();
 
+        // The threads order until `budget` orders are taken; each login is sent with a stage
+        // of orders still to go, and another stage follows its answer.
         std::atomic<bool> stop{false};
+        std::atomic<int> budget{kPerStage};
         std::atomic<int> taken{0};
+        std::atomic<int> refused{0};
+        std::atomic<int> refusal{0};  // the last refused order's code
         std::vector<std::vector<uint64_t>> ids(kThreads);
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&, t] {
-                while (!stop.load() && ids[t].size() < 5000) {
-                    const uint64_t id = Insert(b, session);
-                    if (id != 0) {
-                        ids[t].push_back(id);
-                        taken.fetch_add(1);
+                while (!stop.load()) {
+                    if (taken.load() < budget.load()) {
+                        const uint64_t id = Insert(b, session);
+                        if (id != 0) {
+                            ids[t].push_back(id);
+                            taken.fetch_add(1);
+                        } else {
+                            refused.fetch_add(1);
+                            refusal.store(LastError());
+                        }
                     }
                     std::this_thread::sleep_for(200us);
                 }
             });
         }
+        auto stage_done = [&](const char* when) {
+            return testing::AssertionResult(WaitUntil([&] { return taken.load() >= budget.load(); }, 20000ms))
+                   << when << ": " << taken.load() << " of " << budget.load() << " taken, " << refused.load()
+                   << " refused, the last with " << refusal.load();
+        };
+        EXPECT_TRUE(stage_done("first login"));
         int logins = 0;
         for (uint32_t first : again) {
-            const int before = taken.load();
-            EXPECT_TRUE(WaitUntil([&] { return taken.load() >= before + kPerStage; }, 10000ms)) << logins;
             Answer(b, account, fund_index, first);
+            budget.fetch_add(kPerStage);
             EXPECT_EQ(Login(account), session) << "login " << logins << ": " << LastError();
             ++logins;
+            budget.fetch_add(kPerStage);
+            EXPECT_TRUE(stage_done("after a login")) << logins;
         }
-        const int before = taken.load();
-        EXPECT_TRUE(WaitUntil([&] { return taken.load() >= before + kPerStage; }, 10000ms));
         stop.store(true);
         for (auto& th : threads) th.join();
 
