@@ -36,7 +36,7 @@ std::set<int> ParseCodes(const std::string& list) {
 
 const std::set<int>& OwnCodes() {
     static const std::set<int> codes = ParseCodes(
-        "-286388222, 0, 1001-1013, 1016-1017, 4097, 4099-4112, 8193-8194, 12289-12291, 16385-16391, 80001-80009, "
+        "-286388222, 0, 1001-1013, 1016-1019, 4097, 4099-4112, 8193-8194, 12289-12291, 16385-16391, 80001-80009, "
         "81001-81006, 200001-200003, 210000-210005, 211002-211009, 220101-220102, 226001-226004, "
         "230101-230125, 230201-230210, 230301-230314, 230401-230412, 230502, 230506-230536, 230600-230602, "
         "230700-230701, 230800-230829, 231500-231517, 232000-232008, 232100-232101, 232200-232202, "
@@ -153,6 +153,8 @@ TEST(ErrorMsgTest, TextsOfTellingCodes) {
         {1010, "UDP模式不支持多节点接入"},
         {1016, "查询未完成"},
         {1017, "API已释放"},
+        {1018, "委托编号不属于该Session"},
+        {1019, "委托编号已用尽"},
         {4097, "登录失败"},
         {4099, "未知API类型"},
         {4104, "clientID 重复"},
@@ -186,7 +188,7 @@ TEST(ErrorMsgTest, TextsOfTellingCodes) {
 }
 
 TEST(ErrorMsgTest, EveryOwnCodeHasItsOwnText) {
-    ASSERT_EQ(OwnCodes().size(), 270u);
+    ASSERT_EQ(OwnCodes().size(), 272u);
     for (int code : OwnCodes()) {
         SCOPED_TRACE(code);
         const std::string text = GetErrorMsg(code);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -48,7 +49,7 @@ TEST(CIdGeneratorTest, NextIdAfterInit) {
     } cases[] = {
         {7, 0x0A0003, 99, 0x0A00030700000064ull},
         {1, 0x000000, 0, 0x0000000100000001ull},
-        {127, 0xFFFFFF, 0xFFFFFFFE, 0xFFFFFF7FFFFFFFFFull},
+        {127, 0xFFFFFF, 0xFFFFFFFC, 0xFFFFFF7FFFFFFFFDull},
         {0x1207, 0x410005, 1000, 0x4100050700000000ull | 1001},  // only the client id's low byte
     };
     for (const auto& c : cases) {
@@ -102,46 +103,174 @@ TEST(CIdGeneratorTest, ClientIdTakesEffectAtTheNextInit) {
     EXPECT_EQ(GetClientIdByOXAID(gen.NextOrderId(0x010001)), 7);
     ASSERT_TRUE(gen.InitOrderId(0x010002, 10));
     EXPECT_EQ(GetClientIdByOXAID(gen.NextOrderId(0x010002)), 9);
-    ASSERT_TRUE(gen.InitOrderId(0x010001, 500));  // a login again restarts the counter
+    ASSERT_TRUE(gen.InitOrderId(0x010001, 500));  // a login again moves the counter on
     EXPECT_EQ(gen.NextOrderId(0x010001), 0x0100010900000000ull | 501);
 }
 
-// Several request threads on one session and others on a neighbour: every id comes out once.
-TEST(CIdGeneratorTest, ConcurrentNextOrderIdHandsOutEachIdOnce) {
-    constexpr int kThreads = 4;
-    constexpr int kPerThread = 20000;
-    CIdGenerator gen(3);
-    ASSERT_TRUE(gen.InitOrderId(0x200001, 1000));
+// A login moves its session's counter forward, never back: ids taken before its answer, and a
+// gateway that answers every login with the same first number, never come round again.
+TEST(CIdGeneratorTest, ALoginNeverMovesTheCounterBack) {
+    constexpr uint64_t kSession = 0x050009;
+    CIdGenerator gen(4);
+    const struct {
+        uint32_t start;  // the login's number
+        int taken;       // ids taken after it
+        uint64_t first;  // the first of them
+    } steps[] = {
+        {100, 5, 0x0500090400000000ull | 101},
+        {100, 2, 0x0500090400000000ull | 106},  // the same number again
+        {3, 1, 0x0500090400000000ull | 108},    // a lower one
+        {0, 1, 0x0500090400000000ull | 109},
+        {108, 1, 0x0500090400000000ull | 110},  // below the last id taken
+        {109, 1, 0x0500090400000000ull | 111},  // the last id taken
+        {5000, 2, 0x0500090400000000ull | 5001},  // a higher one is followed
+        {4000, 1, 0x0500090400000000ull | 5003},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.start);
+        ASSERT_TRUE(gen.InitOrderId(kSession, step.start));
+        for (int i = 0; i < step.taken; ++i) EXPECT_EQ(gen.NextOrderId(kSession), step.first + i) << i;
+    }
+    // another client id takes over the prefix; the sequence goes on
+    gen.SetClientId(9);
+    ASSERT_TRUE(gen.InitOrderId(kSession, 1));
+    EXPECT_EQ(gen.NextOrderId(kSession), 0x0500090900000000ull | 5004);
+    EXPECT_EQ(gen.NextOrderId(0x05000A), 0u) << "a neighbour's counter is not set by it";
+}
+
+// The sequence is bits 31-0 alone: after 0xFFFFFFFF the session gets no id, never one of the
+// next client id, however often it asks and whatever a later login says.
+TEST(CIdGeneratorTest, SpentSequenceRefusesAndStaysInsideItsPrefix) {
+    const struct {
+        int32_t client;
+        uint64_t session;
+        uint32_t start;
+        uint32_t left;  // ids the session still gets
+    } cases[] = {
+        {1, 0x010001, 0xFFFFFFFF, 0},
+        {1, 0x010002, 0xFFFFFFFE, 1},
+        {5, 0x0200FF, 0xFFFFFFF0, 15},
+        {127, 0xFFFFFF, 0xFFFFFFFD, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.session << " " << c.start);
+        CIdGenerator gen(c.client);
+        ASSERT_TRUE(gen.InitOrderId(c.session, c.start));
+        const uint64_t neighbour = c.session ^ 1;  // same node
+        ASSERT_TRUE(gen.InitOrderId(neighbour, 7));
+        const uint64_t prefix = c.session << 40 | uint64_t(c.client & 0xff) << 32;
+        for (uint32_t i = 1; i <= c.left; ++i) EXPECT_EQ(gen.NextOrderId(c.session), prefix | (c.start + i)) << i;
+        for (int i = 0; i < 3; ++i) {
+            CIdGenerator::Refusal why = CIdGenerator::Refusal::NotSet;
+            EXPECT_EQ(gen.NextOrderId(c.session, &why), 0u) << i;
+            EXPECT_EQ(why, CIdGenerator::Refusal::Spent) << i;
+        }
+        ASSERT_TRUE(gen.InitOrderId(c.session, 10));  // a login that answers a low number
+        CIdGenerator::Refusal why = CIdGenerator::Refusal::NotSet;
+        EXPECT_EQ(gen.NextOrderId(c.session, &why), 0u);
+        EXPECT_EQ(why, CIdGenerator::Refusal::Spent);
+        EXPECT_EQ(gen.NextOrderId(neighbour), neighbour << 40 | uint64_t(c.client & 0xff) << 32 | 8);
+    }
+    CIdGenerator gen(7);
+    CIdGenerator::Refusal why = CIdGenerator::Refusal::Spent;
+    EXPECT_EQ(gen.NextOrderId(0x010001, &why), 0u);
+    EXPECT_EQ(why, CIdGenerator::Refusal::NotSet);
+}
+
+constexpr int kTakers = 4;
+constexpr int kPerTaker = 20000;
+
+// Ids that several threads take from one session at once, each thread's in its order, and the
+// takes refused as spent; `beside` runs on the calling thread meanwhile, told how many takers
+// still run.
+struct Taken {
+    std::vector<std::vector<uint64_t>> ids;
+    int spent = 0;
+};
+Taken TakeAtOnce(CIdGenerator& gen, uint64_t session, int threads, int per_thread,
+                 const std::function<void(const std::atomic<int>& running)>& beside = nullptr) {
     std::atomic<bool> go{false};
-    std::vector<std::vector<uint64_t>> got(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            got[t].reserve(kPerThread);
+    std::atomic<int> running{threads};
+    std::atomic<int> spent{0};
+    Taken taken;
+    taken.ids.resize(threads);
+    std::vector<std::thread> takers;
+    for (int t = 0; t < threads; ++t) {
+        takers.emplace_back([&, t] {
+            taken.ids[t].reserve(per_thread);
             while (!go.load(std::memory_order_acquire)) {
             }
-            for (int i = 0; i < kPerThread; ++i) got[t].push_back(gen.NextOrderId(0x200001));
+            for (int i = 0; i < per_thread; ++i) {
+                CIdGenerator::Refusal why = CIdGenerator::Refusal::NotSet;
+                const uint64_t id = gen.NextOrderId(session, &why);
+                if (id != 0) {
+                    taken.ids[t].push_back(id);
+                } else if (why == CIdGenerator::Refusal::Spent) {
+                    spent.fetch_add(1);
+                }
+            }
+            running.fetch_sub(1);
         });
     }
-    // A login of another session of the same node while the others run.
-    std::thread login([&] {
-        while (!go.load(std::memory_order_acquire)) {
-        }
-        gen.InitOrderId(0x200002, 0);
-    });
     go.store(true, std::memory_order_release);
-    for (auto& th : threads) th.join();
-    login.join();
+    if (beside) beside(running);
+    for (auto& th : takers) th.join();
+    taken.spent = spent.load();
+    return taken;
+}
 
+// Every thread's ids rise, and all of them together are first, first + 1, ... once each.
+void ExpectEachOnceFrom(const Taken& taken, uint64_t first, std::size_t count) {
     std::vector<uint64_t> all;
-    for (auto& list : got) {
+    for (const auto& list : taken.ids) {
         EXPECT_TRUE(std::is_sorted(list.begin(), list.end()));
         all.insert(all.end(), list.begin(), list.end());
     }
     std::sort(all.begin(), all.end());
-    ASSERT_EQ(all.size(), static_cast<size_t>(kThreads * kPerThread));
-    const uint64_t base = 0x2000010300000000ull;
-    for (size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], base + 1001 + i) << i;
+    ASSERT_EQ(all.size(), count);
+    for (std::size_t i = 0; i < all.size(); ++i) ASSERT_EQ(all[i], first + i) << i;
+}
+
+// Threads taking ids at the top of the sequence: exactly the ids that are left come out, once
+// each, and every other take is refused.
+TEST(CIdGeneratorTest, ThreadsAtTheTopGetExactlyTheIdsLeft) {
+    constexpr uint32_t kLeft = 5000;  // fewer than the takers ask for
+    constexpr uint64_t kSession = 0x300004;
+    CIdGenerator gen(2);
+    ASSERT_TRUE(gen.InitOrderId(kSession, static_cast<uint32_t>(CIdGenerator::kLastSequence - kLeft)));
+    const Taken taken = TakeAtOnce(gen, kSession, kTakers, kPerTaker);
+    EXPECT_EQ(taken.spent, kTakers * kPerTaker - static_cast<int>(kLeft));
+    ExpectEachOnceFrom(taken, kSession << 40 | uint64_t{2} << 32 | (CIdGenerator::kLastSequence - kLeft + 1), kLeft);
+}
+
+// Logins of the session again and again while threads take its ids, each answered with the
+// same or a lower first number: every id comes out once, and none is skipped.
+TEST(CIdGeneratorTest, LoginsDuringAStreamNeverHandOutAnIdTwice) {
+    constexpr uint32_t kFirst = 1000;
+    constexpr uint64_t kSession = 0x200003;
+    CIdGenerator gen(3);
+    ASSERT_TRUE(gen.InitOrderId(kSession, kFirst));
+    int logins = 0;
+    const Taken taken = TakeAtOnce(gen, kSession, kTakers, kPerTaker, [&](const std::atomic<int>& running) {
+        const uint32_t starts[] = {kFirst, kFirst / 2, 0, kFirst - 1};
+        while (running.load() > 0 || logins < 4) {
+            EXPECT_TRUE(gen.InitOrderId(kSession, starts[logins % 4]));
+            ++logins;
+            std::this_thread::yield();
+        }
+    });
+    SCOPED_TRACE(logins);
+    ExpectEachOnceFrom(taken, kSession << 40 | uint64_t{3} << 32 | (kFirst + 1), kTakers * kPerTaker);
+}
+
+// Several request threads on one session while a neighbour of the same node logs in: every id
+// comes out once.
+TEST(CIdGeneratorTest, ConcurrentNextOrderIdHandsOutEachIdOnce) {
+    CIdGenerator gen(3);
+    ASSERT_TRUE(gen.InitOrderId(0x200001, 1000));
+    const Taken taken = TakeAtOnce(gen, 0x200001, kTakers, kPerTaker,
+                                   [&](const std::atomic<int>&) { gen.InitOrderId(0x200002, 0); });
+    ExpectEachOnceFrom(taken, 0x2000010300000000ull + 1001, kTakers * kPerTaker);
     EXPECT_EQ(gen.NextOrderId(0x200002), 0x2000020300000001ull);
 }
 

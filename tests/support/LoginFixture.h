@@ -47,6 +47,17 @@ bool WaitUntil(Pred pred, std::chrono::milliseconds timeout = 5000ms) {
     return true;
 }
 
+// The facade's waits for a test: the gateway login and logout waits given (sat out only when
+// something fails) and a reconnect at once.
+inline TraderImpl::Timeouts TestWaits(std::chrono::milliseconds gateway_login, std::chrono::milliseconds logout) {
+    TraderImpl::Timeouts t;
+    t.gateway_login = gateway_login;
+    t.logout = logout;
+    t.reconnect_pause = 0ms;
+    t.reconnect_interval_ms = 50;
+    return t;
+}
+
 inline uint64_t Le64(const std::vector<uint8_t>& b, size_t off) {
     uint64_t v = 0;
     for (int i = 7; i >= 0; --i) v = (v << 8) | b[off + i];

@@ -4,6 +4,7 @@
 
 #include "api/SessionTables.h"
 #include "api/SpeedControl.h"
+#include "support/TestApi.h"
 
 namespace oxa_test {
 
@@ -22,6 +23,7 @@ void ResetSessionState() {
             new (&pair[type]) OXA::API::STFundSpContral();
         }
     });
+    if (OXA::API::TraderImpl* api = ExistingTestApi()) api->ForgetOrderIds();
 }
 
 }  // namespace oxa_test

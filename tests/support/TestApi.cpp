@@ -1,5 +1,6 @@
 #include "TestApi.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
@@ -41,10 +42,18 @@ const std::string& TestLogDir() {
 
 std::string TestLogPath() { return TestLogDir() + "/oxa.log"; }
 
+namespace {
+std::atomic<OXA::API::TraderImpl*> g_testApi{nullptr};
+}  // namespace
+
 OXA::API::TraderImpl* TestApi(unsigned char client_id, OXA_LOG_LEVEL level) {
     OXA::API::TraderApi* api = OXA::API::TraderApi::CreateTraderApi(client_id, TestLogPath().c_str(), level);
     if (api == nullptr) throw std::runtime_error("CreateTraderApi refused a valid client id");
-    return static_cast<OXA::API::TraderImpl*>(api);
+    auto* impl = static_cast<OXA::API::TraderImpl*>(api);
+    g_testApi.store(impl);
+    return impl;
 }
+
+OXA::API::TraderImpl* ExistingTestApi() { return g_testApi.load(); }
 
 }  // namespace oxa_test

@@ -14,5 +14,8 @@ const std::string& TestLogDir();
 std::string TestLogPath();
 // CreateTraderApi(client_id, TestLogPath(), level); never null.
 OXA::API::TraderImpl* TestApi(unsigned char client_id = 1, OXA_LOG_LEVEL level = OXA_LOG_LEVEL_INFO);
+// The API object once TestApi made it, else null (without a factory call, which would set the
+// process's client id).
+OXA::API::TraderImpl* ExistingTestApi();
 
 }  // namespace oxa_test

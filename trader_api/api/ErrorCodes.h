@@ -22,6 +22,8 @@ enum ApiErrorCode : int {
     kErrBusLaunchFailed = 1013,       // the bus the gateway named could not be joined
     kErrQueryEndedEarly = 1016,       // a query that pages itself ended before its last row
     kErrApiReleased = 1017,           // the API was released while the call waited
+    kErrOrderOfOtherSession = 1018,   // the order id named belongs to another session
+    kErrOrderIdSpent = 1019,          // the session's 32-bit order sequence is used up
 
     // back-ends
     kErrNotOffered = 6077,            // operation not offered (spot and option)

@@ -35,6 +35,8 @@ constexpr CodeText kOwnTexts[] = {
     {kErrBusLaunchFailed, "UDP总线启动失败"},
     {kErrQueryEndedEarly, "查询未完成"},
     {kErrApiReleased, "API已释放"},
+    {kErrOrderOfOtherSession, "委托编号不属于该Session"},
+    {kErrOrderIdSpent, "委托编号已用尽"},
     {4097, "登录失败"},
     {4099, "未知API类型"},
     {4100, "不支持的协议版本"},

@@ -2,6 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <new>
 
 #include "api/SessionTables.h"
@@ -33,9 +34,27 @@ bool CIdGenerator::InitOrderId(uint64_t session_id, uint32_t start) noexcept {
         }
     }
     const uint64_t client = static_cast<uint64_t>(GetClientId()) & 0xff;
-    block[GetFundIndexBySession(session_id)].store(session_id << 40 | client << 32 | start,
-                                                   std::memory_order_seq_cst);
+    std::atomic<uint64_t>& counter = block[GetFundIndexBySession(session_id)];
+    uint64_t before = counter.load(std::memory_order_acquire);
+    uint64_t seq = start;
+    // a CAS, not a store: requests of the session may be taking ids meanwhile
+    do {
+        seq = start;
+        if ((before & kSetBit) != 0) seq = std::max<uint64_t>(seq, before & kSequenceMask);
+    } while (!counter.compare_exchange_weak(before, kSetBit | client << kClientShift | seq,
+                                            std::memory_order_seq_cst, std::memory_order_acquire));
+    if (seq != start)
+        spdlog::info("[{}] session {} keeps its order ids above {}, not from {}", "InitOrderId", session_id,
+                     seq, start);
     return true;
+}
+
+void CIdGenerator::ForgetCounters() noexcept {
+    for (auto& slot : m_blocks) {
+        std::atomic<uint64_t>* block = slot.load(std::memory_order_acquire);
+        if (block == nullptr) continue;
+        for (uint32_t i = 0; i < kFundIndexes; ++i) block[i].store(0, std::memory_order_relaxed);
+    }
 }
 
 CIdManager::~CIdManager() { delete[] m_pLastIds; }

@@ -16,6 +16,7 @@
 #include "api/CallbackThread.h"
 #include "api/ErrorCodes.h"
 #include "api/ErrorMsg.h"
+#include "api/IdGenerator.h"
 #include "api/LastError.h"
 #include "api/SessionTables.h"
 #include "api/VornBusAdaptor.h"
@@ -445,6 +446,11 @@ int TraderImpl::QueryCreditDebtToRepayTodayByPage(const DebtToRepayQueryParam* q
 }
 
 #undef OXA_FORWARD
+
+void TraderImpl::ForgetOrderIds() {
+    for (CIdGenerator* generator : m_pIdGenerators)
+        if (generator != nullptr) generator->ForgetCounters();
+}
 
 }  // namespace API
 }  // namespace OXA

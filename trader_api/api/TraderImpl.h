@@ -233,6 +233,9 @@ public:
     BusAdaptor* GetBusAdaptor() const { return m_pBusAdaptor.load(std::memory_order_acquire); }
     // The library's own bus, whichever adaptor is in use.
     VornBusAdaptor* GetVornBus() const { return m_pVornBus; }
+    // Every order-id counter back to never set, as a fresh process has them (a login never
+    // moves one back). For tests, between tests: no login or request may run.
+    void ForgetOrderIds();
 
 private:
     ~TraderImpl() = delete;  // lives until the process ends

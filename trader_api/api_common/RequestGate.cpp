@@ -26,5 +26,18 @@ tagSessionInfo* GateRequest(CInnerApiInterface& api, const CSpeedControl& speed,
     return info;
 }
 
+bool OrderOfSession(CInnerApiInterface& api, const char* op, uint64_t order_id, uint64_t session_id) {
+    const uint64_t owner = CInnerApiInterface::GetSessionIdByOXAID(order_id);
+    if (owner == session_id) return true;
+    spdlog::error("[{}] order {} belongs to session {}, not to session {}", op, order_id, owner, session_id);
+    api.SetLastError(kErrOrderOfOtherSession);
+    return false;
+}
+
+bool TransferQueryOfSession(CInnerApiInterface& api, const FundTransferQueryParam* query, uint64_t session_id) {
+    return query == nullptr || query->serial_id == 0 ||
+           OrderOfSession(api, "QueryFundTransfer", query->serial_id, session_id);
+}
+
 }  // namespace API
 }  // namespace OXA

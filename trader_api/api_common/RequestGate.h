@@ -1,6 +1,9 @@
-// What every back-end runs before it packs a request: the session's record and its rate, and
-// the order flag that hands a back-end's orders on in the order of their ids.
+// What every back-end runs before it packs a request: the session's record and its rate, the
+// session of an order the request names, and the order flag that hands a back-end's orders on
+// in the order of their ids.
 #pragma once
+
+#include <oxa_api/OXAApiStruct.h>
 
 #include <atomic>
 #include <cstdint>
@@ -21,6 +24,14 @@ constexpr const char* kOverSpeedLog = "[session_id:{}] OXA_ERR_API_OVER_SPEED. C
 // never reads an older code as this request's) or 211008 recorded on api.
 tagSessionInfo* GateRequest(CInnerApiInterface& api, const CSpeedControl& speed, uint64_t session_id,
                             int ctrl_type, const char* over_speed_log = kOverSpeedLog);
+
+// An order id names its session in bits 63-40. A request that names an order (or a transfer)
+// of another session than the one it is made for is refused before it takes a rate, an id or a
+// send: a spot cancel carries only the order's client id and sequence, so the gateway would act
+// on the given session's own order of that number. False, logged with op and 1018 recorded, then.
+bool OrderOfSession(CInnerApiInterface& api, const char* op, uint64_t order_id, uint64_t session_id);
+// The same for the serial id of a transfer query; none (null) or 0 asks for every transfer.
+bool TransferQueryOfSession(CInnerApiInterface& api, const FundTransferQueryParam* query, uint64_t session_id);
 
 // Holds a back-end's order flag for its scope, spinning while another thread holds it: kept
 // only across an order's id, packing and send, so the wait is short.

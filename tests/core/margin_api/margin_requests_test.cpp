@@ -19,6 +19,7 @@ using OXA::API::kErrBadParameter;
 using OXA::API::kErrNotConnected;
 using OXA::API::kErrNotOffered;
 using OXA::API::kErrNotOfferedMargin;
+using OXA::API::kErrOrderOfOtherSession;
 using OXA::API::kErrOverSpeed;
 using OXA::API::kErrRepayPrecision;
 using OXA::API::kErrSessionInvalid;
@@ -60,10 +61,10 @@ const DebtToRepayQueryParam kDebt{10, 0, 0, ""};
 #define P(ptr) (null_record ? nullptr : &(ptr))
 
 const QueryRow kQueries[] = {
-    {"QueryOrderByOXAID", Q(m.QueryOrderByOXAID(1, s, 5)), true, false, false, true},
+    {"QueryOrderByOXAID", Q(m.QueryOrderByOXAID(s << 40 | 1, s, 5)), true, false, false, true},
     {"QueryOrders", Q(m.QueryOrders(P(kOrders), s, 5)), true, false, true, true},
     {"QueryUnfinishedOrders", Q(m.QueryUnfinishedOrders(s, 5)), true, false, false, true},
-    {"QueryTradesByOXAID", Q(m.QueryTradesByOXAID(1, s, 5)), true, false, false, true},
+    {"QueryTradesByOXAID", Q(m.QueryTradesByOXAID(s << 40 | 1, s, 5)), true, false, false, true},
     {"QueryTrades", Q(m.QueryTrades(P(kTrades), s, 5)), true, false, true, true},
     {"QueryPosition", Q(m.QueryPosition("600000", s, 5, 1)), true, false, false, false},
     {"QueryAsset", Q(m.QueryAsset(s, 5)), true, false, false, true},
@@ -161,7 +162,7 @@ TEST_F(MarginRequestsTest, OrderPathRefusalTable) {
     } rows[] = {
         {"InsertOrder", [&](MarginTraderImpl& m, uint64_t s, bool n) { return m.InsertOrder(n ? nullptr : &order, s); },
          true},
-        {"CancelOrder", [&](MarginTraderImpl& m, uint64_t s, bool) { return m.CancelOrder(1, s); }, false},
+        {"CancelOrder", [&](MarginTraderImpl& m, uint64_t s, bool) { return m.CancelOrder(s << 40 | 1, s); }, false},
         {"FundTransfer",
          [&](MarginTraderImpl& m, uint64_t s, bool n) { return m.FundTransfer(n ? nullptr : &transfer, s); }, true},
         {"CreditCashRepay", [&](MarginTraderImpl& m, uint64_t s, bool) { return m.CreditCashRepay(s, 1.5); }, false},
@@ -201,7 +202,7 @@ TEST_F(MarginRequestsTest, FailedSendsOfTheOrderPathReturnNoId) {
     ASSERT_NE(session, 0u) << LastError();
     ASSERT_TRUE(sim_.refuse_connections());
     sim_.close_connections();
-    ASSERT_TRUE(WaitUntil([&] { return margin_->CancelOrder(1, session) == 0 && LastError() == kErrNotConnected; }));
+    ASSERT_TRUE(WaitUntil([&] { return margin_->CancelOrder(session << 40 | 1, session) == 0 && LastError() == kErrNotConnected; }));
     FundTransferInfo transfer{};
     EXPECT_EQ(margin_->FundTransfer(&transfer, session), 0u);
     EXPECT_EQ(LastError(), kErrNotConnected);
@@ -351,7 +352,7 @@ TEST(MarginRequestGate, RefusalLines) {
     m.Init(nullptr, nullptr, &last);
     spot_test::LogCapture log;
     m.QueryFund(kSession, 1);
-    m.CancelOrder(1, kSession);
+    m.CancelOrder(kSession << 40 | 1, kSession);
     const std::string session = std::to_string(kSession);
     const struct {
         const char* name;
@@ -370,8 +371,14 @@ TEST(MarginRequestGate, RefusalLines) {
          kErrSessionInvalid,
          {"error|[session_id:" + std::to_string(kSession + 1) + "] _gArrSessionInfo is nullptr",
           "error|QuerySecurityInfo session_id invalid"}},
-        {"order path over its rate", [&] { return static_cast<int64_t>(m.CancelOrder(1, kSession)); }, 0,
-         kErrOverSpeed, {"error|OXA_ERR_API_OVER_SPEED. SessionId=" + session + ",CtrlType=0"}},
+        {"order path over its rate", [&] { return static_cast<int64_t>(m.CancelOrder(kSession << 40 | 1, kSession)); },
+         0, kErrOverSpeed, {"error|OXA_ERR_API_OVER_SPEED. SessionId=" + session + ",CtrlType=0"}},
+        // refused before the rate is looked at
+        {"cancel of another session's order",
+         [&] { return static_cast<int64_t>(m.CancelOrder((kSession + 1) << 40 | 1, kSession)); }, 0,
+         kErrOrderOfOtherSession,
+         {"error|[CancelOrder] order " + std::to_string((kSession + 1) << 40 | 1) + " belongs to session " +
+          std::to_string(kSession + 1) + ", not to session " + session}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);

@@ -1,6 +1,7 @@
 // A spot account logged in end to end over loopback against the simulated gateway: gateway
 // login, spot login, push resumption, logout.
 #include "support/LoginFixture.h"
+#include "support/SessionState.h"
 
 #include "core/spot_api/SpotTraderImpl.h"
 
@@ -21,12 +22,9 @@ protected:
     void SetUp() override {
         api_ = oxa_test::TestApi(5);
         api_->Release();
-        TraderImpl::Timeouts t;
-        t.gateway_login = 500ms;
-        t.logout = 500ms;
-        t.reconnect_pause = 0ms;
-        t.reconnect_interval_ms = 50;
-        api_->SetTimeouts(t);
+        // the first order id of a session is the test's, whatever an earlier test took
+        oxa_test::ResetSessionState();
+        api_->SetTimeouts(TestWaits(500ms, 500ms));
         api_->SetInnerApiMaker([this](uint8_t type) -> CInnerApiInterface* {
             if (type != 1) return nullptr;
             spot_ = new SpotTraderImpl();

@@ -187,6 +187,17 @@ uint64_t CInnerApiInterface::NextOrderId(uint64_t session_id) {
     return m_pIdGenerator != nullptr ? m_pIdGenerator->NextOrderId(session_id) : 0;
 }
 
+uint64_t CInnerApiInterface::NoOrderId(const char* op, uint64_t session_id, CIdGenerator::Refusal why) {
+    if (why == CIdGenerator::Refusal::Spent) {
+        spdlog::error("[{}] the order ids of session {} are used up", op, session_id);
+        SetLastError(kErrOrderIdSpent);
+    } else {
+        spdlog::error("[{}] no order id for session {}", op, session_id);
+        SetLastError(kErrSessionInvalid);
+    }
+    return 0;
+}
+
 bool CInnerApiInterface::InitOrderId(uint64_t session_id, uint32_t last_order_no) {
     return m_pIdGenerator != nullptr && m_pIdGenerator->InitOrderId(session_id, last_order_no);
 }

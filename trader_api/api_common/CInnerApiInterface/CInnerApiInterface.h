@@ -18,6 +18,7 @@
 
 #include "api/ErrorCodes.h"
 #include "api/PushRegistry.h"
+#include "api/IdGenerator.h"
 #include "infra/utility/AnswerWait.h"
 
 namespace tcp_framework {
@@ -31,7 +32,6 @@ namespace API {
 
 struct tagSessionInfo;
 class BusAdaptor;
-class CIdGenerator;
 
 // Result of an operation a back-end does not offer (spot and option code).
 constexpr int kNotOfferedResult = kErrNotOffered;
@@ -107,6 +107,13 @@ public:
 
     // Order ids from this back-end's generator; 0 (nothing set) without one.
     uint64_t NextOrderId(uint64_t session_id);
+    // The id a request of op takes; 0, logged and recorded, when the session has none to give:
+    // 211004 when its counter was never set, 1019 when its sequence is spent.
+    uint64_t TakeOrderId(const char* op, uint64_t session_id) {
+        CIdGenerator::Refusal why = CIdGenerator::Refusal::NotSet;
+        const uint64_t id = m_pIdGenerator != nullptr ? m_pIdGenerator->NextOrderId(session_id, &why) : 0;
+        return id != 0 ? id : NoOrderId(op, session_id, why);
+    }
     bool InitOrderId(uint64_t session_id, uint32_t last_order_no);
     uint8_t GetClientId() const;
     CIdGenerator* GetIdGenerator() const { return m_pIdGenerator; }
@@ -234,6 +241,7 @@ private:
     int SendOverTcp(const char* caller, const ClientPtr& client, uint32_t msg_id, const void* body,
                     int length, int request_id);
     int SendFailed(const char* caller, uint32_t msg_id, int length);
+    uint64_t NoOrderId(const char* op, uint64_t session_id, CIdGenerator::Refusal why);
     int NoClient(const char* caller, uint64_t session_id, uint32_t msg_id);
 
     // Registrations on connections without a context of the facade.

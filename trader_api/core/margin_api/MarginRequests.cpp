@@ -47,12 +47,8 @@ uint64_t MarginTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, 
     // InsertOrder holds the flag from its id to the end of its send
     std::optional<OrderSpin> spin;
     if (req.op == PackOp::InsertOrder) spin.emplace(m_orderSpin);
-    const uint64_t id = NextOrderId(session_id);
-    if (id == 0) {
-        spdlog::error("[{}] no order id for session {}", pack->name, session_id);
-        SetLastError(kErrSessionInvalid);
-        return 0;
-    }
+    const uint64_t id = TakeOrderId(pack->name, session_id);
+    if (id == 0) return 0;
     req.new_id = id;
     if (id_slot != nullptr) std::memcpy(id_slot, &id, sizeof id);
     const PackResult r = PackMarginRequest(req, session, body, sizeof body);
@@ -118,6 +114,7 @@ uint64_t MarginTraderImpl::InsertOrder(const OrderInsertInfo* order, uint64_t se
 }
 
 uint64_t MarginTraderImpl::CancelOrder(uint64_t order_oxa_id, uint64_t session_id) {
+    if (!OrderOfSession(*this, "CancelOrder", order_oxa_id, session_id)) return 0;
     PackRequest req;
     req.op = PackOp::CancelOrder;
     req.target_id = order_oxa_id;
@@ -169,6 +166,7 @@ uint64_t MarginTraderImpl::CreditRequest(CreditRequestParam* request, uint64_t s
     return SendQuery(req, session_id, request_id)
 
 int MarginTraderImpl::QueryOrderByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryOrderByOXAID", id, session_id)) return kErrOrderOfOtherSession;
     OXA_MARGIN_QUERY(QueryOrderByOXAID, req.target_id = id);
 }
 int MarginTraderImpl::QueryOrders(const OrderQueryParam* q, uint64_t session_id, int request_id) {
@@ -181,6 +179,7 @@ int MarginTraderImpl::QueryOrdersByPage(const PageQueryParam* q, uint64_t sessio
     OXA_MARGIN_QUERY(QueryOrdersByPage, req.page = q);
 }
 int MarginTraderImpl::QueryTradesByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryTradesByOXAID", id, session_id)) return kErrOrderOfOtherSession;
     OXA_MARGIN_QUERY(QueryTradesByOXAID, req.target_id = id);
 }
 int MarginTraderImpl::QueryTrades(const TradeQueryParam* q, uint64_t session_id, int request_id) {
@@ -198,6 +197,7 @@ int MarginTraderImpl::QueryPositionByPage(const PageQueryParam* q, uint64_t sess
 int MarginTraderImpl::QueryAsset(uint64_t session_id, int request_id) { OXA_MARGIN_QUERY(QueryAsset, (void)0); }
 int MarginTraderImpl::QueryFund(uint64_t session_id, int request_id) { OXA_MARGIN_QUERY(QueryFund, (void)0); }
 int MarginTraderImpl::QueryFundTransfer(const FundTransferQueryParam* q, uint64_t session_id, int request_id) {
+    if (!TransferQueryOfSession(*this, q, session_id)) return kErrOrderOfOtherSession;
     OXA_MARGIN_QUERY(QueryFundTransfer, req.transfer_query = q);
 }
 int MarginTraderImpl::QueryIPOInfoList(uint64_t session_id, int request_id) {

@@ -42,12 +42,8 @@ uint64_t OptionTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id, 
     // InsertOrder holds the flag from the id to the end of its send
     std::optional<OrderSpin> spin;
     if (req.op == PackOp::InsertOrder || req.op == PackOp::LockOrder) spin.emplace(m_bOrderLock);
-    const uint64_t id = NextOrderId(session_id);
-    if (id == 0) {
-        spdlog::error("[{}] no order id for session {}", pack->name, session_id);
-        SetLastError(kErrSessionInvalid);
-        return 0;
-    }
+    const uint64_t id = TakeOrderId(pack->name, session_id);
+    if (id == 0) return 0;
     if (refused_business >= 0) {
         // the id taken is lost, as for a failed send: the next request takes the following one
         LogBusinessNotServed(*this, refused_business);
@@ -117,6 +113,7 @@ uint64_t OptionTraderImpl::InsertOrder(const OrderInsertInfo* order, uint64_t se
 }
 
 uint64_t OptionTraderImpl::CancelOrder(uint64_t order_oxa_id, uint64_t session_id) {
+    if (!OrderOfSession(*this, "CancelOrder", order_oxa_id, session_id)) return 0;
     PackRequest req;
     req.op = PackOp::CancelOrder;
     req.target_id = order_oxa_id;
@@ -166,6 +163,7 @@ uint64_t OptionTraderImpl::FundTransfer(FundTransferInfo* fund_transfer, uint64_
     return SendQuery(req, session_id, request_id)
 
 int OptionTraderImpl::QueryOrderByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryOrderByOXAID", id, session_id)) return -1;
     OXA_OPT_QUERY(QueryOrderByOXAID, req.target_id = id);
 }
 int OptionTraderImpl::QueryOrders(const OrderQueryParam* q, uint64_t session_id, int request_id) {
@@ -179,6 +177,7 @@ int OptionTraderImpl::QueryOrdersByPage(const PageQueryParam* q, uint64_t sessio
     OXA_OPT_QUERY(QueryOrdersByPage, req.page = q);
 }
 int OptionTraderImpl::QueryTradesByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryTradesByOXAID", id, session_id)) return -1;
     OXA_OPT_QUERY(QueryTradesByOXAID, req.target_id = id);
 }
 int OptionTraderImpl::QueryTrades(const TradeQueryParam* q, uint64_t session_id, int request_id) {
@@ -198,6 +197,7 @@ int OptionTraderImpl::QueryPositionByPage(const PageQueryParam* q, uint64_t sess
 int OptionTraderImpl::QueryAsset(uint64_t session_id, int request_id) { OXA_OPT_QUERY(QueryAsset, (void)0); }
 int OptionTraderImpl::QueryFund(uint64_t session_id, int request_id) { OXA_OPT_QUERY(QueryFund, (void)0); }
 int OptionTraderImpl::QueryFundTransfer(const FundTransferQueryParam* q, uint64_t session_id, int request_id) {
+    if (!TransferQueryOfSession(*this, q, session_id)) return -1;
     OXA_OPT_QUERY(QueryFundTransfer, req.transfer_query = q);
 }
 int OptionTraderImpl::QueryOptionAuctionInfo(const OptionAuctionInfoQueryParam* q, uint64_t session_id,
@@ -208,6 +208,7 @@ int OptionTraderImpl::QueryOptionCombinedUnfinishedOrders(uint64_t session_id, i
     OXA_OPT_QUERY(QueryCombUnfinishedOrders, (void)0);
 }
 int OptionTraderImpl::QueryOptionCombinedOrderByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryOptionCombinedOrderByOXAID", id, session_id)) return -1;
     OXA_OPT_QUERY(QueryCombOrderByOXAID, req.target_id = id);
 }
 int OptionTraderImpl::QueryOptionCombinedOrders(const OptCombOrderQueryParam* q, uint64_t session_id,
@@ -216,6 +217,7 @@ int OptionTraderImpl::QueryOptionCombinedOrders(const OptCombOrderQueryParam* q,
     OXA_OPT_QUERY(QueryCombOrders, req.comb_query = q);
 }
 int OptionTraderImpl::QueryOptionCombinedTradesByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryOptionCombinedTradesByOXAID", id, session_id)) return -1;
     OXA_OPT_QUERY(QueryCombTradesByOXAID, req.target_id = id);
 }
 int OptionTraderImpl::QueryOptionCombinedTrades(const OptCombOrderQueryParam* q, uint64_t session_id,

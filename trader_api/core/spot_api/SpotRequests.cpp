@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "api_common/RequestGate.h"
 #include "core/spot_api/SpotConvert.h"
 #include "core/spot_api/SpotTraderImpl.h"
 #include "infra/utility/SystemFunctions.h"
@@ -43,12 +44,8 @@ uint64_t SpotTraderImpl::SendOrderLike(PackRequest& req, uint64_t session_id) {
     // ids leave in the order they were issued.
     std::unique_ptr<SpinGuard> spin;
     if (req.op == PackOp::InsertOrder) spin.reset(new SpinGuard(m_orderSpin));
-    const uint64_t id = NextOrderId(session_id);
-    if (id == 0) {
-        spdlog::error("[{}] no order id for session {}", pack->name, session_id);
-        SetLastError(kErrSessionInvalid);
-        return 0;
-    }
+    const uint64_t id = TakeOrderId(pack->name, session_id);
+    if (id == 0) return 0;
     req.new_id = id;
     if (req.op == PackOp::FundTransfer) req.time_hhmmss = GetLocalTimeHHMMSS();
     // a value the wire has no code for still goes out (as byte 0): its log line names the id
@@ -105,6 +102,7 @@ uint64_t SpotTraderImpl::InsertOrder(const OrderInsertInfo* order, uint64_t sess
 }
 
 uint64_t SpotTraderImpl::CancelOrder(uint64_t order_oxa_id, uint64_t session_id) {
+    if (!OrderOfSession(*this, "CancelOrder", order_oxa_id, session_id)) return 0;
     PackRequest req;
     req.op = PackOp::CancelOrder;
     req.target_id = order_oxa_id;
@@ -131,6 +129,7 @@ uint64_t SpotTraderImpl::FundTransfer(FundTransferInfo* fund_transfer, uint64_t 
     return SendQuery(req, session_id, request_id)
 
 int SpotTraderImpl::QueryOrderByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryOrderByOXAID", id, session_id)) return -1;
     OXA_SPOT_QUERY(QueryOrderByOXAID, req.target_id = id);
 }
 int SpotTraderImpl::QueryOrders(const OrderQueryParam* q, uint64_t session_id, int request_id) {
@@ -144,6 +143,7 @@ int SpotTraderImpl::QueryOrdersByPage(const PageQueryParam* q, uint64_t session_
     OXA_SPOT_QUERY(QueryOrdersByPage, req.page = q);
 }
 int SpotTraderImpl::QueryTradesByOXAID(uint64_t id, uint64_t session_id, int request_id) {
+    if (!OrderOfSession(*this, "QueryTradesByOXAID", id, session_id)) return -1;
     OXA_SPOT_QUERY(QueryTradesByOXAID, req.target_id = id);
 }
 int SpotTraderImpl::QueryTrades(const TradeQueryParam* q, uint64_t session_id, int request_id) {
@@ -162,6 +162,7 @@ int SpotTraderImpl::QueryPositionByPage(const PageQueryParam* q, uint64_t sessio
 int SpotTraderImpl::QueryAsset(uint64_t session_id, int request_id) { OXA_SPOT_QUERY(QueryAsset, (void)0); }
 int SpotTraderImpl::QueryFund(uint64_t session_id, int request_id) { OXA_SPOT_QUERY(QueryFund, (void)0); }
 int SpotTraderImpl::QueryFundTransfer(const FundTransferQueryParam* q, uint64_t session_id, int request_id) {
+    if (!TransferQueryOfSession(*this, q, session_id)) return -1;
     OXA_SPOT_QUERY(QueryFundTransfer, req.transfer_query = q);
 }
 int SpotTraderImpl::QueryETFBaseInfo(const ETFQueryParam* q, uint64_t session_id, int request_id) {
