@@ -81,6 +81,14 @@ LiveOptions PairOptions() {
     return o;
 }
 
+// For a member launched while every peer it synchronises with runs: the answers end each pass
+// of its start-up synchronisation at once, so a pass may wait as long as a loaded machine needs
+// (a pass given up before a late answer leaves the windows apart).
+LiveOptions PeersUp(LiveOptions o = PairOptions()) {
+    o.launch.groups.timing.sync_reply_wait_ns = 30000000000;
+    return o;
+}
+
 using Seq = std::vector<std::pair<int16_t, int64_t>>;  // (source member, number)
 
 Seq SequenceOf(const LiveMember& m) {
@@ -147,11 +155,18 @@ std::string LogTail(const LiveMember& m, std::size_t lines = 12) {
 
 struct Pair {
     explicit Pair(int lost_s = kSteadyLostS) : coord(PairLayout(lost_s)) { EXPECT_TRUE(coord.Start()); }
-    // Master first, so the coordinator grants it the role; then the standby and the clients.
+    // One member; a failure says why in the member's last log lines.
+    ::testing::AssertionResult Launch(LiveMember& m, const LiveOptions& o = PairOptions()) {
+        if (m.Launch(coord, o)) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "member " << m.MemberId() << " failed:\n" << LogTail(m);
+    }
+    // Master first, so the coordinator grants it the role; then the standby and the clients,
+    // whose peers then all run.
     ::testing::AssertionResult LaunchAll(const LiveOptions& o = PairOptions()) {
-        for (LiveMember* m : {&master, &standby, &c3, &c4})
-            if (!m->Launch(coord, o))
-                return ::testing::AssertionFailure() << "member " << m->MemberId() << " failed:\n" << LogTail(*m);
+        for (LiveMember* m : {&master, &standby, &c3, &c4}) {
+            ::testing::AssertionResult r = Launch(*m, m->GroupId() == 20 ? PeersUp(o) : o);
+            if (!r) return r;
+        }
         return ::testing::AssertionSuccess();
     }
     FakeCoordinator coord;
@@ -366,8 +381,8 @@ TEST(HotBackupPair, ANakForANoticeThatLeftTheWindowIsLoggedAsLost) {
 TEST(HotBackupPair, NoticePositionsAreCheckedAgainstTheSourceList) {
     Pair p;  // the forged notices must not make the silent standby count as lost
     // no standby runs: the notices below are the only ones the master gets
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
-    ASSERT_TRUE(p.c3.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.master));
+    ASSERT_TRUE(p.Launch(p.c3));
     CDeliverNotices* notices = p.master.Sys().Deliver()->Notices();
     ASSERT_NE(nullptr, notices);
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -452,8 +467,8 @@ TEST(HotBackupPair, StandbyTakesOverWhenTheMasterStops) {
 // order and once, calling the state callback once.
 TEST(HotBackupPair, AMasterWhoseStandbyNeverStartsDeliversWhatItAcknowledged) {
     Pair p(kTakeoverLostS);
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
-    ASSERT_TRUE(p.c3.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.master));
+    ASSERT_TRUE(p.Launch(p.c3));
     ASSERT_EQ(1, p.master.Sys().DeviceIdentity());
     const int64_t n = 20;
     const int64_t sent_ns = MonotonicNs();
@@ -477,12 +492,12 @@ TEST(HotBackupPair, AMasterWhoseStandbyNeverStartsDeliversWhatItAcknowledged) {
 // traffic, still makes the pair: the master had nothing to hold for it meanwhile.
 TEST(HotBackupPair, AStandbyLaterThanTheLostOverTimeButBeforeTrafficMakesThePair) {
     Pair p(kTakeoverLostS);
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.master));
     // the time really given: past the lost-over-time since the master's launch
     const int64_t launched_ns = MonotonicNs();
     while (MonotonicNs() - launched_ns < kTakeoverLostS * 1000000000LL + 500000000) std::this_thread::sleep_for(50ms);
-    ASSERT_TRUE(p.standby.Launch(p.coord, PairOptions()));
-    ASSERT_TRUE(p.c3.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.standby));
+    ASSERT_TRUE(p.Launch(p.c3, PeersUp()));
     EXPECT_EQ('1', p.master.Sys().Hqtrs().Mode());
     EXPECT_EQ(2, p.standby.Sys().DeviceIdentity());
     ASSERT_NE(nullptr, p.standby.Sys().Deliver()->Notices());
@@ -490,7 +505,9 @@ TEST(HotBackupPair, AStandbyLaterThanTheLostOverTimeButBeforeTrafficMakesThePair
     ASSERT_TRUE(p.master.WaitCount(50, 10000ms));
     ASSERT_TRUE(p.standby.WaitCount(50, 10000ms));
     EXPECT_EQ(SequenceOf(p.master), SequenceOf(p.standby));
-    EXPECT_EQ(50u, p.standby.Sys().Deliver()->Notices()->DeliveredByNotice()) << "delivered as the pair";
+    // counted once the callback has returned
+    CDeliverNotices* notices = p.standby.Sys().Deliver()->Notices();
+    EXPECT_TRUE(WaitUntil([&] { return notices->DeliveredByNotice() == 50u; }, 2000ms)) << "delivered as the pair";
 }
 
 // A standby that starts while its master already holds client traffic: its lists begin where
@@ -512,8 +529,9 @@ class HotBackupPairLateStandby : public ::testing::TestWithParam<LateCase> {};
 TEST_P(HotBackupPairLateStandby, EachDeviceDeliversWhatItAcknowledgedOnce) {
     const LateCase& c = GetParam();
     Pair p(c.within ? kSteadyLostS : kTakeoverLostS);
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
-    ASSERT_TRUE(p.c3.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.master));
+    ASSERT_TRUE(p.Launch(p.c3));
+    ASSERT_TRUE(p.Launch(p.c4));
     std::atomic<bool> master_up{true}, standby_up{false};
     EXPECT_EQ(Range(0, 300), SendToPair(p.c3, 0, 300, 0us, &master_up, &standby_up));
     ASSERT_TRUE(WaitUntil([&] { return Outstanding(p.c3.Sys(), 10, 1) == 0; }, 5000ms))
@@ -521,7 +539,7 @@ TEST_P(HotBackupPairLateStandby, EachDeviceDeliversWhatItAcknowledgedOnce) {
     if (!c.within) {
         ASSERT_TRUE(WaitUntil([&] { return p.master.Sys().Deliver()->Switched(); }, 20000ms));
     }
-    ASSERT_TRUE(p.standby.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.standby, PeersUp()));
     if (!c.within) {
         EXPECT_EQ(nullptr, p.standby.Sys().Deliver()->Notices()) << "no pair to join";
     }
@@ -593,10 +611,10 @@ TEST(HotBackupPair, StandbyTakesOverWhenTheMasterIsKilled) {
     // the child is master once the coordinator granted it and it sends its heartbeats
     ASSERT_TRUE(WaitUntil([&] { return p.coord.Primary(10) == 1 && p.coord.Count(kCoordHeartbeat) > 0; }, 20000ms));
     const LiveOptions o = PairOptions();
-    ASSERT_TRUE(p.standby.Launch(p.coord, o));
+    ASSERT_TRUE(p.Launch(p.standby, o));
     ASSERT_EQ(2, p.standby.Sys().DeviceIdentity());
-    ASSERT_TRUE(p.c3.Launch(p.coord, o));
-    ASSERT_TRUE(p.c4.Launch(p.coord, o));
+    ASSERT_TRUE(p.Launch(p.c3, PeersUp(o)));
+    ASSERT_TRUE(p.Launch(p.c4, PeersUp(o)));
     const int64_t n = 300;
     std::vector<int64_t> t3 = SendToPair(p.c3, 0, n, 300us), t4 = SendToPair(p.c4, 0, n, 300us);
     ASSERT_TRUE(p.standby.WaitCount(static_cast<std::size_t>(n), 10000ms)) << "the child acknowledges notices";
@@ -645,7 +663,7 @@ TEST(HotBackupPair, RestartedDeviceResynchronisesUnderTraffic) {
     p.master.Stop();
     ASSERT_TRUE(WaitUntil([&] { return p.standby.Sys().Deliver()->Switched(); }, 10000ms));
     p.master.Clear();
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.master, PeersUp()));
     const int64_t launched_at = sent3.load();
     up.store(true);
     EXPECT_EQ(2, p.master.Sys().DeviceIdentity()) << "the survivor stays master";
@@ -702,13 +720,14 @@ TEST_P(HotBackupPairRestart, NeitherDeviceHangs) {
     restarted.Stop();
     restarted.Clear();
     std::this_thread::sleep_for(300ms);  // a process takes its time to come back
-    ASSERT_TRUE(restarted.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(restarted, PeersUp()));
     const int64_t launched_at = sent.load();
     up.store(true);
     ASSERT_NE(nullptr, restarted.Sys().Deliver()->Notices()) << "restarted into the active pair";
     EXPECT_TRUE(WaitUntil([&] { return survivor.Sys().Deliver()->Switched() && restarted.Sys().Deliver()->Switched(); },
                           20000ms))
-        << "both devices left the notice protocol";
+        << "both devices left the notice protocol\n"
+        << LogTail(survivor, 30) << LogTail(restarted, 30);
     EXPECT_TRUE(WaitUntil([&] { return sent.load() > launched_at + 200; }, 10000ms));
     stop.store(true);
     traffic.join();
