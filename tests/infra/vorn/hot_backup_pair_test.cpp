@@ -739,7 +739,7 @@ TEST_P(HotBackupPairRestart, NeitherDeviceHangs) {
     ASSERT_TRUE(WaitUntil([&] { return last_is(survivor) && last_is(restarted); }, 10000ms));
     EXPECT_EQ(Range(0, total), NumbersFrom(SequenceOf(survivor), 3)) << "nothing lost or twice on the survivor";
     const std::vector<int64_t> got = NumbersFrom(SequenceOf(restarted), 3);
-    EXPECT_LE(got.front(), launched_at) << "in sequence from its start-up on";
+    EXPECT_LE(got.front(), launched_at) << "in sequence from its start-up on\n" << LogTail(restarted, 60);
     EXPECT_EQ(Range(got.front(), total - got.front()), got) << "no gap, nothing twice";
     EXPECT_EQ('2', survivor.Sys().Hqtrs().Mode());
     EXPECT_EQ('2', restarted.Sys().Hqtrs().Mode());
