@@ -1,8 +1,11 @@
 #include "FakeCoordinator.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -11,6 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <filesystem>
+#include <mutex>
 #include <random>
 #include <sstream>
 
@@ -92,6 +98,36 @@ int BindUdp(uint16_t port, uint16_t* bound) {
     return fd;
 }
 
+// Test processes that run side by side choose ports from one range: each port chosen is
+// reserved by a lock on a file of its own in a folder they all share, held while the process
+// runs (the kernel drops it when the process ends), so that no other process chooses it in the
+// time between the choice and the member's bind. A process keeps its latest 256 reservations:
+// an older port has long been bound by its member. Without the folder the port is taken as
+// it is.
+bool ReservePort(uint16_t port) {
+    static std::mutex& mutex = *new std::mutex();
+    static std::deque<int>& held = *new std::deque<int>();
+    static const std::string& dir = *new std::string([] {
+        const std::string d = (std::filesystem::temp_directory_path() / "oxa_test_udp_ports").string();
+        ::mkdir(d.c_str(), 0777);
+        return d;
+    }());
+    const std::string path = dir + "/" + std::to_string(port);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    held.push_back(fd);
+    if (held.size() > 256) {
+        ::close(held.front());
+        held.pop_front();
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<uint16_t> FreeUdpPorts(std::size_t n) {
@@ -107,6 +143,10 @@ std::vector<uint16_t> FreeUdpPorts(std::size_t n) {
         uint16_t bound = 0;
         const int fd = BindUdp(port, &bound);
         if (fd < 0) continue;
+        if (!ReservePort(bound)) {
+            ::close(fd);
+            continue;
+        }
         fds.push_back(fd);
         ports.push_back(bound);
     }

@@ -67,8 +67,9 @@ struct CoordLayout {
 
 // n UDP ports of 127.0.0.1 that were free a moment ago (held together while chosen, so they
 // differ), below the kernel's ephemeral range where it leaves room, so that no socket of
-// another test takes one before the member binds it; an empty list when the system gave none.
-// For the members of a layout.
+// another test takes one before the member binds it, and reserved for this process, so that no
+// test process beside it chooses one meanwhile; an empty list when the system gave none. For
+// the members of a layout.
 std::vector<uint16_t> FreeUdpPorts(std::size_t n);
 
 // Reads a layout from text, one item a line ('#' starts a comment):

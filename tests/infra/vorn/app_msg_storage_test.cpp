@@ -2,9 +2,10 @@
 // inside 8,388,544 bytes of each 8 MiB file and move whole to the next, the ring recycles
 // its files in both modes, a normal run truncates the day's files and a playback run replays
 // them and numbers its files after them (a damaged list line or a FIFO named in it costs no
-// stored file and does not block), extra bytes go only behind the last record, a
-// writer killed mid-stream leaves files that replay up to its last whole record, refused
-// locks fall back to unlocked mappings, and host settings change only when asked.
+// stored file and does not block), a second run of the member in its folder is refused, a
+// name held by something else costs only its number, extra bytes go only behind the last
+// record, a writer killed mid-stream leaves files that replay up to its last whole record,
+// refused locks fall back to unlocked mappings, and host settings change only when asked.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <cstring>
@@ -25,6 +28,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -561,6 +565,101 @@ TEST(AppMsgStorage, APlaybackSkipsAListLineNamingAFifo) {
     EXPECT_EQ(1, result.load());
     EXPECT_TRUE(m.LogHas("Open App-Msg-Storage File Fail: Open File (" + fifo + ") Is Not A Regular File, Skipped."));
     EXPECT_EQ(Iota(0, 3), RecordNumbers(rec.Got()));
+}
+
+// Two runs of one member in one folder would number or overwrite each other's files: the
+// second is refused at launch whatever either run's mode, the first stores every record
+// through its ring and beyond, and once it has stopped a run takes the folder again.
+TEST(AppMsgStorage, ASecondRunOfTheMemberInItsFolderIsRefused) {
+    struct Case {
+        const char* name;
+        int first_mode, second_mode;  // 0 normal, 1 playback
+    };
+    const std::vector<Case> cases = {
+        {"playback beside playback", 1, 1},
+        {"normal beside normal", 0, 0},
+        {"playback beside normal", 0, 1},
+        {"normal beside playback", 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        Member first(dir.path());
+        ASSERT_TRUE(first.storage.SetUp(Config(dir.path(), kSmallFile), c.first_mode, nullptr));
+        {
+            Member second(dir.path());
+            EXPECT_FALSE(second.storage.SetUp(Config(dir.path(), kSmallFile), c.second_mode, nullptr));
+            EXPECT_FALSE(second.storage.On());
+            EXPECT_TRUE(second.LogHas("Open App-Msg-Storage File Fail: List (" + std::string(first.storage.ListPath()) +
+                                      ") Is Held By Another Run Of This Member."));
+        }
+        const int files = kSyncStorageRing + 4;
+        const int64_t n = StoreUntilFile(first.storage, files, 1000);
+        ASSERT_EQ(files, first.storage.CurrentNumber()) << "the first run's ring went on";
+        first.storage.Stop();
+        Recorder rec;
+        ASSERT_TRUE(ReplayListOf(first.storage, rec));
+        EXPECT_EQ(Iota(0, n), RecordNumbers(rec.Got())) << "every record stored, once";
+        Member next(dir.path());
+        EXPECT_TRUE(next.storage.SetUp(Config(dir.path(), kSmallFile), c.second_mode, nullptr));
+    }
+}
+
+// Something that cannot be a new data file under a future data file's name (a folder, a FIFO,
+// a link; in a playback run also a file made meanwhile) costs that number, logged, and
+// storing goes on: every record replays once, and nothing under the name is touched.
+TEST(AppMsgStorage, ANameHeldBySomethingElseCostsOnlyItsNumber) {
+    struct Case {
+        const char* name;
+        int mode;           // 0 normal (the name is held before the launch), 1 playback (meanwhile)
+        const char* thing;  // "folder", "fifo", "link" or "file"
+    };
+    const std::vector<Case> cases = {
+        {"a folder, normal run", 0, "folder"},
+        {"a FIFO, normal run", 0, "fifo"},
+        {"a link, normal run", 0, "link"},
+        {"a file made meanwhile, playback run", 1, "file"},
+        {"a folder made meanwhile, playback run", 1, "folder"},
+    };
+    const std::vector<uint8_t> kept = {1, 2, 3};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string data = dir.path() + "/vorn_data";
+        std::filesystem::create_directories(data);
+        const std::string victim = dir.path() + "/victim";
+        WriteAll(victim, kept);
+        const std::string taken = data + "/in_020_002_20230217_0010.dat";
+        const std::string thing = c.thing;
+        auto hold = [&] {
+            std::error_code ec;
+            if (thing == "folder") std::filesystem::create_directory(taken, ec);
+            if (thing == "fifo" && ::mkfifo(taken.c_str(), 0600) != 0) ec = std::error_code(errno, std::generic_category());
+            if (thing == "link") std::filesystem::create_symlink(victim, taken, ec);
+            if (thing == "file") WriteAll(taken, kept);
+            return !ec && std::filesystem::exists(std::filesystem::symlink_status(taken));
+        };
+        Member m(dir.path());
+        ASSERT_TRUE(c.mode != 0 || hold());
+        ASSERT_TRUE(m.storage.SetUp(Config(dir.path(), kSmallFile), c.mode, nullptr));
+        ASSERT_EQ(1, m.storage.CurrentNumber());
+        ASSERT_TRUE(c.mode == 0 || hold());
+        const int64_t n = StoreUntilFile(m.storage, 12, 1000);
+        ASSERT_EQ(12, m.storage.CurrentNumber()) << "storing went on past number 10";
+        EXPECT_TRUE(m.LogHas("Open App-Msg-Storage File Warning: Open File (" + taken +
+                             ") Taken, File Number ( 10 ) Skipped."));
+        m.storage.Stop();
+        const std::vector<std::string> list = Lines(m.storage.ListPath());
+        EXPECT_EQ(list.end(), std::find(list.begin(), list.end(), taken)) << "not listed";
+        EXPECT_NE(list.end(), std::find(list.begin(), list.end(), m.storage.FilePath(11)));
+        Recorder rec;
+        ASSERT_TRUE(ReplayListOf(m.storage, rec));
+        EXPECT_EQ(Iota(0, n), RecordNumbers(rec.Got())) << "every record stored, once";
+        EXPECT_EQ(kept, ReadAll(victim)) << "a link's target is left alone";
+        if (thing == "file") {
+            EXPECT_EQ(kept, ReadAll(taken));
+        }
+    }
 }
 
 TEST(AppMsgStorage, ExtraBytesGoOnlyBehindTheLastStoredRecord) {

@@ -330,7 +330,8 @@ TEST(Receiver, UnknownSourcesGetMinus999ButNeverAnAnswerToOne) {
     } cases[] = {
         {"position request from an unknown index", Control(kPktSendPos, 0, 20, 2, 3, 10, 1), true},
         {"position request with ids that differ", Control(kPktRecvPos, 0, 20, 7, 1, 10, 1), true},
-        {"an answer of -999", Control(kPktSendPos, kUnknownSourceSequence, 20, 2, 3, 10, 1), false},
+        {"an answer (source indexes -1)", Control(kPktSendPos, kUnknownSourceSequence, 20, 2, -1, 10, 1), false},
+        {"a request whose sequence reads -999", Control(kPktRecvPos, kUnknownSourceSequence, 20, 2, 3, 10, 1), true},
         {"an ACK from an unknown source", Control(kPktAck, 0, 20, 2, 3, 10, 1), false},
     };
     for (const Case& c : cases) {
@@ -454,6 +455,49 @@ TEST(WindowSync, APeerThatDoesNotKnowThisMemberFailsTheLaunch) {
     net.Add(20, 2, o);
     a.Sys().RequestStop();  // the one-second pause after the failure ends at once
     EXPECT_FALSE(a.WindowSync());
+}
+
+// Once every 2^32 messages a real position reads -999 on the wire, the sequence of the
+// unknown-source answer. That answer is told by its source indexes (-1), so a peer standing
+// there, either way, synchronises like any other and the traffic goes on from it both ways.
+TEST(WindowSync, APeerStandingAtMinus999IsAPosition) {
+    struct Case {
+        const char* name;
+        bool sent, received;  // the peer's last sequence to this member, from it, reads -999
+    };
+    const Case cases[] = {
+        {"its last sequence to this member", true, false},
+        {"its last received from this member", false, true},
+        {"both ways", true, true},
+    };
+    const int64_t last = (int64_t{1} << 32) - 999;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BusWindowNet net(Layout(kTwo));
+        BusNode& a = net.Add(10, 1);
+        BusNode& b = net.Add(20, 2);
+        VornPeerWindow& b_to_a = b.Peer(10, 1);
+        if (c.sent) b_to_a.send->Reposition(WireSeq(last));
+        if (c.received) b_to_a.recv->Reset(last + 1);
+        ASSERT_TRUE(a.WindowSync());
+        VornPeerWindow& a_to_b = a.Peer(20, 2);
+        EXPECT_EQ(1, a_to_b.resync.load());
+        EXPECT_EQ(1, a_to_b.recv_synced.load());
+        EXPECT_EQ(WireSeq(c.received ? last + 1 : 0), WireSeq(a_to_b.send->Next()));
+        EXPECT_EQ(WireSeq(c.sent ? last + 1 : 0), WireSeq(a_to_b.recv->NextExpected()));
+        for (int n = 0; n < 5; ++n) {
+            ASSERT_EQ(1, a.Send(20, 2, 0x100, Body(n)));
+            ASSERT_EQ(1, b.Send(10, 1, 0x101, Body(100 + n)));
+            net.Pump();
+            net.Tick();
+        }
+        net.Run(5, kMs);
+        for (BusNode* to : {&a, &b}) {
+            const std::vector<Delivered> got = to->Drain();
+            ASSERT_EQ(5u, got.size());
+            for (int n = 0; n < 5; ++n) EXPECT_EQ(Body((to == &a ? 100 : 0) + n), got[static_cast<std::size_t>(n)].data);
+        }
+    }
 }
 
 // A member restarted while its peer keeps sending: what the new member acknowledges, in its

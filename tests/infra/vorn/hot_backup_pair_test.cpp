@@ -3,7 +3,9 @@
 // standby's notices give; the standby only after the master acknowledged; lost, late and early
 // notices are made good; the survivor of a stopped or killed master finishes its notices, calls
 // the state callback once and serves by rotation, delivering every message once in per-source
-// order; a device restarted under traffic takes its clients' traffic in sequence again.
+// order; a device restarted under traffic takes its clients' traffic in sequence again; a
+// standby that starts after traffic, within or after the lost-over-time, leaves no device
+// holding what it acknowledged.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -49,9 +51,15 @@ namespace {
 constexpr int16_t kToPair = 0x100;
 constexpr const char* kChildEnv = "OXA_PAIR_CHILD_COORD";
 
+// Lost-over-times: one that no stall of a loaded machine reaches, for tests in which the pair
+// lives to the end, and a short one for tests that wait for a partner to be lost (its bound
+// still far above the heartbeat interval of 0.2 s).
+constexpr int kSteadyLostS = 30;
+constexpr int kTakeoverLostS = 3;
+
 // Group 10: the pair (hot-backup, server group), members 1 and 2. Group 20: clients 3 and 4.
 // Source positions on a device: 0 the pair's own group (inferior), 1 client 3, 2 client 4.
-CoordLayout PairLayout(int lost_s = 1) {
+CoordLayout PairLayout(int lost_s) {
     const std::vector<uint16_t> ports = FreeUdpPorts(4);
     std::string text = "window 256\nlost " + std::to_string(lost_s) + "\ngroup 10 0 0\ngroup 20 1 1\n";
     for (int i = 0; i < 4; ++i)
@@ -70,6 +78,14 @@ LiveOptions PairOptions() {
     o.launch.hqtrs.failure_retry_ms = 100;
     o.launch.handler.heartbeat_interval_ns = 200000000;
     o.launch.handler.switch_retry_ns = 300000000;
+    return o;
+}
+
+// For a member launched while every peer it synchronises with runs: the answers end each pass
+// of its start-up synchronisation at once, so a pass may wait as long as a loaded machine needs
+// (a pass given up before a late answer leaves the windows apart).
+LiveOptions PeersUp(LiveOptions o = PairOptions()) {
+    o.launch.groups.timing.sync_reply_wait_ns = 30000000000;
     return o;
 }
 
@@ -138,12 +154,19 @@ std::string LogTail(const LiveMember& m, std::size_t lines = 12) {
 }
 
 struct Pair {
-    explicit Pair(int lost_s = 1) : coord(PairLayout(lost_s)) { EXPECT_TRUE(coord.Start()); }
-    // Master first, so the coordinator grants it the role; then the standby and the clients.
+    explicit Pair(int lost_s = kSteadyLostS) : coord(PairLayout(lost_s)) { EXPECT_TRUE(coord.Start()); }
+    // One member; a failure says why in the member's last log lines.
+    ::testing::AssertionResult Launch(LiveMember& m, const LiveOptions& o = PairOptions()) {
+        if (m.Launch(coord, o)) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "member " << m.MemberId() << " failed:\n" << LogTail(m);
+    }
+    // Master first, so the coordinator grants it the role; then the standby and the clients,
+    // whose peers then all run.
     ::testing::AssertionResult LaunchAll(const LiveOptions& o = PairOptions()) {
-        for (LiveMember* m : {&master, &standby, &c3, &c4})
-            if (!m->Launch(coord, o))
-                return ::testing::AssertionFailure() << "member " << m->MemberId() << " failed:\n" << LogTail(*m);
+        for (LiveMember* m : {&master, &standby, &c3, &c4}) {
+            ::testing::AssertionResult r = Launch(*m, m->GroupId() == 20 ? PeersUp(o) : o);
+            if (!r) return r;
+        }
         return ::testing::AssertionSuccess();
     }
     FakeCoordinator coord;
@@ -356,10 +379,10 @@ TEST(HotBackupPair, ANakForANoticeThatLeftTheWindowIsLoggedAsLost) {
 // A forged notice naming a position the source list does not have: the pair is dropped and
 // the valid pair beside it still delivers; a notice of odd pair length is not taken at all.
 TEST(HotBackupPair, NoticePositionsAreCheckedAgainstTheSourceList) {
-    Pair p(30);  // the forged notices must not make the silent standby count as lost
+    Pair p;  // the forged notices must not make the silent standby count as lost
     // no standby runs: the notices below are the only ones the master gets
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
-    ASSERT_TRUE(p.c3.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.master));
+    ASSERT_TRUE(p.Launch(p.c3));
     CDeliverNotices* notices = p.master.Sys().Deliver()->Notices();
     ASSERT_NE(nullptr, notices);
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -400,7 +423,7 @@ TEST(HotBackupPair, NoticePositionsAreCheckedAgainstTheSourceList) {
 // message the clients sent is delivered once, in per-source order, and what the master had
 // delivered is the start of the standby's sequence.
 TEST(HotBackupPair, StandbyTakesOverWhenTheMasterStops) {
-    Pair p;
+    Pair p(kTakeoverLostS);
     ASSERT_TRUE(p.LaunchAll());
     const int64_t n = 600;
     std::atomic<bool> half{false}, up{true};
@@ -439,15 +462,16 @@ TEST(HotBackupPair, StandbyTakesOverWhenTheMasterStops) {
         << "both control threads ended";
 }
 
-// A master whose standby never starts: once the lost-over-time has passed since its launch it
-// switches to single-device mode and delivers every message it acknowledged, in order and
-// once, calling the state callback once.
+// A master whose standby never starts: once the lost-over-time has passed since it first held
+// a message it switches to single-device mode and delivers every message it acknowledged, in
+// order and once, calling the state callback once.
 TEST(HotBackupPair, AMasterWhoseStandbyNeverStartsDeliversWhatItAcknowledged) {
-    Pair p(1);
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
-    ASSERT_TRUE(p.c3.Launch(p.coord, PairOptions()));
+    Pair p(kTakeoverLostS);
+    ASSERT_TRUE(p.Launch(p.master));
+    ASSERT_TRUE(p.Launch(p.c3));
     ASSERT_EQ(1, p.master.Sys().DeviceIdentity());
     const int64_t n = 20;
+    const int64_t sent_ns = MonotonicNs();
     for (int64_t i = 0; i < n; ++i)
         ASSERT_EQ(1u, p.c3.Send(kToPair, CountedBody(static_cast<uint64_t>(i)), 10, -1, true, static_cast<int32_t>(i)));
     EXPECT_TRUE(WaitUntil([&] { return Outstanding(p.c3.Sys(), 10, 1) == 0; }, 3000ms))
@@ -456,11 +480,88 @@ TEST(HotBackupPair, AMasterWhoseStandbyNeverStartsDeliversWhatItAcknowledged) {
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(Range(0, n), NumbersFrom(SequenceOf(p.master), 3)) << "in order, once";
     EXPECT_EQ(static_cast<std::size_t>(n), p.master.Count());
+    EXPECT_GE(p.master.Deliveries().front().at_ns - sent_ns, kTakeoverLostS * 1000000000LL)
+        << "held for the standby the whole lost-over-time";
     EXPECT_EQ('2', p.master.Sys().Hqtrs().Mode());
     EXPECT_TRUE(p.master.Sys().Deliver()->Switched());
     EXPECT_EQ(1, p.master.StateCalls());
     EXPECT_EQ(1u, p.master.StateIdentity());
 }
+
+// A standby that starts later than the lost-over-time after its master, but before any
+// traffic, still makes the pair: the master had nothing to hold for it meanwhile.
+TEST(HotBackupPair, AStandbyLaterThanTheLostOverTimeButBeforeTrafficMakesThePair) {
+    Pair p(kTakeoverLostS);
+    ASSERT_TRUE(p.Launch(p.master));
+    // the time really given: past the lost-over-time since the master's launch
+    const int64_t launched_ns = MonotonicNs();
+    while (MonotonicNs() - launched_ns < kTakeoverLostS * 1000000000LL + 500000000) std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(p.Launch(p.standby));
+    ASSERT_TRUE(p.Launch(p.c3, PeersUp()));
+    EXPECT_EQ('1', p.master.Sys().Hqtrs().Mode());
+    EXPECT_EQ(2, p.standby.Sys().DeviceIdentity());
+    ASSERT_NE(nullptr, p.standby.Sys().Deliver()->Notices());
+    EXPECT_EQ(Range(0, 50), SendToPair(p.c3, 0, 50, 500us));
+    ASSERT_TRUE(p.master.WaitCount(50, 10000ms));
+    ASSERT_TRUE(p.standby.WaitCount(50, 10000ms));
+    EXPECT_EQ(SequenceOf(p.master), SequenceOf(p.standby));
+    // counted once the callback has returned
+    CDeliverNotices* notices = p.standby.Sys().Deliver()->Notices();
+    EXPECT_TRUE(WaitUntil([&] { return notices->DeliveredByNotice() == 50u; }, 2000ms)) << "delivered as the pair";
+}
+
+// A standby that starts while its master already holds client traffic: its lists begin where
+// the client stood when it synchronised, so no notice of it can name what the master took
+// before. Within the lost-over-time both devices leave the pair at once (the master, which
+// held traffic when it first heard the standby, tells it in its heartbeat); after it the master
+// runs alone already. Either way, with the client quiet afterwards, the master delivers every
+// message it acknowledged and the standby every one it acknowledged, each once, and the
+// standby's are the last of the master's, in the same order.
+struct LateCase {
+    const char* name;
+    bool within;  // the standby starts within the lost-over-time
+};
+
+void PrintTo(const LateCase& c, std::ostream* os) { *os << c.name; }
+
+class HotBackupPairLateStandby : public ::testing::TestWithParam<LateCase> {};
+
+TEST_P(HotBackupPairLateStandby, EachDeviceDeliversWhatItAcknowledgedOnce) {
+    const LateCase& c = GetParam();
+    Pair p(c.within ? kSteadyLostS : kTakeoverLostS);
+    ASSERT_TRUE(p.Launch(p.master));
+    ASSERT_TRUE(p.Launch(p.c3));
+    ASSERT_TRUE(p.Launch(p.c4));
+    std::atomic<bool> master_up{true}, standby_up{false};
+    EXPECT_EQ(Range(0, 300), SendToPair(p.c3, 0, 300, 0us, &master_up, &standby_up));
+    ASSERT_TRUE(WaitUntil([&] { return Outstanding(p.c3.Sys(), 10, 1) == 0; }, 5000ms))
+        << "the master acknowledged all";
+    if (!c.within) {
+        ASSERT_TRUE(WaitUntil([&] { return p.master.Sys().Deliver()->Switched(); }, 20000ms));
+    }
+    ASSERT_TRUE(p.Launch(p.standby, PeersUp()));
+    if (!c.within) {
+        EXPECT_EQ(nullptr, p.standby.Sys().Deliver()->Notices()) << "no pair to join";
+    }
+    standby_up.store(true);
+    EXPECT_EQ(Range(300, 100), SendToPair(p.c3, 300, 100, 0us, &master_up, &standby_up));
+    // well inside the lost-over-time of the first case: nobody waits it out
+    ASSERT_TRUE(p.master.WaitCount(400, 15000ms)) << p.master.Count() << "\n" << LogTail(p.master);
+    ASSERT_TRUE(p.standby.WaitCount(100, 15000ms)) << p.standby.Count() << "\n" << LogTail(p.standby);
+    std::this_thread::sleep_for(200ms);
+    const std::vector<int64_t> m = NumbersFrom(SequenceOf(p.master), 3), s = NumbersFrom(SequenceOf(p.standby), 3);
+    EXPECT_EQ(Range(0, 400), m) << "every message the master acknowledged, once, in order";
+    EXPECT_EQ(Range(300, 100), s) << "every message the standby acknowledged, once, in order";
+    ASSERT_LE(s.size(), m.size());
+    EXPECT_TRUE(std::equal(s.begin(), s.end(), m.end() - static_cast<std::ptrdiff_t>(s.size())));
+    EXPECT_TRUE(p.master.Sys().Deliver()->Switched());
+    EXPECT_EQ('2', p.master.Sys().Hqtrs().Mode());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HotBackupPairLateStandby,
+                         ::testing::Values(LateCase{"WithinTheLostOverTime", true},
+                                           LateCase{"AfterTheLostOverTime", false}),
+                         [](const ::testing::TestParamInfo<LateCase>& i) { return std::string(i.param.name); });
 
 // The master in another process, killed: the standby notices the loss, switches and takes
 // every client message once, in order.
@@ -479,7 +580,7 @@ TEST(HotBackupPairChild, RunMaster) {
 }
 
 TEST(HotBackupPair, StandbyTakesOverWhenTheMasterIsKilled) {
-    Pair p;
+    Pair p(kTakeoverLostS);
     const std::string env = std::string(kChildEnv) + "=" + p.coord.Ip() + ":" + std::to_string(p.coord.Port());
     std::vector<std::string> args = {"/proc/self/exe", "--gtest_filter=HotBackupPairChild.RunMaster"};
     std::vector<char*> argv;
@@ -510,10 +611,10 @@ TEST(HotBackupPair, StandbyTakesOverWhenTheMasterIsKilled) {
     // the child is master once the coordinator granted it and it sends its heartbeats
     ASSERT_TRUE(WaitUntil([&] { return p.coord.Primary(10) == 1 && p.coord.Count(kCoordHeartbeat) > 0; }, 20000ms));
     const LiveOptions o = PairOptions();
-    ASSERT_TRUE(p.standby.Launch(p.coord, o));
+    ASSERT_TRUE(p.Launch(p.standby, o));
     ASSERT_EQ(2, p.standby.Sys().DeviceIdentity());
-    ASSERT_TRUE(p.c3.Launch(p.coord, o));
-    ASSERT_TRUE(p.c4.Launch(p.coord, o));
+    ASSERT_TRUE(p.Launch(p.c3, PeersUp(o)));
+    ASSERT_TRUE(p.Launch(p.c4, PeersUp(o)));
     const int64_t n = 300;
     std::vector<int64_t> t3 = SendToPair(p.c3, 0, n, 300us), t4 = SendToPair(p.c4, 0, n, 300us);
     ASSERT_TRUE(p.standby.WaitCount(static_cast<std::size_t>(n), 10000ms)) << "the child acknowledges notices";
@@ -546,7 +647,7 @@ TEST(HotBackupPair, StandbyTakesOverWhenTheMasterIsKilled) {
 // over): its start-up synchronisation learns where each client stands before it takes their
 // traffic, so it delivers every message sent to it from then on, in sequence, none twice.
 TEST(HotBackupPair, RestartedDeviceResynchronisesUnderTraffic) {
-    Pair p;
+    Pair p(kTakeoverLostS);
     ASSERT_TRUE(p.LaunchAll());
     std::atomic<bool> stop{false}, up{true};
     std::atomic<int64_t> sent3{0};
@@ -562,7 +663,7 @@ TEST(HotBackupPair, RestartedDeviceResynchronisesUnderTraffic) {
     p.master.Stop();
     ASSERT_TRUE(WaitUntil([&] { return p.standby.Sys().Deliver()->Switched(); }, 10000ms));
     p.master.Clear();
-    ASSERT_TRUE(p.master.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(p.master, PeersUp()));
     const int64_t launched_at = sent3.load();
     up.store(true);
     EXPECT_EQ(2, p.master.Sys().DeviceIdentity()) << "the survivor stays master";
@@ -600,7 +701,7 @@ class HotBackupPairRestart : public ::testing::TestWithParam<RestartCase> {};
 
 TEST_P(HotBackupPairRestart, NeitherDeviceHangs) {
     const RestartCase& c = GetParam();
-    Pair p(3);
+    Pair p(kTakeoverLostS);
     ASSERT_TRUE(p.LaunchAll());
     LiveMember& restarted = c.restart_master ? p.master : p.standby;
     LiveMember& survivor = c.restart_master ? p.standby : p.master;
@@ -619,13 +720,14 @@ TEST_P(HotBackupPairRestart, NeitherDeviceHangs) {
     restarted.Stop();
     restarted.Clear();
     std::this_thread::sleep_for(300ms);  // a process takes its time to come back
-    ASSERT_TRUE(restarted.Launch(p.coord, PairOptions()));
+    ASSERT_TRUE(p.Launch(restarted, PeersUp()));
     const int64_t launched_at = sent.load();
     up.store(true);
     ASSERT_NE(nullptr, restarted.Sys().Deliver()->Notices()) << "restarted into the active pair";
     EXPECT_TRUE(WaitUntil([&] { return survivor.Sys().Deliver()->Switched() && restarted.Sys().Deliver()->Switched(); },
                           20000ms))
-        << "both devices left the notice protocol";
+        << "both devices left the notice protocol\n"
+        << LogTail(survivor, 30) << LogTail(restarted, 30);
     EXPECT_TRUE(WaitUntil([&] { return sent.load() > launched_at + 200; }, 10000ms));
     stop.store(true);
     traffic.join();
@@ -637,7 +739,7 @@ TEST_P(HotBackupPairRestart, NeitherDeviceHangs) {
     ASSERT_TRUE(WaitUntil([&] { return last_is(survivor) && last_is(restarted); }, 10000ms));
     EXPECT_EQ(Range(0, total), NumbersFrom(SequenceOf(survivor), 3)) << "nothing lost or twice on the survivor";
     const std::vector<int64_t> got = NumbersFrom(SequenceOf(restarted), 3);
-    EXPECT_LE(got.front(), launched_at) << "in sequence from its start-up on";
+    EXPECT_LE(got.front(), launched_at) << "in sequence from its start-up on\n" << LogTail(restarted, 60);
     EXPECT_EQ(Range(got.front(), total - got.front()), got) << "no gap, nothing twice";
     EXPECT_EQ('2', survivor.Sys().Hqtrs().Mode());
     EXPECT_EQ('2', restarted.Sys().Hqtrs().Mode());

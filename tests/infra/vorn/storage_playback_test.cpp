@@ -1,9 +1,11 @@
 // The playback reader over storage files it must not trust: damaged records end a file (or,
 // with an unknown source member, are skipped) without a read past the bytes; the start and
-// end markers frame a list of files; list lines are read whole and bounded.
+// end markers frame a list of files; list lines are read whole and bounded; each stored file
+// is replayed once, however the list names it.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -289,6 +291,64 @@ TEST(StoragePlayback, ListLinesAreBoundedAndReadWhole) {
         EXPECT_EQ(c.records, playback.Records());
         for (const Replayed& g : rec.Got()) EXPECT_EQ(7, CountOf(g.data));
     }
+}
+
+// A list that names one stored file twice, or the same file by another path, replays it once.
+TEST(StoragePlayback, EachStoredFileIsReplayedOnce) {
+    TempDir dir;
+    const std::string f1 = dir.path() + "/in_020_002_20230217_0001.dat";
+    const std::string f2 = dir.path() + "/in_020_002_20230217_0002.dat";
+    auto file_of = [](std::initializer_list<int> records) {
+        std::vector<uint8_t> f;
+        for (int i : records) {
+            const std::vector<uint8_t> r = Record(i);
+            f.insert(f.end(), r.begin(), r.end());
+        }
+        f.resize(1024, 0);
+        return f;
+    };
+    WriteAll(f1, file_of({1, 2}));
+    WriteAll(f2, file_of({3}));
+    const std::string linked = dir.path() + "/in_020_002_20230217_link.dat";
+    const std::string hard = dir.path() + "/in_020_002_20230217_hard.dat";
+    std::filesystem::create_symlink(f1, linked);
+    std::filesystem::create_hard_link(f1, hard);
+    struct Case {
+        const char* name;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {"the same line twice", {f1, f1, f2}},
+        {"the same file by two paths", {f1, dir.path() + "/./in_020_002_20230217_0001.dat", f2}},
+        {"a path through the parent", {f1, f2, dir.path() + "/../" + std::filesystem::path(dir.path()).filename().string() +
+                                                   "/in_020_002_20230217_0001.dat"}},
+        {"a symbolic link to a listed file", {linked, f1, f2}},
+        {"a hard link to a listed file", {f1, hard, f2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text;
+        for (const std::string& l : c.lines) text += l + "\n";
+        const std::string list = dir.path() + "/list.txt";
+        WriteAll(list, std::vector<uint8_t>(text.begin(), text.end()));
+        Recorder rec;
+        CStoragePlayback playback(ContextFor(rec));
+        int files = -1;
+        EXPECT_TRUE(ReplayListAt(playback, list, &files));
+        playback.Finish();
+        EXPECT_EQ(3, files) << "every line counts";
+        EXPECT_EQ((std::vector<int64_t>{1, 2, 3}), Numbers(rec.Got())) << "each record once, in list order";
+        EXPECT_EQ(3u, playback.Records());
+    }
+    PlaybackFileResult first, again;
+    Recorder rec;
+    CStoragePlayback playback(ContextFor(rec));
+    ASSERT_TRUE(playback.ReplayFile(f1.c_str(), &first));
+    ASSERT_TRUE(playback.ReplayFile(hard.c_str(), &again));
+    EXPECT_FALSE(first.repeated);
+    EXPECT_EQ(2u, first.records);
+    EXPECT_TRUE(again.repeated);
+    EXPECT_EQ(0u, again.records);
 }
 
 void Throwing(uint32_t, uint32_t, const void*, uint32_t, uint64_t, const VornMsgSource* source) {

@@ -244,6 +244,20 @@ bool CAppMsgDeliver::PairDesynced() const { return m_notices && m_notices->Desyn
 
 int64_t CAppMsgDeliver::PairPartnerSeenNs() const { return m_notices ? m_notices->PartnerSeenNs() : 0; }
 
+void CAppMsgDeliver::HeardFrom(int16_t group_id, int16_t member_id) {
+    if (m_notices) m_notices->Heard(group_id, member_id);
+}
+
+void CAppMsgDeliver::PairPartnerLeft() {
+    if (m_notices) m_notices->PartnerLeft();
+}
+
+bool CAppMsgDeliver::AnyAppended() const {
+    for (const Position& p : m_positions)
+        if (p.list->Appended() > 0) return true;
+    return false;
+}
+
 bool CAppMsgDeliver::OnNotice(VornBuffer* buffer) {
     if (m_notices && buffer) return m_notices->OnReceived(buffer->data, buffer->length);
     m_noticesDropped.fetch_add(1, std::memory_order_relaxed);

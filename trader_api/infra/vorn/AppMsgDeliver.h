@@ -99,11 +99,17 @@ public:
     // True once a pair device serves by rotation after the switch to single-device mode.
     bool Switched() const { return m_switched.load(std::memory_order_acquire); }
     uint32_t StateCalls() const { return m_stateCalls.load(std::memory_order_relaxed); }
-    // True once the pair's notice streams were found out of step (the partner restarted):
-    // the handler then asks for single-device mode.
+    // True once the pair's notice streams were found out of step (a partner that restarted, or
+    // that appeared after traffic): the handler then asks for single-device mode.
     bool PairDesynced() const;
-    // When the pair's partner first sent a notice packet (monotonic ns; 0 none yet).
+    // When this device first heard the pair's partner (monotonic ns; 0 not yet).
     int64_t PairPartnerSeenNs() const;
+    // Receiver thread: a control datagram or notice from (group, member), before it is acted on.
+    void HeardFrom(int16_t group_id, int16_t member_id);
+    // Handler thread: the partner's heartbeat says it left the pair.
+    void PairPartnerLeft();
+    // True once any source list has taken a message.
+    bool AnyAppended() const;
 
 private:
     struct Position {

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,12 +151,8 @@ bool CAppMsgStorage::SetUp(const StorageConfig& config, int run_mode, VornDelive
     }
     int used = 0;
     m_playback = run_mode != 0;
+    if (!OpenList(m_playback)) return false;
     if (run_mode != 0) {
-        m_list = std::fopen(m_listPath, "a+");
-        if (!m_list) {
-            m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", m_listPath);
-            return false;
-        }
         std::rewind(m_list);
         PlaybackContext pc;
         pc.callback = callback;
@@ -177,12 +174,6 @@ bool CAppMsgStorage::SetUp(const StorageConfig& config, int run_mode, VornDelive
         const bool cut = std::fseek(m_list, -1, SEEK_END) == 0 && std::fgetc(m_list) != '\n';
         std::fseek(m_list, 0, SEEK_END);
         if (cut) std::fputc('\n', m_list);
-    } else {
-        m_list = std::fopen(m_listPath, "w");
-        if (!m_list) {
-            m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", m_listPath);
-            return false;
-        }
     }
 
     if (m_cfg.host_tuning && ::mlockall(MCL_CURRENT) != 0)
@@ -191,9 +182,11 @@ bool CAppMsgStorage::SetUp(const StorageConfig& config, int run_mode, VornDelive
     m_ringSize = m_async ? kAsyncStorageRing : kSyncStorageRing;
     m_slots.reset(new Slot[static_cast<std::size_t>(m_ringSize)]);
     m_first = used;
-    m_current = used;
-    for (int number = m_first + 1; number <= m_first + m_ringSize; ++number) {
-        if (!CreateFile(number, SlotOf(number))) {
+    m_nextNumber = used + 1;
+    m_current = 0;
+    m_currentNumber = 0;
+    for (int position = 1; position <= m_ringSize; ++position) {
+        if (!CreateNext(SlotOf(position))) {
             Stop();
             return false;
         }
@@ -265,24 +258,88 @@ int CAppMsgStorage::HighestFileNumber() const {
     return highest;
 }
 
-bool CAppMsgStorage::CreateFile(int number, Slot& slot) {
-    const std::string path = FilePath(number);
-    // a playback run adds to the day's files: it never truncates one that exists
-    const int mode = m_playback ? O_EXCL : O_TRUNC;
-    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | mode | O_CLOEXEC, 0664);
+bool CAppMsgStorage::OpenList(bool playback) {
+    // a playback appends to the day's list; a normal run empties it, once it holds the lock
+    const int fd = ::open(m_listPath, O_RDWR | O_CREAT | O_CLOEXEC | (playback ? O_APPEND : 0), 0664);
     if (fd < 0) {
-        m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error (001).", path);
+        m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", m_listPath);
         return false;
     }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            ::close(fd);
+            m_sys.Note("Open App-Msg-Storage File Fail: List (%s) Is Held By Another Run Of This Member.", m_listPath);
+            return false;
+        }
+        // a file system without locks: the run goes on as it always did
+        m_sys.Note("Open App-Msg-Storage File Warning: List (%s) Cannot Be Locked ( errno %d ).", m_listPath, errno);
+    }
+    if (!playback && ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", m_listPath);
+        return false;
+    }
+    m_list = ::fdopen(fd, playback ? "a+" : "w");
+    if (!m_list) {
+        ::close(fd);
+        m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", m_listPath);
+        return false;
+    }
+    return true;
+}
+
+bool CAppMsgStorage::CreateNext(Slot& slot) {
+    for (;;) {
+        const int number = m_nextNumber;
+        switch (CreateFile(number, slot)) {
+            case Created::kOk:
+                ++m_nextNumber;
+                return true;
+            case Created::kTaken:
+                ++m_nextNumber;
+                m_sys.Note("Open App-Msg-Storage File Warning: Open File (%s) Taken, File Number ( %d ) Skipped.",
+                           FilePath(number), number);
+                break;
+            case Created::kFailed:
+                return false;
+        }
+    }
+}
+
+CAppMsgStorage::Created CAppMsgStorage::CreateFile(int number, Slot& slot) {
+    const std::string path = FilePath(number);
+    // a playback run adds to the day's files: it never truncates one that exists; neither
+    // run follows a link or waits on a FIFO under the name
+    const int mode = m_playback ? O_EXCL : O_TRUNC;
+    const int fd = path.empty() ? -1
+                                : ::open(path.c_str(), O_RDWR | O_CREAT | mode | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                         0664);
+    struct stat st;
+    if (fd < 0) {
+        // something holds the name: the number is not for this run
+        if (!path.empty() && ::lstat(path.c_str(), &st) == 0) return Created::kTaken;
+        m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error (001).", path);
+        return Created::kFailed;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Created::kTaken;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // a file this playback made and could not finish goes again, so its number is tried again
+    auto fail = [&](const char* text) {
+        m_sys.Note(text, path);
+        if (m_playback) ::unlink(path.c_str());
+        return Created::kFailed;
+    };
     if (::fallocate(fd, 0, 0, static_cast<off_t>(m_fileSize)) != 0) {
         static const uint8_t kZeros[kZeroBlock] = {0};
         bool ok = ::ftruncate(fd, 0) == 0;
         for (std::size_t done = 0; ok && done < m_fileSize; done += kZeroBlock)
             ok = WriteAll(fd, kZeros, m_fileSize - done < kZeroBlock ? m_fileSize - done : kZeroBlock);
         if (!ok) {
-            m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error (002).", path);
             ::close(fd);
-            return false;
+            return fail("Open App-Msg-Storage File Fail: Open File (%s) Error (002).");
         }
     }
     void* map = ::mmap(nullptr, m_fileSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE | MAP_LOCKED, fd, 0);
@@ -294,10 +351,7 @@ bool CAppMsgStorage::CreateFile(int number, Slot& slot) {
             m_sys.Note("Storage File (%s) Mapped Unlocked: Lock Refused ( errno %d ).", path, refused);
     }
     ::close(fd);
-    if (map == MAP_FAILED) {
-        m_sys.Note("Open App-Msg-Storage File Fail: Open File (%s) Error (003).", path);
-        return false;
-    }
+    if (map == MAP_FAILED) return fail("Open App-Msg-Storage File Fail: Open File (%s) Error (003).");
     std::memset(map, 0, m_fileSize);
     ::msync(map, m_fileSize, MS_SYNC);
     if (m_list) {
@@ -308,7 +362,7 @@ bool CAppMsgStorage::CreateFile(int number, Slot& slot) {
     slot.number = number;
     m_created.fetch_add(1, std::memory_order_acq_rel);
     slot.ready.store(true, std::memory_order_release);
-    return true;
+    return Created::kOk;
 }
 
 void CAppMsgStorage::ReleaseSlot(Slot& slot) {
@@ -319,7 +373,7 @@ void CAppMsgStorage::ReleaseSlot(Slot& slot) {
 
 bool CAppMsgStorage::NextFile() {
     if (!m_slots) return false;
-    if (m_current != m_first) {
+    if (m_current != 0) {
         SlotOf(m_current).ready.store(false, std::memory_order_release);
         if (!m_async) m_event.Set();
     }
@@ -332,6 +386,7 @@ bool CAppMsgStorage::NextFile() {
             m_haveLast = false;
             m_lastData = nullptr;
             ++m_current;
+            m_currentNumber = next.number;
             return true;
         }
         CpuRelax();
@@ -421,16 +476,16 @@ void CAppMsgStorage::Loop(bool pinned) {
         m_sys.Note("Storage Thread(%s) Start, Bind CPU Core Id(%d) ...", "vorn_storage", m_cfg.storage_core);
     else
         m_sys.Note("Storage Thread(%s) Start ...", "vorn_storage");
-    // file i + 1 lives in the slot of position i; a slot whose ready flag the writer
-    // cleared has been left, and from the ring's (size - 5)th file on the slot five ahead
-    // is recycled for the next new file
-    int i = m_first;
+    // the file at position i + 1 has been left once the writer cleared its ready flag, and
+    // from the ring's (size - 5)th file on the slot five positions ahead is recycled for the
+    // next new file
+    int i = 0;
     while (!m_stop.load(std::memory_order_acquire)) {
         if (!SlotOf(i + 1).ready.load(std::memory_order_acquire)) {
-            if (i >= m_first + m_ringSize - kStorageFilesAhead) {
+            if (i >= m_ringSize - kStorageFilesAhead) {
                 Slot& slot = SlotOf(i + kStorageFilesAhead + 1);
                 ReleaseSlot(slot);
-                while (!CreateFile(i + kStorageFilesAhead + 1, slot)) {
+                while (!CreateNext(slot)) {
                     if (m_stop.load(std::memory_order_acquire)) return;
                     m_event.TimedWait(1);
                 }
@@ -456,6 +511,8 @@ void CAppMsgStorage::Stop() {
     m_list = nullptr;
     m_on = false;
     m_map = nullptr;
+    m_current = 0;
+    m_currentNumber = 0;
     m_offset = 0;
     m_haveLast = false;
     m_lastData = nullptr;

@@ -16,6 +16,13 @@
 // truncates a file that exists: a list with a damaged line keeps the files named after it,
 // and a later playback still reads them.
 //
+// One run of a member at a time owns the day's files: the set-up takes an exclusive lock on
+// the list (held until the storage stops, released by the kernel when the process ends), and
+// a second run of the same member in the same folder is refused at launch. A number whose
+// name is held by something that cannot be a new data file (a folder, a FIFO, a link; in a
+// playback run, any file) is logged and skipped, and the next number is taken: the ring's
+// files are numbered apart from their slots, so a skipped number never stops storage.
+//
 // The deliver thread is the only writer of records: a record of 33 + data bytes goes at the
 // write offset when it ends at or before 8,388,544 bytes (the file size - 64), else at
 // offset 0 of the next file; one that finds no file is lost with "Deliver Message Fatal:
@@ -119,8 +126,10 @@ public:
     // The path of storage file number (from 1); empty when it does not fit.
     std::string FilePath(int number) const;
     int RingSize() const { return m_ringSize; }
+    // The run's files are numbered after this one.
     int FirstNumber() const { return m_first; }
-    int CurrentNumber() const { return m_current; }
+    // The number of the file being written (0 before the first).
+    int CurrentNumber() const { return m_currentNumber; }
     std::size_t WriteOffset() const { return m_offset; }
     std::size_t Limit() const { return m_limit; }
     uint64_t Lost() const { return m_lost.load(std::memory_order_relaxed); }
@@ -136,7 +145,15 @@ private:
         std::atomic<bool> ready{false};
     };
 
-    bool CreateFile(int number, Slot& slot);
+    enum class Created { kOk, kTaken, kFailed };
+    // kTaken: the name is held by something that cannot be a new data file.
+    Created CreateFile(int number, Slot& slot);
+    // Creates the next data file into slot, skipping taken numbers (logged); false when a
+    // creation failed (the number is tried again next time).
+    bool CreateNext(Slot& slot);
+    // Opens the list, locked against a second run of this member; false (logged) when it
+    // cannot be opened or another run holds it.
+    bool OpenList(bool playback);
     // The highest number of a storage file of the day in the folder (0 none).
     int HighestFileNumber() const;
     // Where a record of record bytes goes (the next file when this one cannot take it);
@@ -147,7 +164,9 @@ private:
     void ReleaseSlot(Slot& slot);
     void TuneHost();
     void Loop(bool pinned);
-    Slot& SlotOf(int number) { return m_slots[static_cast<std::size_t>((number - 1) & (m_ringSize - 1))]; }
+    // The ring's files have positions from 1 in the order they are made; their numbers
+    // may skip.
+    Slot& SlotOf(int position) { return m_slots[static_cast<std::size_t>((position - 1) & (m_ringSize - 1))]; }
 
     CVornSystem& m_sys;
     StorageConfig m_cfg;
@@ -165,8 +184,10 @@ private:
     std::unique_ptr<Slot[]> m_slots;
     int m_ringSize = 0;
     int m_first = 0;
+    int m_nextNumber = 1;  // the set-up's, then the storage thread's
     // the writer's
-    int m_current = 0;
+    int m_current = 0;     // position of the file being written
+    int m_currentNumber = 0;
     uint8_t* m_map = nullptr;
     std::size_t m_offset = 0;
     std::size_t m_lastRecord = 0;

@@ -222,6 +222,8 @@ std::size_t CDeliverNotices::FillPairs(uint8_t* pairs) {
 void CDeliverNotices::StandbyLoop(bool pinned) {
     CEvent& arrivals = m_deliver.Event();  // set for every message that enters a list
     uint8_t pairs[kMaxNoticePairBytes];
+    // the first notice goes once the start-up synchronisation is over (see Heard)
+    while (!Stopping() && !SingleDevice() && !m_sys.Launched()) Wait(arrivals, pinned);
     while (!Stopping() && !SingleDevice()) {
         const std::size_t bytes = FillPairs(pairs);
         if (!bytes) {
@@ -323,8 +325,21 @@ void CDeliverNotices::HandlerTick(int64_t now_ns) {
 void CDeliverNotices::SeenPartner() {
     if (m_partnerSeenNs.load(std::memory_order_relaxed) != 0) return;
     int64_t none = 0;
-    m_partnerSeenNs.compare_exchange_strong(none, MonotonicNs(), std::memory_order_acq_rel);
+    if (!m_partnerSeenNs.compare_exchange_strong(none, MonotonicNs(), std::memory_order_acq_rel)) return;
+    // what the master took before it heard a partner, that partner will never notice
+    if (m_role != Role::kMaster) return;
+    for (std::size_t p = 0; p < m_deliver.PositionCount(); ++p) {
+        if (m_deliver.Appended(static_cast<int>(p)) == 0) continue;
+        OutOfStep("Traffic Before The Partner");
+        return;
+    }
 }
+
+void CDeliverNotices::Heard(int16_t group_id, int16_t member_id) {
+    if (group_id == m_groupId && member_id == m_partnerId) SeenPartner();
+}
+
+void CDeliverNotices::PartnerLeft() { OutOfStep("Partner Left The Pair"); }
 
 bool CDeliverNotices::OnReceived(const uint8_t* data, std::size_t length) {
     VornHeader h;

@@ -22,14 +22,23 @@
 // delivers the rest. Nothing is delivered twice: every position is delivered in list order by
 // one thread, whichever road names it.
 //
-// A device that restarts while its partner is still active cannot take up the partner's notice
-// stream: its lists begin where its start-up synchronisation found each source, the partner's
-// where they stood. The standby sees it (an acknowledgement of a notice it never sent: it
-// restarted, which the master's answer to a duplicate notice or a probe, the highest notice it
-// holds in order, shows; the master asking, long after its last acknowledgement, for notices
-// it acknowledged: the master restarted), leaves the notice protocol at once, serves by rotation
-// and asks for single-device mode; its heartbeats to the partner stop, so the partner follows
-// after the lost-over-time. Neither device hangs, and each keeps per-source order.
+// The notices name messages by count, so the pair shares one order only while both devices'
+// lists begin at the same message of every source. Two cases break that, and a device that
+// meets one leaves the notice protocol at once ("out of step"), serves by rotation, says so in
+// its heartbeat to the partner (mode '2') and asks for single-device mode; its partner, told
+// by that heartbeat (or, from a partner that does not say, by the silence that follows the
+// switch), does the same. Neither device hangs, each delivers what it acknowledged once, in
+// per-source order, and one source's messages come in the same order on both.
+// - A partner that appears late: a device speaks to its partner only once its launch, and
+//   with it the start-up synchronisation, is over; so what reached the master before it first
+//   heard its partner was sent before the partner's lists began, and no notice will ever name
+//   it. A master that holds anything when it first hears its partner is out of step.
+// - A device that restarts while its partner is still active: its lists begin where its
+//   start-up synchronisation found each source, the partner's where they stood. The standby
+//   sees it (an acknowledgement of a notice it never sent: it restarted, which the master's
+//   answer to a duplicate notice or a probe, the highest notice it holds in order, shows; the
+//   master asking, long after its last acknowledgement, for notices it acknowledged: the
+//   master restarted).
 #pragma once
 
 #include <netinet/in.h>
@@ -79,9 +88,14 @@ public:
     // Ends and joins the control thread.
     void Stop();
     Role GetRole() const { return m_role; }
-    // True once the partner showed that it restarted: the notice streams no longer match and
-    // this device leaves the notice protocol (and asks for single-device mode).
+    // True once the notice streams were found not to match (see above): this device leaves
+    // the notice protocol (and asks for single-device mode).
     bool Desynced() const { return m_desync.load(std::memory_order_acquire); }
+    // ---- receiver thread: a datagram from (group, member) of the own group arrived, before
+    // it is acted on. The first one from the partner is when this device first heard it.
+    void Heard(int16_t group_id, int16_t member_id);
+    // ---- handler thread: the partner's heartbeat says it left the pair (mode '2').
+    void PartnerLeft();
     // When the first notice packet from the partner arrived (monotonic ns, 0 none yet): a
     // partner that spoke and then went silent before its first heartbeat is lost as well.
     int64_t PartnerSeenNs() const { return m_partnerSeenNs.load(std::memory_order_acquire); }

@@ -37,6 +37,14 @@ void CDgramHandler::Stop() {
     m_switchThread.Join();
 }
 
+void CDgramHandler::Announce(std::chrono::milliseconds timeout) {
+    const uint64_t ticket = m_announced.arm(1);
+    m_speak.store(true, std::memory_order_release);
+    m_queue.Wake();
+    bool sent = false;
+    m_announced.wait(ticket, timeout, sent);
+}
+
 void CDgramHandler::Setup() {
     const VornIdentity& id = m_sys.Identity();
     if (m_fd < 0) {
@@ -49,7 +57,9 @@ void CDgramHandler::Setup() {
     CGroupSession* own = m_groups.OwnGroup();
     m_partner = nullptr;
     m_partnerId.store(-1, std::memory_order_release);
-    m_launchedNs = 0;
+    m_heldNs = 0;
+    m_toldLeft = false;
+    m_spoken = false;
     if (own) {
         for (std::size_t i = 0; i < own->MemberCount(); ++i) {
             VornPeerWindow& w = own->Member(i);
@@ -93,6 +103,11 @@ bool CDgramHandler::Cycle(int64_t now_ns) {
     bool sent = m_groups.AckNakTick(now_ns / 1000000000, now_ns % 1000000000);
     if (m_deliver) m_deliver->HandlerTick(now_ns);
     sent = Heartbeat(now_ns) || sent;
+    if (!m_spoken && m_speak.load(std::memory_order_acquire)) {
+        // the heartbeat of this cycle went to the partner, if there is one to hear it
+        m_spoken = true;
+        m_announced.deliver(1, true);
+    }
     PeerLost(now_ns);
     sent = Reports(now_ns) || sent;
     return sent;
@@ -107,6 +122,12 @@ void CDgramHandler::Control(VornBuffer* buffer, int64_t now_ns) {
             if (h.src_group_id == m_sys.Identity().group_id && h.src_member_id == m_partnerId.load()) {
                 m_heartbeatInNs.store(now_ns, std::memory_order_release);
                 m_heartbeatsIn.fetch_add(1, std::memory_order_relaxed);
+                int64_t sec = 0, usec = 0;
+                char mode = 0;
+                // a partner that left the pair (out of step) says so before it goes quiet
+                if (ReadHeartbeat(buffer->data, buffer->length, sec, usec, mode) && mode == '2' &&
+                    m_sys.Hqtrs().Mode() == '1' && m_deliver)
+                    m_deliver->PairPartnerLeft();
             }
             break;
         case kPktNoticeNak:
@@ -126,15 +147,23 @@ void CDgramHandler::ToCoordinator(const uint8_t* data, std::size_t length) {
 bool CDgramHandler::Heartbeat(int64_t now_ns) {
     const VornIdentity& id = m_sys.Identity();
     if (id.group_mode == '1' || id.group_member_count < 2) return false;
-    if (m_heartbeatSent && now_ns - m_heartbeatSentNs < m_timing.heartbeat_interval_ns) return false;
-    const HqtrsPrimaryInfo primary = m_sys.Hqtrs().Primary();
     const char mode = m_sys.Hqtrs().Mode();
+    // the partner hears this device once its start-up synchronisation is over, at once
+    const bool to_partner = m_partner && mode == '1' && m_speak.load(std::memory_order_acquire) && m_fd >= 0;
+    // out of step: the partner hears it at once, not after the lost-over-time
+    const bool left = m_deliver && m_deliver->PairDesynced();
+    const bool tell = to_partner && ((left && !m_toldLeft) || !m_spoken);
+    if (!tell && m_heartbeatSent && now_ns - m_heartbeatSentNs < m_timing.heartbeat_interval_ns) return false;
+    const HqtrsPrimaryInfo primary = m_sys.Hqtrs().Primary();
     uint8_t buf[kHeartbeatSize];
-    const std::size_t n = BuildHeartbeat(buf, sizeof buf, m_sys.OwnHeader(kPktHeartbeat, 0, id.group_id, -1),
-                                         primary.grant_sec, primary.grant_usec, mode);
+    const VornHeader h = m_sys.OwnHeader(kPktHeartbeat, 0, id.group_id, -1);
+    std::size_t n = BuildHeartbeat(buf, sizeof buf, h, primary.grant_sec, primary.grant_usec, mode);
     if (m_sys.DeviceIdentity() == 1) ToCoordinator(buf, n);
-    if (m_partner && mode == '1' && m_fd >= 0 && n)
-        m_sys.SendPath().SendTo(m_fd, buf, n, m_partner->addr, id.group_id, m_partner->member_id);
+    if (to_partner) {
+        if (left) n = BuildHeartbeat(buf, sizeof buf, h, primary.grant_sec, primary.grant_usec, '2');
+        if (n) m_sys.SendPath().SendTo(m_fd, buf, n, m_partner->addr, id.group_id, m_partner->member_id);
+        if (left) m_toldLeft = true;
+    }
     m_heartbeatSentNs = now_ns;
     m_heartbeatSent = true;
     return n != 0;
@@ -154,14 +183,17 @@ void CDgramHandler::PeerLost(int64_t now_ns) {
         }
     }
     int64_t last = m_heartbeatInNs.load(std::memory_order_acquire);
-    // a partner whose notices came but no heartbeat yet is timed from its first notice
+    // a partner heard but whose first heartbeat the handler has not taken yet is timed from
+    // when it was first heard
     if (last == 0 && m_deliver) last = m_deliver->PairPartnerSeenNs();
     if (!m_partner || m_sys.Hqtrs().Mode() == '2' || m_switching) return;
-    // a partner that never appears is timed from the launch's success: a master whose standby
-    // never starts would otherwise acknowledge messages that it never delivers
-    if (m_launchedNs == 0 && m_sys.Launched()) m_launchedNs = now_ns;
-    if (last == 0) last = m_launchedNs;
-    // a partner that restarted while this device ran is as good as lost to the pair
+    // a partner never heard is timed from the first message this device holds for it: a
+    // master whose standby never starts would otherwise acknowledge messages that it never
+    // delivers, and a standby that starts late, before any traffic, still makes the pair
+    if (m_heldNs == 0 && m_deliver && m_deliver->AnyAppended()) m_heldNs = now_ns;
+    if (last == 0) last = m_heldNs;
+    // a partner whose notices are out of step with this device's (it restarted, or appeared
+    // after traffic) is as good as lost to the pair
     const bool out_of_step = m_deliver && m_deliver->PairDesynced();
     if (!out_of_step) {
         if (last == 0) return;

@@ -4,7 +4,11 @@
 // (slot-state changes of a server member, statistics every 180 s).
 //
 // A partner is lost once no heartbeat (nor, before the first one, any notice) came for the
-// lost-over-time; one that never appears at all is timed from the launch's success.
+// lost-over-time; one that never appears at all is timed from the first message this device
+// holds. A device that left the pair (its notices out of step with the partner's) asks for
+// single-device mode at once, and its next heartbeat, sent at once, tells the partner with
+// mode '2'. Heartbeats go to the partner only from the end of the launch's start-up
+// synchronisation on, the first one at once (Announce).
 //
 // It never sleeps for long on its own thread: unpinned it waits on the control queue for
 // at most its cycle wait (100 us unless set) when the previous cycle sent nothing, and the
@@ -16,8 +20,10 @@
 #include <netinet/in.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
+#include "infra/utility/AnswerWait.h"
 #include "infra/vorn/VornThreads.h"
 
 namespace OXA {
@@ -49,6 +55,10 @@ public:
     bool Start(int core);
     // Ends and joins the thread (and a switch request under way).
     void Stop();
+    // The start-up synchronisation is over: from now on the partner hears this device. Waits
+    // (up to timeout) until the handler has sent it the first heartbeat, so that the partner
+    // hears of this device before anything that follows the launch can reach it.
+    void Announce(std::chrono::milliseconds timeout);
 
     // The set-up and one cycle at monotonic time now_ns, as the thread runs them; true when
     // the cycle sent anything. For tests that drive the handler themselves.
@@ -85,7 +95,11 @@ private:
     int64_t m_heartbeatSentNs = 0;
     bool m_heartbeatSent = false;
     std::atomic<int64_t> m_heartbeatInNs{0};
-    int64_t m_launchedNs = 0;  // the first cycle that saw the launch succeed
+    int64_t m_heldNs = 0;      // the first cycle that found a message held
+    bool m_toldLeft = false;   // the partner heard that this device left the pair
+    std::atomic<bool> m_speak{false};  // the partner may hear this device
+    bool m_spoken = false;             // the first heartbeat went (or had nowhere to go)
+    API::AnswerWait<bool> m_announced;
     std::atomic<uint64_t> m_heartbeatsIn{0};
     int64_t m_statisticsNs = 0;
     bool m_statisticsSent = false;

@@ -114,6 +114,7 @@ bool DgramReceiver::Drain(VornBuffer*& buffer) {
                 buffer = nullptr;
                 break;
             case CGroupsManager::RecvAction::kToHandler: {
+                HeardFrom(*buffer);
                 VornBuffer* c = m_groups.ControlPool().Get();
                 if (c && buffer->length <= c->capacity) {
                     std::memcpy(c->data, buffer->data, buffer->length);
@@ -129,12 +130,20 @@ bool DgramReceiver::Drain(VornBuffer*& buffer) {
                 break;
             }
             case CGroupsManager::RecvAction::kNotice:
+                HeardFrom(*buffer);
                 if (m_deliver && m_deliver->OnNotice(buffer)) buffer = nullptr;
                 break;
             case CGroupsManager::RecvAction::kReuse:
                 break;
         }
     }
+}
+
+void DgramReceiver::HeardFrom(const VornBuffer& buffer) {
+    // in arrival order: delivery tells what had arrived before the pair's partner first spoke
+    VornHeader h;
+    if (m_deliver && ReadHostHeader(buffer.data, buffer.length, h) && h.src_group_id == m_sys.Identity().group_id)
+        m_deliver->HeardFrom(h.src_group_id, h.src_member_id);
 }
 
 void DgramReceiver::Loop(bool pinned) {

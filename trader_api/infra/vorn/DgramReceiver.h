@@ -56,6 +56,9 @@ private:
     // Reads what the socket holds; false when it stopped for want of a buffer.
     bool Drain(struct VornBuffer*& buffer);
     void DropWaiting();
+    // A control datagram or notice (header in host order) from the own group: delivery learns
+    // who spoke, in arrival order.
+    void HeardFrom(const struct VornBuffer& buffer);
 
     CVornSystem& m_sys;
     CGroupsManager& m_groups;

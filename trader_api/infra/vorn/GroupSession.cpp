@@ -511,7 +511,6 @@ void CGroupSession::OnRecvPositionRequest(int position, uint8_t type, const sock
 }
 
 void CGroupSession::ApplySendPositionReply(int position, int32_t c) {
-    if (c == kUnknownSourceSequence) return;
     VornPeerWindow& w = *m_members[static_cast<std::size_t>(position)];
     std::lock_guard<std::mutex> lock(m_sendMutex);
     w.send->Reposition(c);
@@ -522,7 +521,6 @@ void CGroupSession::ApplySendPositionReply(int position, int32_t c) {
 }
 
 void CGroupSession::ApplyRecvPositionReply(int position, int32_t c) {
-    if (c == kUnknownSourceSequence) return;
     VornPeerWindow& w = *m_members[static_cast<std::size_t>(position)];
     if (!HotBackup()) {
         w.recv->Reset(static_cast<int64_t>(c) + 1);

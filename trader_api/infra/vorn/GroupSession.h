@@ -182,9 +182,9 @@ public:
     // A receive-position request (5, or 8): the answer (5 to from, or 10 to the member)
     // carries next send - 1, after which everything sent counts as received.
     void OnRecvPositionRequest(int position, uint8_t type, const sockaddr_in& from);
-    // Replies with wire value c: to a send-position request (4, 9) and to a receive-position
-    // request (5, 10). The unknown-source answer (-999: the peer does not know this member)
-    // is ignored.
+    // Replies with wire value c from this member: to a send-position request (4, 9) and to a
+    // receive-position request (5, 10). Every value is a position, -999 too (the answer of a
+    // peer that does not know this member never gets here: it names no known source).
     void ApplySendPositionReply(int position, int32_t c);
     void ApplyRecvPositionReply(int position, int32_t c);
     // Sends a position request (4, 5, 7 or 8) to the member; what sendto returns.

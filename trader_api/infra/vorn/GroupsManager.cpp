@@ -480,8 +480,10 @@ bool CGroupsManager::WindowSync(ISyncChannel* channel) {
             VornHeader h;
             if (!ReadHeader(reply, kHeaderSize, h) || (h.type != kPktSendPos && h.type != kPktRecvPos)) continue;
             const SourceEntry& e = m_lookup[static_cast<uint16_t>(h.src_member_index) & m_lookupMask];
-            if (!e.group || e.member_id != h.src_member_id || e.group_id != h.src_group_id ||
-                h.sequence == kUnknownSourceSequence) {
+            // a peer that does not know this member; a reply of -999 from a known one is a
+            // position like any other
+            if (IsUnknownSourceAnswer(h) || !e.group || e.member_id != h.src_member_id ||
+                e.group_id != h.src_group_id) {
                 m_sys.Note("vorn Window-Sync Fail: g.%d m.%d g.i.%d m.i.%d Error", h.src_group_id, h.src_member_id,
                            h.src_group_index, h.src_member_index);
                 m_sys.SleepUnlessStopped(t.sync_fail_sleep_ms);

@@ -186,6 +186,17 @@ bool CStoragePlayback::ReplayFile(const char* path, PlaybackFileResult* result) 
         }
         return true;
     }
+    const std::pair<uint64_t, uint64_t> file{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    for (const auto& seen : m_replayed) {
+        if (seen != file) continue;
+        ::close(fd);
+        Note("Read File: %s Replayed Already, Skipped.", path);
+        if (result) {
+            *result = PlaybackFileResult();
+            result->repeated = true;
+        }
+        return true;
+    }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     // read, not mapped: a file cut short meanwhile then reads short instead of faulting;
@@ -210,6 +221,7 @@ bool CStoragePlayback::ReplayFile(const char* path, PlaybackFileResult* result) 
         Note("Open App-Msg-Storage File Fail: Open File (%s) Error.", path);
         return false;
     }
+    m_replayed.push_back(file);
     Note("Read File: %s ...", path);
     const PlaybackFileResult r = ReplayBytes(m_buffer.data(), got, path);
     Note("Read File: %s Success ( %lld )", path, static_cast<long long>(r.bytes));

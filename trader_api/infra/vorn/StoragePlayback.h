@@ -16,7 +16,9 @@
 // too). A damaged line (over 255 characters, or under 28) is logged with its line number and
 // skipped, and a line naming anything but a regular file (a FIFO, a device, a folder: opened
 // without blocking, then checked) is logged and skipped too: the files named after either
-// are still replayed. A line naming a file that cannot be opened fails the replay.
+// are still replayed. A line naming a file that cannot be opened fails the replay. A file
+// that a playback replayed already (named twice, or two ways: "<folder>/./in_...") is logged
+// and skipped: each stored file is replayed once.
 //
 // The reader owns no thread and needs no launched bus: the storage set-up replays through it
 // on the launching thread, and tests and the fuzz target feed it files or bytes.
@@ -26,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "infra/vorn/VornThreads.h"
@@ -62,6 +65,7 @@ struct PlaybackFileResult {
     std::size_t skipped = 0;  // records whose source member index is outside the table
     uint64_t bytes = 0;       // record bytes replayed (33 + data + extra each)
     bool not_regular = false;  // the path named no regular file: skipped
+    bool repeated = false;     // the file was replayed before by this playback: skipped
     RecordsEnd end = RecordsEnd::kFileEnd;
     std::size_t end_offset = 0;  // where reading stopped
 };
@@ -87,8 +91,8 @@ public:
     // Replays the records of one storage file's bytes; name is for the log.
     PlaybackFileResult ReplayBytes(const uint8_t* data, std::size_t size, const char* name);
     // Reads one file (at most 8 MiB of it) and replays it; false when it cannot be opened
-    // or read (logged). A path that names no regular file is skipped (logged; true, with
-    // not_regular set).
+    // or read (logged). A path that names no regular file, or a file this playback replayed
+    // already, is skipped (logged; true, with not_regular or repeated set).
     bool ReplayFile(const char* path, PlaybackFileResult* result = nullptr);
     // Replays every file the list names from its current position on; lines counts every
     // line read, damaged ones too. False when a named file cannot be opened.
@@ -109,6 +113,8 @@ private:
     std::size_t m_records = 0;
     std::size_t m_starts = 0;
     std::vector<uint8_t> m_buffer;
+    // the files replayed so far, by device and inode: one file however its path is written
+    std::vector<std::pair<uint64_t, uint64_t>> m_replayed;
     CRateLimit m_skipLog{1000000000, 20};
     CRateLimit m_throwLog{1000000000, 20};
 };

@@ -201,6 +201,8 @@ bool CVornSystem::LaunchSteps(const VornLaunchArgs& args, const VornLaunchOption
         return false;
     }
     if (!m_groups->WindowSync()) return false;
+    // a pair's partner hears of this device before anything that follows its launch
+    m_handler->Announce(std::chrono::seconds(1));
 
     if (!m_deliver->Start(ThreadCore(VornThread::kDeliver))) {
         Note("Init Deliver Thread Fail.");

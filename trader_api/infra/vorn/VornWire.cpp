@@ -325,9 +325,9 @@ AcceptResult AcceptDatagram(uint8_t* data, std::size_t received, std::size_t dat
     r.source_slot = static_cast<uint16_t>(h.src_member_index) & ctx.source_mask;
     const AcceptSource* src = ctx.sources ? &ctx.sources[r.source_slot] : nullptr;
     if (!src || src->member_id == -1 || src->member_id != h.src_member_id || src->group_id != h.src_group_id) {
-        // an answer of -999 is itself never answered: two members that do not know each
-        // other would otherwise trade answers for ever
-        if ((h.type == kPktSendPos || h.type == kPktRecvPos) && h.sequence != kUnknownSourceSequence) {
+        // an answer is itself never answered: two members that do not know each other would
+        // otherwise trade answers for ever
+        if ((h.type == kPktSendPos || h.type == kPktRecvPos) && !IsUnknownSourceAnswer(h)) {
             NormalizeHeader(data, length);
             r.route = AcceptRoute::kAnswerUnknown;
             return r;

@@ -127,6 +127,9 @@ std::size_t BuildSlotState(uint8_t* buf, std::size_t cap, VornHeader h, int16_t 
 // 23 bytes: the answer to a position request from an unknown source: the same type with
 // sequence -999, addressed back to the request's source.
 std::size_t BuildUnknownSourceReply(uint8_t* buf, std::size_t cap, const VornHeader& request, char own_order);
+// True for such an answer. It is told by its source indexes, both -1 (a member always writes
+// its own), not by its sequence: once every 2^32 messages a real position reads -999.
+inline bool IsUnknownSourceAnswer(const VornHeader& h) { return h.src_group_index == -1 && h.src_member_index == -1; }
 
 // ---- body readers: the body in the order the byte-order character names, before or after
 // the header was normalised ----------------------------------------------------------------
